@@ -1,0 +1,103 @@
+// The registry: HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT kept in one SQLite database file.
+//
+// The database is $KORRIN_REGISTRY, or $XDG_CONFIG_HOME/korrin/registry.db (default
+// ~/.config/korrin/registry.db). It is created with mode 0600 because it holds the SMTP
+// password. The path is resolved again at every open, so a test may point it elsewhere.
+//
+// Semantics kept from the system this replaces, because callers rely on them:
+//  - key paths use '\' between components and compare without regard to (ASCII) case; the
+//    case a key or value was first written with is kept for enumeration and export;
+//  - creating a key creates its missing parents; opening a missing key fails with
+//    ERROR_FILE_NOT_FOUND; the two roots always exist;
+//  - a missing value reports ERROR_FILE_NOT_FOUND, a buffer too small for the data reports
+//    ERROR_MORE_DATA with the needed size in *size (a null data pointer asks for the size);
+//  - every write is one SQLite transaction: a killed writer leaves the old value or the new
+//    one, never part of one. Several threads and processes may use the file at once; writers
+//    wait for each other (busy timeout) instead of failing.
+//  - HKEY_CLASSES_ROOT\.ext value "Content Type" falls back to the mime.types file
+//    ($KORRIN_MIME_TYPES, default /etc/mime.types) when it is not stored; such a key opens
+//    even when nothing is stored under it.
+//
+// Threads: an HKEY belongs to the thread that opened it (it holds its own connection); any
+// number of threads may open keys at the same time. Every handle that a call hands out must
+// be closed with RegCloseKey (RegKeyGuard does it).
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Win32Types.h"
+
+namespace korrin::platform {
+
+struct RegKey;
+using HKEY = RegKey*;
+
+extern const HKEY HKEY_CLASSES_ROOT;
+extern const HKEY HKEY_LOCAL_MACHINE;
+
+constexpr DWORD REG_NONE = 0;
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr DWORD REG_BINARY = 3;
+constexpr DWORD REG_DWORD = 4;
+
+constexpr DWORD REG_CREATED_NEW_KEY = 1;
+constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+// The database file the next open will use.
+std::string RegistryPath();
+
+// base is a root or an open key; subKey is relative to it ("" opens base itself again).
+LONG RegCreateKeyEx(HKEY base, const std::string& subKey, HKEY* result,
+                    DWORD* disposition = nullptr);
+LONG RegOpenKeyEx(HKEY base, const std::string& subKey, HKEY* result);
+LONG RegCloseKey(HKEY key);
+
+// type and size may be null; data may be null to ask for the size only.
+LONG RegQueryValueEx(HKEY key, const std::string& name, DWORD* type, std::uint8_t* data,
+                     DWORD* size);
+LONG RegSetValueEx(HKEY key, const std::string& name, DWORD type, const std::uint8_t* data,
+                   DWORD size);
+LONG RegDeleteValue(HKEY key, const std::string& name);
+
+// Fails with ERROR_ACCESS_DENIED while the key has subkeys; RegDeleteTree removes them too.
+LONG RegDeleteKey(HKEY base, const std::string& subKey);
+LONG RegDeleteTree(HKEY base, const std::string& subKey);
+
+// Enumeration in name order (case-insensitive); ERROR_NO_MORE_ITEMS past the end.
+LONG RegEnumKey(HKEY key, DWORD index, std::string* name);
+LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type,
+                  std::vector<std::uint8_t>* data);
+
+// Reads a REG_DWORD (nullopt when missing or not a 4-byte DWORD), lets update compute the
+// new value and writes it back, all in one write transaction: no other thread or process
+// can read or write the value in between. *result receives the value written.
+LONG RegUpdateDword(HKEY key, const std::string& name,
+                    const std::function<DWORD(std::optional<DWORD>)>& update, DWORD* result);
+
+// Closes a key at the end of a scope.
+class RegKeyGuard {
+public:
+    RegKeyGuard() = default;
+    explicit RegKeyGuard(HKEY key) : key_(key) {}
+    ~RegKeyGuard() { reset(); }
+    RegKeyGuard(const RegKeyGuard&) = delete;
+    RegKeyGuard& operator=(const RegKeyGuard&) = delete;
+    HKEY* out() {
+        reset();
+        return &key_;
+    }
+    HKEY get() const { return key_; }
+    void reset() {
+        if (key_) RegCloseKey(key_);
+        key_ = nullptr;
+    }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+}  // namespace korrin::platform

@@ -1,0 +1,1 @@
+# Dialogs driven offscreen by their control IDs.

@@ -1,0 +1,1 @@
+# Whole programs started as a user or a script would.

@@ -1,0 +1,1 @@
+# Files, processes and shell tests.

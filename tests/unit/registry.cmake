@@ -1,0 +1,1 @@
+# Registry layer and korrinctl tests (added by the registry work).
