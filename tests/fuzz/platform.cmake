@@ -1,1 +1,7 @@
 # platform fuzz targets
+# The parser is compiled into the target itself so libFuzzer's coverage reaches it; the
+# library's copy of it is then never linked in.
+korrin_add_fuzzer(commandline_fuzz
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/commandline_fuzz.cpp
+            ${CMAKE_SOURCE_DIR}/src/platform/process/CommandLine.cpp
+    LIBS korrin_platform)

@@ -64,6 +64,44 @@ void WriteFile(const std::string& path, const std::string& content) {
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(path));
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+std::string JsonField(const std::string& line, const std::string& name) {
+    const std::string key = "\"" + name + "\":";
+    auto at = line.find(key);
+    if (at == std::string::npos) return "";
+    at += key.size();
+    if (at < line.size() && line[at] != '"') {
+        auto end = line.find_first_of(",}", at);
+        return line.substr(at, end - at);
+    }
+    std::string out;
+    for (std::size_t i = at + 1; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] != '\\' || i + 1 >= line.size()) {
+            out += line[i];
+            continue;
+        }
+        char c = line[++i];
+        switch (c) {
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            case 'u':
+                out += static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16));
+                i += 4;
+                break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
 RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
               int timeoutMs) {
     RunResult result;

@@ -52,6 +52,11 @@ std::string SourceDir();  // $KORRIN_SOURCE_DIR
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 
+// The lines of a message log, and one string or number field of such a line (JSON escapes
+// undone). An absent field gives "".
+std::vector<std::string> ReadLines(const std::string& path);
+std::string JsonField(const std::string& line, const std::string& name);
+
 struct RunResult {
     int exitCode = -1;  // 128 + signal for a killed child; -1 when it could not start
     std::string out;

@@ -1,1 +1,331 @@
-// (being written)
+#include "platform/files/Files.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <stdio.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <vector>
+
+namespace korrin::platform {
+
+namespace {
+
+std::string envValue(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// Keeps errno of the failure that made us give up across the clean-up calls.
+class ErrnoKeeper {
+  public:
+    ErrnoKeeper() : saved_(errno) {}
+    ~ErrnoKeeper() { errno = saved_; }
+
+  private:
+    int saved_;
+};
+
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            ErrnoKeeper keep;
+            ::close(fd_);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // Closes now so a failing close() (deferred write errors on NFS and the like) is seen.
+    bool close() {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+std::string folderOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+std::string randomTag() {
+    unsigned char bytes[8];
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+        static std::atomic<unsigned long long> counter{0};
+        unsigned long long v = static_cast<unsigned long long>(
+                                   std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                               (++counter << 40) ^ static_cast<unsigned long long>(getpid());
+        for (auto& b : bytes) {
+            b = static_cast<unsigned char>(v);
+            v >>= 8;
+        }
+    }
+    static const char hex[] = "0123456789abcdef";
+    std::string tag;
+    for (unsigned char b : bytes) {
+        tag += hex[b >> 4];
+        tag += hex[b & 15];
+    }
+    return tag;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool copyContents(int in, int out) {
+    std::vector<char> buffer(1 << 17);
+    for (;;) {
+        ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (!writeAll(out, buffer.data(), static_cast<std::size_t>(n)))
+            return false;
+    }
+}
+
+// rename() that refuses to replace. Some file systems lack RENAME_NOREPLACE; a hard link
+// gives the same atomic check there, and a plain look-then-rename is the last resort
+// (file systems without links, folders).
+bool renameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return true;
+    }
+    if (errno == EEXIST)
+        return false;
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool statIs(const std::string& path, mode_t type) {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == type;
+}
+
+}  // namespace
+
+std::string GetTempPath() {
+    std::string path = envValue("TMPDIR");
+    if (path.empty())
+        path = "/tmp";
+    if (path.back() != '/')
+        path += '/';
+    return path;
+}
+
+std::string GetWindowsDirectory() {
+    std::string dir = envValue("KORRIN_WINDIR");
+    if (!dir.empty()) {
+        while (dir.size() > 1 && dir.back() == '/')
+            dir.pop_back();
+        return dir;
+    }
+    // Relative XDG values are to be ignored, as every other desktop program does.
+    std::string data = envValue("XDG_DATA_HOME");
+    if (!data.empty() && data.front() == '/')
+        return data + "/korrin/tools";
+    std::string home = envValue("HOME");
+    if (home.empty()) {
+        struct passwd pw;
+        struct passwd* found = nullptr;
+        std::vector<char> buffer(16384);
+        if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found &&
+            found->pw_dir)
+            home = found->pw_dir;
+    }
+    if (home.empty()) {
+        errno = ENOENT;
+        return "";
+    }
+    while (home.size() > 1 && home.back() == '/')
+        home.pop_back();
+    if (home == "/")
+        home.clear();
+    return home + "/.local/share/korrin/tools";
+}
+
+BOOL CopyFile(const std::string& src, const std::string& dst, bool failIfExists) {
+    if (src.empty() || dst.empty()) {
+        errno = ENOENT;
+        return 0;
+    }
+    Fd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        return 0;
+    struct stat st;
+    if (::fstat(in.get(), &st) != 0)
+        return 0;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return 0;
+    }
+    struct stat existing;
+    if (failIfExists && ::lstat(dst.c_str(), &existing) == 0) {
+        errno = EEXIST;
+        return 0;
+    }
+
+    // The temporary name never ends in an extension the program looks for (.wav, .kx0).
+    // The owner always keeps read and write: a read-only source must not give a copy the
+    // program cannot strip a trailer from.
+    const mode_t mode = (st.st_mode & 0777) | S_IRUSR | S_IWUSR;
+    std::string temp;
+    int outFd = -1;
+    for (int attempt = 0; attempt < 16 && outFd < 0; ++attempt) {
+        temp = folderOf(dst) + "/.korrin-" + randomTag() + ".part";
+        outFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (outFd < 0 && errno != EEXIST)
+            return 0;
+    }
+    if (outFd < 0)
+        return 0;
+    Fd out(outFd);
+
+    bool ok = copyContents(in.get(), out.get()) && ::fsync(out.get()) == 0 && out.close();
+    if (ok)
+        ok = failIfExists ? renameNoReplace(temp, dst) : ::rename(temp.c_str(), dst.c_str()) == 0;
+    if (!ok) {
+        ErrnoKeeper keep;
+        ::unlink(temp.c_str());
+        return 0;
+    }
+    // The rename itself must survive a crash too; a folder that cannot be synced (some
+    // network file systems) still holds a complete file, so this is best effort.
+    Fd folder(::open(folderOf(dst).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() >= 0)
+        ::fsync(folder.get());
+    return 1;
+}
+
+BOOL MoveFile(const std::string& src, const std::string& dst) {
+    if (src.empty() || dst.empty()) {
+        errno = ENOENT;
+        return 0;
+    }
+    if (renameNoReplace(src, dst))
+        return 1;
+    if (errno != EXDEV)
+        return 0;
+    // Across file systems only plain files are carried over, as the system this replaces
+    // does; folders and links stay where they are.
+    struct stat st;
+    if (::lstat(src.c_str(), &st) != 0)
+        return 0;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EXDEV;
+        return 0;
+    }
+    if (!CopyFile(src, dst, true))
+        return 0;
+    if (::unlink(src.c_str()) != 0) {
+        // Two copies would let a message be sent twice; undo so exactly one remains.
+        ErrnoKeeper keep;
+        ::unlink(dst.c_str());
+        return 0;
+    }
+    return 1;
+}
+
+BOOL DeleteFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 ? 1 : 0;
+}
+
+BOOL CreateDirectory(const std::string& path) {
+    return ::mkdir(path.c_str(), 0700) == 0 ? 1 : 0;
+}
+
+BOOL RemoveDirectory(const std::string& path) {
+    return ::rmdir(path.c_str()) == 0 ? 1 : 0;
+}
+
+BOOL GetDiskFreeSpace(const std::string& path, std::uint64_t* freeBytes) {
+    if (!freeBytes) {
+        errno = EINVAL;
+        return 0;
+    }
+    struct statvfs vfs;
+    if (::statvfs(path.c_str(), &vfs) != 0)
+        return 0;
+    std::uint64_t unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
+    *freeBytes = static_cast<std::uint64_t>(vfs.f_bavail) * unit;
+    return 1;
+}
+
+bool FileExists(const std::string& path) {
+    return statIs(path, S_IFREG);
+}
+
+bool DirectoryExists(const std::string& path) {
+    return statIs(path, S_IFDIR);
+}
+
+bool CanOpenForReading(const std::string& path) {
+    // O_NONBLOCK: a FIFO under a message's name must not hang the caller.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0)
+        return false;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0)
+        return false;
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    return true;
+}
+
+std::string FileNamePart(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ExtensionOf(const std::string& path) {
+    std::string name = FileNamePart(path);
+    auto dot = name.rfind('.');
+    if (dot == std::string::npos)
+        return "";
+    return name.substr(dot + 1, 3);
+}
+
+}  // namespace korrin::platform

@@ -3,14 +3,19 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Win32Types.h"
 
 namespace korrin::platform {
 
+// A copy of a handle refers to the same process. The id tells handles apart when the
+// system hands a finished process's pid to a new one.
 struct ProcessHandle {
     pid_t pid = -1;
+    std::uint64_t id = 0;
     bool valid() const { return pid > 0; }
 };
 
@@ -28,7 +33,13 @@ struct StartOptions {
 // Starts the program named by the first argument of commandLine (split as SplitCommandLine
 // does; a name without '/' is looked up in PATH). On success *out holds the handle and the
 // call returns nonzero. A program that cannot be found or started fails here, not later.
+// The child gets its own process group, a clean signal state and no descriptors beyond the
+// standard three. Safe from any thread.
 BOOL CreateProcess(const std::string& commandLine, const StartOptions& options, ProcessHandle* out);
+
+// The same with the arguments already split (argv[0] names the program).
+BOOL CreateProcess(const std::vector<std::string>& argv, const StartOptions& options,
+                   ProcessHandle* out);
 
 // Waits at most timeoutMs (INFINITE: no bound) for the process to end.
 // WAIT_OBJECT_0 when it has ended, WAIT_TIMEOUT when not, WAIT_FAILED for a bad handle.
@@ -37,7 +48,9 @@ DWORD WaitForSingleObject(ProcessHandle& process, DWORD timeoutMs);
 // STILL_ACTIVE while running; the exit status, or 128 + signal number for a killed one.
 BOOL GetExitCodeProcess(ProcessHandle& process, DWORD* exitCode);
 
-// Ends the process (SIGKILL) and collects it. Nonzero when it is gone.
+// Ends the process (SIGKILL to its whole process group, so a launcher script takes its
+// tool with it) and collects it. Nonzero when it is gone, also when it had ended already.
+// The handle stays valid for GetExitCodeProcess; CloseHandle still releases it.
 BOOL TerminateProcess(ProcessHandle& process);
 
 // Gives up the handle. A process still running is collected in the background when it

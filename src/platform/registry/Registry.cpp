@@ -1,1 +1,755 @@
-// (being written)
+// The registry over one SQLite file. Keys are rows of `keys` (parent, name) and values rows
+// of `vals` (key, name, type, data); both names use SQLite's NOCASE collation, which folds
+// ASCII letters only, matching how key and value names have always compared.
+//
+// Key ids come from AUTOINCREMENT so that an id is never handed out twice: a handle to a
+// deleted key must not wake up pointing at a new key created under the same path.
+#include "platform/registry/Registry.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <thread>
+
+#include "platform/registry/MimeTypes.h"
+
+namespace korrin::platform {
+
+// One SQLite connection. Keys opened from one another share it and may be used from
+// different threads, so every use holds the mutex.
+struct Db {
+    sqlite3* handle = nullptr;
+    std::mutex mutex;
+    Db() = default;
+    Db(const Db&) = delete;
+    Db& operator=(const Db&) = delete;
+    ~Db() { sqlite3_close_v2(handle); }
+};
+
+enum class KeyKind {
+    Root,     // the two sentinels; each call on them opens a connection of its own
+    Stored,   // a row of `keys`
+    Virtual,  // HKEY_CLASSES_ROOT\.ext known only from mime.types: read-only
+};
+
+struct RegKey {
+    KeyKind kind;
+    bool classesRoot;
+    std::int64_t id;                // row of `keys`; the roots are rows 1 and 2
+    std::vector<std::string> path;  // components below the root, as stored (or as asked)
+    std::shared_ptr<Db> db;
+};
+
+namespace {
+
+constexpr std::int64_t kLocalMachineId = 1;
+constexpr std::int64_t kClassesRootId = 2;
+constexpr int kSchemaVersion = 1;
+// Writers queue behind each other; 30 s covers a slow disk under eight busy processes.
+constexpr int kBusyTimeoutMs = 30000;
+// Windows' own limit on one key name; longer ones are refused rather than stored.
+constexpr std::size_t kMaxKeyNameLength = 255;
+// Internal result: SQLite was busy in a way its busy handler does not wait for.
+constexpr LONG kRetry = -1;
+
+RegKey gLocalMachine{KeyKind::Root, false, kLocalMachineId, {}, nullptr};
+RegKey gClassesRoot{KeyKind::Root, true, kClassesRootId, {}, nullptr};
+
+constexpr const char* kSchemaSql = R"sql(
+CREATE TABLE keys(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    parent INTEGER,
+    name TEXT NOT NULL COLLATE NOCASE,
+    UNIQUE(parent, name));
+CREATE TABLE vals(
+    key INTEGER NOT NULL,
+    name TEXT NOT NULL COLLATE NOCASE,
+    type INTEGER NOT NULL,
+    data BLOB NOT NULL,
+    PRIMARY KEY(key, name)) WITHOUT ROWID;
+INSERT INTO keys(id, parent, name) VALUES(1, NULL, 'HKEY_LOCAL_MACHINE');
+INSERT INTO keys(id, parent, name) VALUES(2, NULL, 'HKEY_CLASSES_ROOT');
+PRAGMA user_version = 1;
+)sql";
+
+LONG fromSqlite(int rc, bool writing) {
+    switch (rc & 0xff) {
+        case SQLITE_OK:
+        case SQLITE_ROW:
+        case SQLITE_DONE:
+            return ERROR_SUCCESS;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+        case SQLITE_PROTOCOL:
+            return kRetry;
+        case SQLITE_NOTADB:
+        case SQLITE_CORRUPT:
+            return ERROR_BADDB;
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return ERROR_ACCESS_DENIED;
+        case SQLITE_CANTOPEN:
+            return ERROR_CANTOPEN;
+        case SQLITE_TOOBIG:
+            return ERROR_INVALID_PARAMETER;
+        default:
+            return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
+    }
+}
+
+class Stmt {
+public:
+    Stmt(sqlite3* db, const char* sql) : rc_(sqlite3_prepare_v2(db, sql, -1, &s_, nullptr)) {}
+    ~Stmt() { sqlite3_finalize(s_); }
+    Stmt(const Stmt&) = delete;
+    Stmt& operator=(const Stmt&) = delete;
+
+    Stmt& bind(int i, std::int64_t v) {
+        if (rc_ == SQLITE_OK) rc_ = sqlite3_bind_int64(s_, i, v);
+        return *this;
+    }
+    Stmt& bind(int i, std::string_view text) {
+        // A null pointer would bind NULL, and the default value's name is "".
+        const char* p = text.data() ? text.data() : "";
+        if (rc_ == SQLITE_OK)
+            rc_ = sqlite3_bind_text64(s_, i, p, text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        return *this;
+    }
+    Stmt& bindBlob(int i, const std::uint8_t* data, std::size_t size) {
+        if (rc_ != SQLITE_OK) return *this;
+        rc_ = size == 0 ? sqlite3_bind_zeroblob(s_, i, 0)
+                        : sqlite3_bind_blob64(s_, i, data, size, SQLITE_TRANSIENT);
+        return *this;
+    }
+    // SQLITE_ROW, SQLITE_DONE or the failure (of preparing, binding or stepping).
+    int step() {
+        if (rc_ != SQLITE_OK && rc_ != SQLITE_ROW) return rc_;
+        rc_ = sqlite3_step(s_);
+        return rc_;
+    }
+    std::int64_t integer(int col) { return sqlite3_column_int64(s_, col); }
+    std::string text(int col) {
+        auto p = reinterpret_cast<const char*>(sqlite3_column_text(s_, col));
+        return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(s_, col)))
+                 : std::string();
+    }
+    std::vector<std::uint8_t> blob(int col) {
+        auto p = static_cast<const std::uint8_t*>(sqlite3_column_blob(s_, col));
+        return p ? std::vector<std::uint8_t>(p, p + sqlite3_column_bytes(s_, col))
+                 : std::vector<std::uint8_t>();
+    }
+
+private:
+    sqlite3_stmt* s_ = nullptr;
+    int rc_;
+};
+
+LONG exec(sqlite3* db, const char* sql, bool writing) {
+    return fromSqlite(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), writing);
+}
+
+// Runs attempt until it gives something other than kRetry, for as long as the busy timeout.
+// SQLite's busy handler covers writers waiting for writers; this covers the rest (a WAL
+// index being rebuilt by a connection that just opened, a checkpoint racing a close).
+template <class F>
+LONG retrying(bool writing, F&& attempt) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (int round = 1;; ++round) {
+        LONG r = attempt();
+        if (r != kRetry) return r;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(round, 20)));
+    }
+}
+
+// body runs inside one transaction that is committed when it returns ERROR_SUCCESS and
+// rolled back otherwise. Writers take the write lock up front (BEGIN IMMEDIATE): a reader
+// that upgrades later can find its snapshot stale, which no amount of waiting mends.
+// body may run more than once.
+template <class F>
+LONG transact(Db& db, bool writing, F&& body) {
+    return retrying(writing, [&]() -> LONG {
+        LONG r = exec(db.handle, writing ? "BEGIN IMMEDIATE" : "BEGIN", writing);
+        try {
+            if (r == ERROR_SUCCESS) {
+                r = body();
+                if (r == ERROR_SUCCESS) r = exec(db.handle, "COMMIT", writing);
+            }
+        } catch (...) {
+            // A transaction left open would hold the write lock for as long as the key.
+            if (!sqlite3_get_autocommit(db.handle)) exec(db.handle, "ROLLBACK", writing);
+            throw;
+        }
+        if (!sqlite3_get_autocommit(db.handle)) exec(db.handle, "ROLLBACK", writing);
+        return r;
+    });
+}
+
+LONG readUserVersion(sqlite3* db, int* version) {
+    Stmt s(db, "PRAGMA user_version");
+    int rc = s.step();
+    if (rc != SQLITE_ROW) return fromSqlite(rc, false);
+    *version = static_cast<int>(s.integer(0));
+    return ERROR_SUCCESS;
+}
+
+// Many processes may meet a brand-new file at once: the version is checked again under the
+// write lock so that exactly one of them creates the tables.
+LONG ensureSchema(Db& db) {
+    int version = 0;
+    LONG r = retrying(false, [&] { return readUserVersion(db.handle, &version); });
+    if (r != ERROR_SUCCESS) return r;
+    if (version == kSchemaVersion) return ERROR_SUCCESS;
+    if (version != 0) return ERROR_BADDB;
+    // WAL keeps readers going while a writer commits; it is a property of the file.
+    r = retrying(true, [&] { return exec(db.handle, "PRAGMA journal_mode=WAL", true); });
+    if (r != ERROR_SUCCESS) return r;
+    return transact(db, true, [&]() -> LONG {
+        if (LONG e = readUserVersion(db.handle, &version)) return e;
+        if (version == kSchemaVersion) return ERROR_SUCCESS;
+        if (version != 0) return ERROR_BADDB;
+        int rc = sqlite3_exec(db.handle, kSchemaSql, nullptr, nullptr, nullptr);
+        // Tables of the same names already there: some other program's database.
+        return rc == SQLITE_ERROR ? ERROR_BADDB : fromSqlite(rc, true);
+    });
+}
+
+std::optional<std::string> envValue(const char* name) {
+    const char* v = std::getenv(name);
+    if (v && *v) return std::string(v);
+    return std::nullopt;
+}
+
+std::string homeDirectory() {
+    if (auto home = envValue("HOME")) return *home;
+    passwd pw{};
+    passwd* found = nullptr;
+    std::vector<char> buf(16384);
+    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && pw.pw_dir)
+        return pw.pw_dir;
+    return {};
+}
+
+// Missing folders on the way are made private: the file will hold the SMTP password.
+void makeParentFolders(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        ::mkdir(path.substr(0, slash).c_str(), 0700);
+    }
+}
+
+LONG openDb(std::shared_ptr<Db>* out) {
+    const std::string path = RegistryPath();
+    if (path.empty()) return ERROR_CANTOPEN;
+    makeParentFolders(path);
+    // Made here, not by SQLite, so that the mode is 0600 whatever the umask; SQLite gives
+    // the -wal and -shm files the mode of the database.
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::fchmod(fd, 0600);
+        ::close(fd);
+    }
+    auto db = std::make_shared<Db>();
+    // No SQLITE_OPEN_CREATE: if the file vanished meanwhile, failing beats a 0644 file.
+    int rc = sqlite3_open_v2(path.c_str(), &db->handle,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) return ERROR_CANTOPEN;
+    sqlite3_busy_timeout(db->handle, kBusyTimeoutMs);
+    LONG r = exec(db->handle, "PRAGMA synchronous=FULL", false);
+    if (r == ERROR_SUCCESS) r = ensureSchema(*db);
+    if (r == ERROR_CANTREAD || r == ERROR_CANTWRITE) r = ERROR_CANTOPEN;
+    if (r != ERROR_SUCCESS) return r;
+    *out = std::move(db);
+    return ERROR_SUCCESS;
+}
+
+// The connection a call on key uses: the key's own, or for a root one opened for the call.
+LONG connectionFor(HKEY key, std::shared_ptr<Db>* db) {
+    if (key->db) {
+        *db = key->db;
+        return ERROR_SUCCESS;
+    }
+    return openDb(db);
+}
+
+LONG splitPath(const std::string& subKey, std::vector<std::string>* out) {
+    std::size_t start = 0;
+    while (start <= subKey.size()) {
+        std::size_t end = subKey.find('\\', start);
+        if (end == std::string::npos) end = subKey.size();
+        if (end > start) {
+            if (end - start > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+            out->push_back(subKey.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return ERROR_SUCCESS;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+// HKEY_CLASSES_ROOT\.ext: the extension whose content type mime.types may supply.
+std::optional<std::string> extensionKey(bool classesRoot, const std::vector<std::string>& path) {
+    if (!classesRoot || path.size() != 1 || path[0].size() < 2 || path[0][0] != '.')
+        return std::nullopt;
+    return path[0].substr(1);
+}
+
+std::int64_t rootId(HKEY key) { return key->classesRoot ? kClassesRootId : kLocalMachineId; }
+
+// Where a path given relative to key starts: the key's own row, except for a virtual key,
+// which has no row, so its path is walked again from the root.
+std::int64_t startOf(HKEY key, std::vector<std::string>* comps) {
+    if (key->kind != KeyKind::Virtual) return key->id;
+    comps->insert(comps->begin(), key->path.begin(), key->path.end());
+    return rootId(key);
+}
+
+// The path of a key found from key by names (which startOf made absolute for a virtual key).
+std::vector<std::string> pathBelow(HKEY key, const std::vector<std::string>& names) {
+    std::vector<std::string> path;
+    if (key->kind != KeyKind::Virtual) path = key->path;
+    path.insert(path.end(), names.begin(), names.end());
+    return path;
+}
+
+LONG keyExists(sqlite3* db, std::int64_t id, bool* exists) {
+    Stmt s(db, "SELECT 1 FROM keys WHERE id = ?1");
+    int rc = s.bind(1, id).step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return fromSqlite(rc, false);
+    *exists = rc == SQLITE_ROW;
+    return ERROR_SUCCESS;
+}
+
+// Writes through a handle whose key has been deleted fail with ERROR_KEY_DELETED.
+LONG requireLive(sqlite3* db, HKEY key) {
+    if (key->kind != KeyKind::Stored) return ERROR_SUCCESS;
+    bool exists = false;
+    if (LONG r = keyExists(db, key->id, &exists)) return r;
+    return exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
+LONG findChild(sqlite3* db, std::int64_t parent, const std::string& name, std::int64_t* id,
+               std::string* stored) {
+    Stmt s(db, "SELECT id, name FROM keys WHERE parent = ?1 AND name = ?2");
+    int rc = s.bind(1, parent).bind(2, name).step();
+    if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+    if (rc != SQLITE_ROW) return fromSqlite(rc, false);
+    *id = s.integer(0);
+    if (stored) *stored = s.text(1);
+    return ERROR_SUCCESS;
+}
+
+LONG findPath(sqlite3* db, std::int64_t start, const std::vector<std::string>& comps,
+              std::int64_t* id, std::vector<std::string>* names) {
+    *id = start;
+    for (const auto& c : comps) {
+        std::string stored;
+        if (LONG r = findChild(db, *id, c, id, &stored)) return r;
+        names->push_back(std::move(stored));
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG deliver(DWORD type, const std::vector<std::uint8_t>& bytes, DWORD* outType,
+             std::uint8_t* data, DWORD* size) {
+    if (outType) *outType = type;
+    const auto need = static_cast<DWORD>(bytes.size());
+    if (data) {
+        if (*size < need) {
+            *size = need;
+            return ERROR_MORE_DATA;
+        }
+        if (need) std::memcpy(data, bytes.data(), need);
+    }
+    if (size) *size = need;
+    return ERROR_SUCCESS;
+}
+
+// Content Type of HKEY_CLASSES_ROOT\.ext from mime.types, as the REG_SZ Windows would give:
+// with its terminating zero byte counted.
+std::optional<std::vector<std::uint8_t>> mimeContentType(HKEY key, const std::string& name) {
+    auto ext = extensionKey(key->classesRoot, key->path);
+    if (!ext || !equalsNoCase(name, "Content Type")) return std::nullopt;
+    auto type = SystemMimeTypeForExtension(*ext);
+    if (!type) return std::nullopt;
+    std::vector<std::uint8_t> bytes(type->begin(), type->end());
+    bytes.push_back(0);
+    return bytes;
+}
+
+// Every entry point: nothing may escape as an exception (an allocation failing, say).
+template <class F>
+LONG guarded(LONG onException, F&& f) noexcept {
+    try {
+        return f();
+    } catch (...) {
+        return onException;
+    }
+}
+
+// Deletes the key and everything below it, or with keepKey only what is below it and its
+// values. Done with a recursive query rather than cascades, which stop at a depth of 1000.
+LONG deleteTree(sqlite3* db, std::int64_t id, bool keepKey) {
+    const char* seed = keepKey ? "SELECT id FROM keys WHERE parent = ?1" : "SELECT ?1";
+    for (const char* target : {"DELETE FROM vals WHERE key IN t", "DELETE FROM keys WHERE id IN t"}) {
+        std::string sql = std::string("WITH RECURSIVE t(id) AS (") + seed +
+                          " UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent = t.id) " +
+                          target;
+        Stmt s(db, sql.c_str());
+        int rc = s.bind(1, id).step();
+        if (rc != SQLITE_DONE) return fromSqlite(rc, true);
+    }
+    if (keepKey) {
+        Stmt s(db, "DELETE FROM vals WHERE key = ?1");
+        int rc = s.bind(1, id).step();
+        if (rc != SQLITE_DONE) return fromSqlite(rc, true);
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG deleteKeyImpl(HKEY base, const std::string& subKey, bool tree) {
+    if (!base) return ERROR_INVALID_HANDLE;
+    std::vector<std::string> comps;
+    if (LONG r = splitPath(subKey, &comps)) return r;
+    const bool keyItself = comps.empty();
+    if (keyItself && !tree && (base->kind == KeyKind::Root || base->id == rootId(base)))
+        return ERROR_ACCESS_DENIED;
+    std::shared_ptr<Db> db;
+    if (LONG r = connectionFor(base, &db)) return r;
+    std::lock_guard lock(db->mutex);
+    const std::int64_t start = startOf(base, &comps);
+    return transact(*db, true, [&]() -> LONG {
+        if (LONG r = requireLive(db->handle, base)) return r;
+        std::int64_t id = 0;
+        std::vector<std::string> names;
+        if (LONG r = findPath(db->handle, start, comps, &id, &names)) return r;
+        if (tree) return deleteTree(db->handle, id, keyItself);
+        Stmt children(db->handle, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
+        int rc = children.bind(1, id).step();
+        if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
+        if (rc != SQLITE_DONE) return fromSqlite(rc, true);
+        return deleteTree(db->handle, id, false);
+    });
+}
+
+}  // namespace
+
+const HKEY HKEY_CLASSES_ROOT = &gClassesRoot;
+const HKEY HKEY_LOCAL_MACHINE = &gLocalMachine;
+
+std::string RegistryPath() {
+    if (auto path = envValue("KORRIN_REGISTRY")) return *path;
+    std::string base;
+    // The XDG rules ignore a relative XDG_CONFIG_HOME.
+    if (auto xdg = envValue("XDG_CONFIG_HOME"); xdg && (*xdg)[0] == '/') {
+        base = *xdg;
+    } else {
+        std::string home = homeDirectory();
+        if (home.empty()) return {};
+        base = home + "/.config";
+    }
+    return base + "/korrin/registry.db";
+}
+
+LONG RegCreateKeyEx(HKEY base, const std::string& subKey, HKEY* result, DWORD* disposition) {
+    return guarded(ERROR_CANTWRITE, [&]() -> LONG {
+        if (!base) return ERROR_INVALID_HANDLE;
+        if (!result) return ERROR_INVALID_PARAMETER;
+        *result = nullptr;
+        std::vector<std::string> comps;
+        if (LONG r = splitPath(subKey, &comps)) return r;
+        std::shared_ptr<Db> db;
+        if (LONG r = connectionFor(base, &db)) return r;
+        std::lock_guard lock(db->mutex);
+        const std::int64_t start = startOf(base, &comps);
+        std::int64_t id = 0;
+        std::vector<std::string> names;
+        bool created = false;
+        LONG r = transact(*db, true, [&]() -> LONG {
+            names.clear();
+            created = false;
+            if (LONG e = requireLive(db->handle, base)) return e;
+            id = start;
+            for (const auto& c : comps) {
+                std::string stored;
+                LONG e = findChild(db->handle, id, c, &id, &stored);
+                if (e == ERROR_FILE_NOT_FOUND) {
+                    Stmt ins(db->handle, "INSERT INTO keys(parent, name) VALUES(?1, ?2)");
+                    int rc = ins.bind(1, id).bind(2, c).step();
+                    if (rc != SQLITE_DONE) return fromSqlite(rc, true);
+                    id = sqlite3_last_insert_rowid(db->handle);
+                    stored = c;
+                    created = true;
+                } else if (e != ERROR_SUCCESS) {
+                    return e;
+                }
+                names.push_back(std::move(stored));
+            }
+            return ERROR_SUCCESS;
+        });
+        if (r != ERROR_SUCCESS) return r;
+        *result = new RegKey{KeyKind::Stored, base->classesRoot, id, pathBelow(base, names), db};
+        if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegOpenKeyEx(HKEY base, const std::string& subKey, HKEY* result) {
+    return guarded(ERROR_CANTREAD, [&]() -> LONG {
+        if (!base) return ERROR_INVALID_HANDLE;
+        if (!result) return ERROR_INVALID_PARAMETER;
+        *result = nullptr;
+        std::vector<std::string> comps;
+        if (LONG r = splitPath(subKey, &comps)) return r;
+        std::shared_ptr<Db> db;
+        if (LONG r = connectionFor(base, &db)) return r;
+        std::lock_guard lock(db->mutex);
+        const std::int64_t start = startOf(base, &comps);
+        std::int64_t id = 0;
+        std::vector<std::string> names;
+        LONG r = transact(*db, false, [&]() -> LONG {
+            names.clear();
+            return findPath(db->handle, start, comps, &id, &names);
+        });
+        if (r == ERROR_SUCCESS) {
+            *result =
+                new RegKey{KeyKind::Stored, base->classesRoot, id, pathBelow(base, names), db};
+            return ERROR_SUCCESS;
+        }
+        if (r != ERROR_FILE_NOT_FOUND) return r;
+        // Not stored: HKEY_CLASSES_ROOT\.ext still opens when mime.types knows the extension.
+        auto path = pathBelow(base, comps);
+        auto ext = extensionKey(base->classesRoot, path);
+        if (!ext || !SystemMimeTypeForExtension(*ext)) return ERROR_FILE_NOT_FOUND;
+        *result = new RegKey{KeyKind::Virtual, true, 0, std::move(path), db};
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegCloseKey(HKEY key) {
+    if (!key) return ERROR_INVALID_HANDLE;
+    if (key->kind != KeyKind::Root) delete key;
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryKeyName(HKEY key, std::string* name) {
+    return guarded(ERROR_CANTREAD, [&]() -> LONG {
+        if (!key) return ERROR_INVALID_HANDLE;
+        if (!name) return ERROR_INVALID_PARAMETER;
+        *name = key->classesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_LOCAL_MACHINE";
+        for (const auto& c : key->path) *name += "\\" + c;
+        return ERROR_SUCCESS;
+    });
+}
+
+LONG RegQueryValueEx(HKEY key, const std::string& name, DWORD* type, std::uint8_t* data,
+                     DWORD* size) {
+    return guarded(ERROR_CANTREAD, [&]() -> LONG {
+        if (!key) return ERROR_INVALID_HANDLE;
+        if (data && !size) return ERROR_INVALID_PARAMETER;
+        bool found = false;
+        bool live = true;
+        DWORD storedType = REG_NONE;
+        std::vector<std::uint8_t> bytes;
+        if (key->kind != KeyKind::Virtual) {
+            std::shared_ptr<Db> db;
+            if (LONG r = connectionFor(key, &db)) return r;
+            std::lock_guard lock(db->mutex);
+            LONG r = transact(*db, false, [&]() -> LONG {
+                Stmt s(db->handle, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
+                int rc = s.bind(1, key->id).bind(2, name).step();
+                found = rc == SQLITE_ROW;
+                if (found) {
+                    storedType = static_cast<DWORD>(s.integer(0));
+                    bytes = s.blob(1);
+                    return ERROR_SUCCESS;
+                }
+                if (rc != SQLITE_DONE) return fromSqlite(rc, false);
+                return key->kind == KeyKind::Stored ? keyExists(db->handle, key->id, &live)
+                                                    : ERROR_SUCCESS;
+            });
+            if (r != ERROR_SUCCESS) return r;
+        }
+        if (found) return deliver(storedType, bytes, type, data, size);
+        if (!live) return ERROR_FILE_NOT_FOUND;
+        auto fallback = mimeContentType(key, name);
+        if (!fallback) return ERROR_FILE_NOT_FOUND;
+        return deliver(REG_SZ, *fallback, type, data, size);
+    });
+}
+
+LONG RegSetValueEx(HKEY key, const std::string& name, DWORD type, const std::uint8_t* data,
+                   DWORD size) {
+    return guarded(ERROR_CANTWRITE, [&]() -> LONG {
+        if (!key) return ERROR_INVALID_HANDLE;
+        if (!data && size) return ERROR_INVALID_PARAMETER;
+        if (key->kind == KeyKind::Virtual) return ERROR_ACCESS_DENIED;
+        std::shared_ptr<Db> db;
+        if (LONG r = connectionFor(key, &db)) return r;
+        std::lock_guard lock(db->mutex);
+        return transact(*db, true, [&]() -> LONG {
+            if (LONG r = requireLive(db->handle, key)) return r;
+            // The upsert keeps the spelling the value was first written with.
+            Stmt s(db->handle,
+                   "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
+                   "ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, "
+                   "data = excluded.data");
+            int rc = s.bind(1, key->id).bind(2, name).bind(3, std::int64_t{type})
+                         .bindBlob(4, data, size)
+                         .step();
+            return rc == SQLITE_DONE ? ERROR_SUCCESS : fromSqlite(rc, true);
+        });
+    });
+}
+
+LONG RegDeleteValue(HKEY key, const std::string& name) {
+    return guarded(ERROR_CANTWRITE, [&]() -> LONG {
+        if (!key) return ERROR_INVALID_HANDLE;
+        if (key->kind == KeyKind::Virtual) return ERROR_ACCESS_DENIED;
+        std::shared_ptr<Db> db;
+        if (LONG r = connectionFor(key, &db)) return r;
+        std::lock_guard lock(db->mutex);
+        return transact(*db, true, [&]() -> LONG {
+            if (LONG r = requireLive(db->handle, key)) return r;
+            Stmt s(db->handle, "DELETE FROM vals WHERE key = ?1 AND name = ?2");
+            int rc = s.bind(1, key->id).bind(2, name).step();
+            if (rc != SQLITE_DONE) return fromSqlite(rc, true);
+            return sqlite3_changes(db->handle) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+        });
+    });
+}
+
+LONG RegDeleteKey(HKEY base, const std::string& subKey) {
+    return guarded(ERROR_CANTWRITE, [&] { return deleteKeyImpl(base, subKey, false); });
+}
+
+LONG RegDeleteTree(HKEY base, const std::string& subKey) {
+    return guarded(ERROR_CANTWRITE, [&] { return deleteKeyImpl(base, subKey, true); });
+}
+
+LONG RegEnumKey(HKEY key, DWORD index, std::string* name) {
+    return guarded(ERROR_CANTREAD, [&]() -> LONG {
+        if (!key) return ERROR_INVALID_HANDLE;
+        if (!name) return ERROR_INVALID_PARAMETER;
+        if (key->kind == KeyKind::Virtual) return ERROR_NO_MORE_ITEMS;
+        std::shared_ptr<Db> db;
+        if (LONG r = connectionFor(key, &db)) return r;
+        std::lock_guard lock(db->mutex);
+        return transact(*db, false, [&]() -> LONG {
+            Stmt s(db->handle,
+                   "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
+            int rc = s.bind(1, key->id).bind(2, std::int64_t{index}).step();
+            if (rc == SQLITE_ROW) {
+                *name = s.text(0);
+                return ERROR_SUCCESS;
+            }
+            if (rc != SQLITE_DONE) return fromSqlite(rc, false);
+            bool live = true;
+            if (key->kind == KeyKind::Stored) {
+                if (LONG r = keyExists(db->handle, key->id, &live)) return r;
+            }
+            return live ? ERROR_NO_MORE_ITEMS : ERROR_FILE_NOT_FOUND;
+        });
+    });
+}
+
+LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type,
+                  std::vector<std::uint8_t>* data) {
+    return guarded(ERROR_CANTREAD, [&]() -> LONG {
+        if (!key) return ERROR_INVALID_HANDLE;
+        if (!name) return ERROR_INVALID_PARAMETER;
+        if (key->kind == KeyKind::Virtual) {
+            auto bytes = index == 0 ? mimeContentType(key, "Content Type") : std::nullopt;
+            if (!bytes) return ERROR_NO_MORE_ITEMS;
+            *name = "Content Type";
+            if (type) *type = REG_SZ;
+            if (data) *data = std::move(*bytes);
+            return ERROR_SUCCESS;
+        }
+        std::shared_ptr<Db> db;
+        if (LONG r = connectionFor(key, &db)) return r;
+        std::lock_guard lock(db->mutex);
+        return transact(*db, false, [&]() -> LONG {
+            Stmt s(db->handle,
+                   "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY name "
+                   "LIMIT 1 OFFSET ?2");
+            int rc = s.bind(1, key->id).bind(2, std::int64_t{index}).step();
+            if (rc == SQLITE_ROW) {
+                *name = s.text(0);
+                if (type) *type = static_cast<DWORD>(s.integer(1));
+                if (data) *data = s.blob(2);
+                return ERROR_SUCCESS;
+            }
+            if (rc != SQLITE_DONE) return fromSqlite(rc, false);
+            bool live = true;
+            if (key->kind == KeyKind::Stored) {
+                if (LONG r = keyExists(db->handle, key->id, &live)) return r;
+            }
+            return live ? ERROR_NO_MORE_ITEMS : ERROR_FILE_NOT_FOUND;
+        });
+    });
+}
+
+LONG RegUpdateDword(HKEY key, const std::string& name,
+                    const std::function<DWORD(std::optional<DWORD>)>& update, DWORD* result) {
+    return guarded(ERROR_CANTWRITE, [&]() -> LONG {
+        if (!key) return ERROR_INVALID_HANDLE;
+        if (!update) return ERROR_INVALID_PARAMETER;
+        if (key->kind == KeyKind::Virtual) return ERROR_ACCESS_DENIED;
+        std::shared_ptr<Db> db;
+        if (LONG r = connectionFor(key, &db)) return r;
+        std::lock_guard lock(db->mutex);
+        DWORD written = 0;
+        LONG r = transact(*db, true, [&]() -> LONG {
+            if (LONG e = requireLive(db->handle, key)) return e;
+            std::optional<DWORD> current;
+            {
+                Stmt s(db->handle, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
+                int rc = s.bind(1, key->id).bind(2, name).step();
+                if (rc == SQLITE_ROW) {
+                    auto bytes = s.blob(1);
+                    if (s.integer(0) == REG_DWORD && bytes.size() == 4)
+                        current = DWORD(bytes[0]) | DWORD(bytes[1]) << 8 | DWORD(bytes[2]) << 16 |
+                                  DWORD(bytes[3]) << 24;
+                } else if (rc != SQLITE_DONE) {
+                    return fromSqlite(rc, false);
+                }
+            }
+            written = update(current);
+            const std::uint8_t bytes[4] = {
+                std::uint8_t(written), std::uint8_t(written >> 8), std::uint8_t(written >> 16),
+                std::uint8_t(written >> 24)};
+            Stmt s(db->handle,
+                   "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
+                   "ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, "
+                   "data = excluded.data");
+            int rc = s.bind(1, key->id).bind(2, name).bind(3, std::int64_t{REG_DWORD})
+                         .bindBlob(4, bytes, sizeof bytes)
+                         .step();
+            return rc == SQLITE_DONE ? ERROR_SUCCESS : fromSqlite(rc, true);
+        });
+        if (r == ERROR_SUCCESS && result) *result = written;
+        return r;
+    });
+}
+
+}  // namespace korrin::platform

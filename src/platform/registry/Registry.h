@@ -67,6 +67,10 @@ LONG RegDeleteValue(HKEY key, const std::string& name);
 LONG RegDeleteKey(HKEY base, const std::string& subKey);
 LONG RegDeleteTree(HKEY base, const std::string& subKey);
 
+// The key's full name as stored, root included ("HKEY_LOCAL_MACHINE\SOFTWARE\Quillion"),
+// for messages and export.
+LONG RegQueryKeyName(HKEY key, std::string* name);
+
 // Enumeration in name order (case-insensitive); ERROR_NO_MORE_ITEMS past the end.
 LONG RegEnumKey(HKEY key, DWORD index, std::string* name);
 LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type,

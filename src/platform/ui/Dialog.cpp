@@ -1,1 +1,170 @@
-// (being written)
+#include "platform/ui/Dialog.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
+#include <QThread>
+#include <QTimer>
+
+namespace korrin::platform {
+
+namespace {
+constexpr const char* kIdProperty = "korrinControlId";
+}
+
+void SetControlId(QWidget* control, int id) {
+    control->setProperty(kIdProperty, id);
+    control->setObjectName(QStringLiteral("ctrl_%1").arg(id));
+}
+
+int ControlId(const QWidget* control) {
+    QVariant v = control ? control->property(kIdProperty) : QVariant();
+    return v.isValid() ? v.toInt() : 0;
+}
+
+QWidget* GetDlgItem(const QWidget* window, int id) {
+    if (!window) return nullptr;
+    return window->findChild<QWidget*>(QStringLiteral("ctrl_%1").arg(id));
+}
+
+bool SetDlgItemText(QWidget* window, int id, const QString& text) {
+    QWidget* w = GetDlgItem(window, id);
+    if (auto* label = qobject_cast<QLabel*>(w))
+        label->setText(text);
+    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+        button->setText(text);
+    else if (auto* line = qobject_cast<QLineEdit*>(w))
+        line->setText(text);
+    else if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
+        plain->setPlainText(text);
+    else if (auto* rich = qobject_cast<QTextEdit*>(w))
+        rich->setPlainText(text);
+    else
+        return false;
+    return true;
+}
+
+QString GetDlgItemText(const QWidget* window, int id) {
+    QWidget* w = GetDlgItem(window, id);
+    if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text();
+    if (auto* line = qobject_cast<QLineEdit*>(w)) return line->text();
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) return plain->toPlainText();
+    if (auto* rich = qobject_cast<QTextEdit*>(w)) return rich->toPlainText();
+    return {};
+}
+
+// The dialog font is 8-point, whose character cell is about 6 x 13 pixels.
+QSize DialogUnitsToPixels(int cx, int cy) { return QSize(cx * 6 / 4, cy * 13 / 8); }
+QPoint DialogUnitsToPixels(QPoint p) { return QPoint(p.x() * 6 / 4, p.y() * 13 / 8); }
+
+QEvent::Type WindowMessageEvent::eventType() {
+    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+bool PostMessage(QObject* target, unsigned msg, WPARAM wParam, LPARAM lParam) {
+    if (!target) return false;
+    QCoreApplication::postEvent(target, new WindowMessageEvent(msg, wParam, lParam));
+    return true;
+}
+
+LRESULT SendMessage(QObject* target, unsigned msg, WPARAM wParam, LPARAM lParam) {
+    auto* dialog = dynamic_cast<CDialog*>(target);
+    if (!dialog) return 0;
+    if (QThread::currentThread() == dialog->thread()) return dialog->OnMessage(msg, wParam, lParam);
+    LRESULT result = 0;
+    QMetaObject::invokeMethod(
+        dialog, [&] { result = dialog->OnMessage(msg, wParam, lParam); },
+        Qt::BlockingQueuedConnection);
+    return result;
+}
+
+CDialog::CDialog(int resourceId, QWidget* parent) : QDialog(parent), resourceId_(resourceId) {
+    setObjectName(QStringLiteral("dialog_%1").arg(resourceId));
+}
+
+CDialog::~CDialog() {
+    if (loop_) loop_->exit();
+}
+
+int CDialog::DoModal() {
+    running_ = true;
+    result_ = IDCANCEL;
+    visibleAfterInit_ = true;
+    setWindowModality(Qt::ApplicationModal);
+    OnInitDialog();
+    if (running_) {
+        if (visibleAfterInit_) show();
+        QEventLoop loop;
+        loop_ = &loop;
+        loop.exec(QEventLoop::DialogExec);
+        loop_ = nullptr;
+    }
+    for (auto& [id, timer] : timers_) delete timer;
+    timers_.clear();
+    hide();
+    return result_;
+}
+
+void CDialog::EndDialog(int result) {
+    result_ = result;
+    running_ = false;
+    hide();
+    if (loop_) loop_->exit();
+}
+
+void CDialog::ShowWindow(bool visible) {
+    visibleAfterInit_ = visible;
+    if (running_ && loop_) setVisible(visible);
+}
+
+bool CDialog::PostMessage(unsigned msg, WPARAM wParam, LPARAM lParam) {
+    return platform::PostMessage(this, msg, wParam, lParam);
+}
+
+void CDialog::SetTimer(int id, int milliseconds) {
+    QTimer*& timer = timers_[id];
+    if (!timer) {
+        timer = new QTimer(this);
+        QObject::connect(timer, &QTimer::timeout, this, [this, id] { OnTimer(id); });
+    }
+    timer->start(milliseconds);
+}
+
+void CDialog::KillTimer(int id) {
+    auto it = timers_.find(id);
+    if (it == timers_.end()) return;
+    delete it->second;
+    timers_.erase(it);
+}
+
+void CDialog::BindCommand(QAbstractButton* button, int id) {
+    SetControlId(button, id);
+    QObject::connect(button, &QAbstractButton::clicked, this, [this, id] { OnCommand(id); });
+}
+
+void CDialog::OnCommand(int id) {
+    if (id == IDOK)
+        OnOK();
+    else if (id == IDCANCEL)
+        OnCancel();
+}
+
+LRESULT CDialog::OnMessage(unsigned, WPARAM, LPARAM) { return 0; }
+
+bool CDialog::event(QEvent* e) {
+    if (e->type() == WindowMessageEvent::eventType()) {
+        auto* m = static_cast<WindowMessageEvent*>(e);
+        OnMessage(m->msg, m->wParam, m->lParam);
+        return true;
+    }
+    return QDialog::event(e);
+}
+
+}  // namespace korrin::platform

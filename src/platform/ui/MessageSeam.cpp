@@ -30,10 +30,12 @@ const ButtonSet& buttonSet(unsigned type) {
     return sets[index < std::size(sets) ? index : 0];
 }
 
-// The scripted answers are read once, at the first box: the list belongs to the process.
+// The scripted answers are read at the first box and taken in order from then on; a new
+// value of the variable starts a new list.
 struct Script {
     std::mutex mutex;
     bool loaded = false;
+    std::string source;
     std::vector<std::optional<int>> answers;
     std::size_t next = 0;
 };
@@ -107,10 +109,13 @@ bool AnswersScripted() { return std::getenv("KORRIN_MESSAGE_ANSWERS") != nullptr
 int TakeScriptedAnswer(unsigned type) {
     Script& s = script();
     std::lock_guard lock(s.mutex);
-    if (!s.loaded) {
+    const char* env = std::getenv("KORRIN_MESSAGE_ANSWERS");
+    if (!s.loaded || s.source != (env ? env : "")) {
         s.loaded = true;
-        const char* env = std::getenv("KORRIN_MESSAGE_ANSWERS");
-        std::string_view list = env ? env : "";
+        s.source = env ? env : "";
+        s.answers.clear();
+        s.next = 0;
+        std::string_view list = s.source;
         while (!list.empty()) {
             auto comma = list.find(',');
             std::string_view word = list.substr(0, comma);

@@ -1,0 +1,39 @@
+# The two set-up commands of the README, and a few more for developers.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORRIN_WERROR=ON
+
+.PHONY: all deps configure build run test fuzz tsan asan bench format
+
+all: build
+
+deps:
+	bash scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Build, set up this user's installation once, and start Korrin.
+run: build
+	bash scripts/setup-user.sh $(BUILD)
+	$(BUILD)/korrin
+
+# Build and run every test, then the fuzz targets for a short while.
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j 2
+	bash scripts/fuzz-smoke.sh
+
+# Sanitizer builds of the whole suite.
+asan:
+	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DKORRIN_WERROR=ON -DKORRIN_SANITIZE=address -DKORRIN_BENCH=OFF"
+tsan:
+	$(MAKE) test BUILD=build-tsan CMAKE_FLAGS="-DKORRIN_WERROR=ON -DKORRIN_SANITIZE=thread -DKORRIN_BENCH=OFF"
+
+bench: build
+	bash scripts/run-bench.sh $(BUILD)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
