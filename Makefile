@@ -21,10 +21,10 @@ run: build
 	bash scripts/setup-user.sh $(BUILD)
 	$(BUILD)/korrin
 
-# Build and run every test, then the fuzz targets for a short while.
+# Build, run the fuzz targets for a short while, then every test (ctest's summary comes last).
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j 2
 	bash scripts/fuzz-smoke.sh
+	ctest --test-dir $(BUILD) --output-on-failure -j 2
 
 # Sanitizer builds of the whole suite.
 asan:

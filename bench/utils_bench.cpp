@@ -36,14 +36,16 @@ void BM_GetSettingDword(benchmark::State& state) {
     registry();
     CUtils utils;
     utils.SetRegistryDword(kKorrinKey, setting::kOutBoxMinutes, 5);
-    for (auto _ : state) benchmark::DoNotOptimize(utils.GetSettingDword(setting::kOutBoxMinutes));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(utils.GetSettingDword(setting::kOutBoxMinutes));
 }
 BENCHMARK(BM_GetSettingDword);
 
 void BM_SetRegistryString(benchmark::State& state) {
     registry();
     CUtils utils;
-    for (auto _ : state) utils.SetRegistryString(kKorrinKey, setting::kOpenPath, "/home/me/KX1S.kx1");
+    for (auto _ : state)
+        utils.SetRegistryString(kKorrinKey, setting::kOpenPath, "/home/me/KX1S.kx1");
 }
 BENCHMARK(BM_SetRegistryString);
 

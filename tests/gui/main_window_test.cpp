@@ -16,7 +16,7 @@ using namespace korrin::test;
 namespace {
 
 class MainWindowTest : public RegistryTest {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(CreateDirectory(tmp_));
         RegKeyGuard key;
@@ -45,8 +45,9 @@ TEST_F(MainWindowTest, StartedOnAFileStaysHiddenAndOpensATemporaryCopy) {
             EXPECT_EQ(dlg.fileName(), "V" + std::to_string(run) + "L.kx0");
             EXPECT_EQ(dlg.title(), "V" + std::to_string(run) + "L");
             EXPECT_EQ(ReadFile(copy), "RIFF-and-trailer");
-            EXPECT_NE(GetDlgItemText(box, 0xFFFF).toStdString().find("V" + std::to_string(run) + "L.kx0"),
-                      std::string::npos);
+            EXPECT_NE(
+                GetDlgItemText(box, 0xFFFF).toStdString().find("V" + std::to_string(run) + "L.kx0"),
+                std::string::npos);
             Click(box, IDOK);
         });
         dlg.DoModal();
@@ -77,7 +78,8 @@ TEST_F(MainWindowTest, WithoutAFileTheWindowShowsAndAnswersItsRequests) {
     dlg.SetFileToOpen("");
     bool aboutSeen = false;
     WhenShown(QStringLiteral("dialog_102"), [&](QWidget* w) {
-        EXPECT_EQ(w->windowTitle(), "Quillion EMail for Windows (tm) - http://www.quillion.example/");
+        EXPECT_EQ(w->windowTitle(),
+                  "Quillion EMail for Windows (tm) - http://www.quillion.example/");
         EXPECT_EQ(SendMessage(&dlg, CKorrinDlg::kRestoreRequest), 1);
         WhenShown(QStringLiteral("dialog_164"), [&](QWidget* about) {
             aboutSeen = true;

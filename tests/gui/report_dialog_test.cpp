@@ -24,7 +24,7 @@ namespace {
 const QString kReportDialog = QStringLiteral("dialog_154");
 
 class ReportDialogTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir_;
     ScopedEnv noScript_{"KORRIN_MESSAGE_ANSWERS", std::nullopt};
     ScopedEnv log_{"KORRIN_MESSAGE_LOG", dir_.file("log")};
@@ -113,7 +113,8 @@ TEST_F(ReportDialogTest, WorkerReportsBlockOnlyTheirWorkerAndComeOneAtATime) {
     QObject::connect(&closer, &QTimer::timeout, [&] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             if (w->isVisible() && w->objectName() == kReportDialog) {
-                if (finished.load() > dismissed) finishedBeforeDismiss = true;
+                if (finished.load() > dismissed)
+                    finishedBeforeDismiss = true;
                 ++dismissed;
                 firstDismissed = true;
                 Click(w, IDOK);

@@ -28,7 +28,8 @@ inline void WhenShown(const QString& name, std::function<void(QWidget*)> act,
             if (w->isVisible() && w->objectName() == name) {
                 timer->stop();
                 timer->deleteLater();
-                if (seen) *seen = true;
+                if (seen)
+                    *seen = true;
                 act(w);
                 return;
             }
@@ -42,13 +43,15 @@ inline void WhenShown(const QString& name, std::function<void(QWidget*)> act,
 }
 
 inline void Click(QWidget* window, int id) {
-    if (auto* b = platform::GetDlgItemAs<QAbstractButton>(window, id)) b->click();
+    if (auto* b = platform::GetDlgItemAs<QAbstractButton>(window, id))
+        b->click();
 }
 
 inline int VisibleTopLevelCount(const QString& name) {
     int n = 0;
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->objectName() == name) ++n;
+        if (w->isVisible() && w->objectName() == name)
+            ++n;
     return n;
 }
 

@@ -7,16 +7,16 @@
 #include <algorithm>
 #include <chrono>
 #include <sstream>
-#include <vector>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "helpers/TestSupport.h"
 
 namespace korrin::test {
 
 class OpenerRecorder {
-public:
+  public:
     explicit OpenerRecorder(const TempDir& dir)
         : script_(dir.file("opener.sh")), record_(dir.file("opened.txt")) {
         WriteFile(script_, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + record_ + "'\n");
@@ -30,20 +30,24 @@ public:
         for (;;) {
             std::string text = ReadFile(record_);
             int n = 0;
-            for (char c : text) n += c == '\n';
-            if (n >= lines || std::chrono::steady_clock::now() > until) return sorted(text);
+            for (char c : text)
+                n += c == '\n';
+            if (n >= lines || std::chrono::steady_clock::now() > until)
+                return sorted(text);
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
 
-private:
+  private:
     static std::string sorted(const std::string& text) {
         std::vector<std::string> lines;
         std::istringstream in(text);
-        for (std::string l; std::getline(in, l);) lines.push_back(l);
+        for (std::string l; std::getline(in, l);)
+            lines.push_back(l);
         std::sort(lines.begin(), lines.end());
         std::string out;
-        for (const auto& l : lines) out += l + "\n";
+        for (const auto& l : lines)
+            out += l + "\n";
         return out;
     }
 

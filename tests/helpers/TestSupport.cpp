@@ -18,7 +18,8 @@ namespace korrin::test {
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/korrin-test-XXXXXX";
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    if (!mkdtemp(tmpl.data()))
+        throw std::runtime_error("mkdtemp failed");
     path_ = tmpl;
 }
 
@@ -29,7 +30,8 @@ TempDir::~TempDir() {
 
 ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
     : name_(std::move(name)) {
-    if (const char* old = std::getenv(name_.c_str())) old_ = old;
+    if (const char* old = std::getenv(name_.c_str()))
+        old_ = old;
     if (value)
         setenv(name_.c_str(), value->c_str(), 1);
     else
@@ -48,8 +50,12 @@ static std::string envOr(const char* name, const char* fallback) {
     return v && *v ? v : fallback;
 }
 
-std::string BuildDir() { return envOr("KORRIN_BUILD_DIR", "."); }
-std::string SourceDir() { return envOr("KORRIN_SOURCE_DIR", ".."); }
+std::string BuildDir() {
+    return envOr("KORRIN_BUILD_DIR", ".");
+}
+std::string SourceDir() {
+    return envOr("KORRIN_SOURCE_DIR", "..");
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -61,21 +67,24 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
-    if (!out) throw std::runtime_error("cannot write " + path);
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
 }
 
 std::vector<std::string> ReadLines(const std::string& path) {
     std::vector<std::string> lines;
     std::istringstream in(ReadFile(path));
     for (std::string line; std::getline(in, line);)
-        if (!line.empty()) lines.push_back(line);
+        if (!line.empty())
+            lines.push_back(line);
     return lines;
 }
 
 std::string JsonField(const std::string& line, const std::string& name) {
     const std::string key = "\"" + name + "\":";
     auto at = line.find(key);
-    if (at == std::string::npos) return "";
+    if (at == std::string::npos)
+        return "";
     at += key.size();
     if (at < line.size() && line[at] != '"') {
         auto end = line.find_first_of(",}", at);
@@ -89,14 +98,21 @@ std::string JsonField(const std::string& line, const std::string& name) {
         }
         char c = line[++i];
         switch (c) {
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
             case 'u':
                 out += static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16));
                 i += 4;
                 break;
-            default: out += c;
+            default:
+                out += c;
         }
     }
     return out;
@@ -106,17 +122,21 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
               int timeoutMs) {
     RunResult result;
     int outPipe[2], errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return result;
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+        return result;
     pid_t pid = fork();
-    if (pid < 0) return result;
+    if (pid < 0)
+        return result;
     if (pid == 0) {
         int devnull = open("/dev/null", O_RDONLY);
         dup2(devnull, 0);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
-        for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+        for (const auto& [k, v] : env)
+            setenv(k.c_str(), v.c_str(), 1);
         std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
@@ -135,9 +155,11 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
             kill(pid, SIGKILL);
             break;
         }
-        if (poll(fds, 2, static_cast<int>(left)) <= 0) continue;
+        if (poll(fds, 2, static_cast<int>(left)) <= 0)
+            continue;
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
             char buf[4096];
             ssize_t n = read(fds[i].fd, buf, sizeof buf);
             if (n <= 0) {
@@ -150,7 +172,8 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
         }
     }
     for (auto& f : fds)
-        if (f.fd >= 0) close(f.fd);
+        if (f.fd >= 0)
+            close(f.fd);
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status))

@@ -13,7 +13,7 @@ namespace korrin::test {
 
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it at the end.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -21,26 +21,26 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
 // Sets (or with nullopt, removes) an environment variable and restores it afterwards.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(std::string name, const std::optional<std::string>& value);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-private:
+  private:
     std::string name_;
     std::optional<std::string> old_;
 };
 
 // Each test gets its own registry database in its own folder.
 class RegistryTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir_;
     ScopedEnv registry_{"KORRIN_REGISTRY", dir_.file("registry.db")};
     std::string dbPath() const { return dir_.file("registry.db"); }

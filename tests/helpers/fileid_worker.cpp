@@ -10,7 +10,8 @@ int main(int argc, char** argv) {
     korrin::CUtils utils;
     for (int i = 0; i < count; ++i) {
         korrin::DWORD id = 0;
-        if (utils.NextFileID(id) != 0) return 1;
+        if (utils.NextFileID(id) != 0)
+            return 1;
         std::printf("%u\n", id);
     }
     return 0;

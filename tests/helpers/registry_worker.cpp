@@ -38,7 +38,8 @@ int increment(long count) {
 
 int churn(DWORD size) {
     RegKeyGuard key;
-    if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, kKey, key.out()) != ERROR_SUCCESS) return 1;
+    if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, kKey, key.out()) != ERROR_SUCCESS)
+        return 1;
     std::vector<std::uint8_t> data(size);
     DWORD got = size;
     std::uint8_t counter = 0;

@@ -14,7 +14,7 @@ using namespace korrin::test;
 namespace {
 
 class StartupTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(mkdir(tmp_.c_str(), 0700), 0);
         ASSERT_EQ(mkdir(dir_.file("runtime").c_str(), 0700), 0);
@@ -22,19 +22,20 @@ protected:
 
     RunResult korrin(const std::string& arg) {
         return korrin::test::Run({BuildDir() + "/korrin", arg},
-                   {{"QT_QPA_PLATFORM", "offscreen"},
-                    {"KORRIN_REGISTRY", dir_.file("registry.db")},
-                    {"KORRIN_MESSAGE_ANSWERS", "OK"},
-                    {"KORRIN_MESSAGE_LOG", dir_.file("log")},
-                    {"TMPDIR", tmp_},
-                    {"XDG_RUNTIME_DIR", dir_.file("runtime")}},
-                   60000);
+                                 {{"QT_QPA_PLATFORM", "offscreen"},
+                                  {"KORRIN_REGISTRY", dir_.file("registry.db")},
+                                  {"KORRIN_MESSAGE_ANSWERS", "OK"},
+                                  {"KORRIN_MESSAGE_LOG", dir_.file("log")},
+                                  {"TMPDIR", tmp_},
+                                  {"XDG_RUNTIME_DIR", dir_.file("runtime")}},
+                                 60000);
     }
     std::vector<std::string> log() const { return ReadLines(dir_.file("log")); }
     int filesIn(const std::string& folder) const {
         int n = 0;
         if (DIR* d = opendir(folder.c_str())) {
-            while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+            while (dirent* e = readdir(d))
+                n += e->d_name[0] != '.';
             closedir(d);
         }
         return n;

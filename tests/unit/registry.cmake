@@ -1,1 +1,19 @@
 # Registry layer and korrinctl tests (added by the registry work).
+
+# The child process of the cross-process tests.
+add_executable(registry_worker ${CMAKE_CURRENT_LIST_DIR}/../helpers/registry_worker.cpp)
+target_link_libraries(registry_worker PRIVATE korrin_platform)
+
+korrin_add_test(registry_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/RegistryTest.cpp ${CMAKE_CURRENT_LIST_DIR}/MimeTypesTest.cpp
+    LIBS korrin_platform Threads::Threads)
+
+korrin_add_test(registry_process_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/RegistryProcessTest.cpp
+    LIBS korrin_platform)
+add_dependencies(registry_process_tests registry_worker korrinctl)
+
+korrin_add_test(korrinctl_reg_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/KorrinctlRegTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RegTextTest.cpp
+    LIBS korrin_platform korrin_regtext)
+add_dependencies(korrinctl_reg_tests korrinctl)

@@ -31,7 +31,7 @@ TEST(ReportText, ReportLineNamesProductVersionMessageModuleAndLine) {
 }
 
 class SeamTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir_;
     ScopedEnv log_{"KORRIN_MESSAGE_LOG", dir_.file("log")};
     std::vector<std::string> lines() const { return ReadLines(dir_.file("log")); }
@@ -73,7 +73,8 @@ TEST_F(SeamTest, ReportsAndTipsAreLoggedWithTheirReportLine) {
     EXPECT_EQ(JsonField(l[0], "caption"), "Quillion - Unexpected Event");
     EXPECT_EQ(JsonField(l[0], "source"), "report_test");
     const std::string line = JsonField(l[0], "line");
-    EXPECT_EQ(JsonField(l[0], "detail"), "Quillion EMail for Windows(tm) V6.0, MoveFile failed,report_test:" + line);
+    EXPECT_EQ(JsonField(l[0], "detail"),
+              "Quillion EMail for Windows(tm) V6.0, MoveFile failed,report_test:" + line);
 
     EXPECT_EQ(JsonField(l[1], "kind"), "tip");
     EXPECT_EQ(JsonField(l[1], "caption"), "Quillion EMail for Windows(tm) Tuning Agent");

@@ -20,7 +20,7 @@ using korrin::test::ScopedEnv;
 namespace {
 
 class UtilsTest : public korrin::test::RegistryTest {
-protected:
+  protected:
     void SetUp() override {
         RegKeyGuard key;
         ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kKorrinKey, key.out()), ERROR_SUCCESS);
@@ -57,10 +57,10 @@ TEST_F(UtilsTest, DefaultsApplyWhileValuesAreMissing) {
 }
 
 TEST_F(UtilsTest, DefaultFormatsAreTheWaveFormatStructures) {
-    const std::vector<std::uint8_t> pcm = {1, 0, 1, 0, 0x40, 0x1f, 0, 0, 0x40, 0x1f,
-                                           0, 0, 1, 0, 8,    0,    0, 0};
-    const std::vector<std::uint8_t> gsm = {49, 0, 1, 0, 0x40, 0x1f, 0, 0, 0x59, 0x06,
-                                           0,  0, 65, 0, 0,   0,    2, 0, 0x40, 0x01};
+    const std::vector<std::uint8_t> pcm = {1,    0, 1, 0, 0x40, 0x1f, 0, 0, 0x40,
+                                           0x1f, 0, 0, 1, 0,    8,    0, 0, 0};
+    const std::vector<std::uint8_t> gsm = {49, 0, 1,  0, 0x40, 0x1f, 0, 0, 0x59, 0x06,
+                                           0,  0, 65, 0, 0,    0,    2, 0, 0x40, 0x01};
     EXPECT_EQ(utils_.GetSettingBinary(setting::kWaveFormat), pcm);
     EXPECT_EQ(utils_.GetSettingBinary(setting::kWaveFormatTransport), gsm);
     EXPECT_FALSE(FindSettingDefault("Revision")->hasDefault);
@@ -144,12 +144,15 @@ TEST_F(UtilsTest, FileIdIsDistinctAcrossThreads) {
             CUtils utils;
             for (int i = 0; i < kEach; ++i) {
                 DWORD id = 0;
-                if (utils.NextFileID(id) == 0) got[t].push_back(id);
+                if (utils.NextFileID(id) == 0)
+                    got[t].push_back(id);
             }
         });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     std::set<DWORD> all;
-    for (const auto& v : got) all.insert(v.begin(), v.end());
+    for (const auto& v : got)
+        all.insert(v.begin(), v.end());
     EXPECT_EQ(all.size(), static_cast<std::size_t>(kThreads * kEach));
     EXPECT_EQ(*all.rbegin(), static_cast<DWORD>(kThreads * kEach));
 }
@@ -163,13 +166,15 @@ TEST_F(UtilsTest, FileIdIsDistinctAcrossProcesses) {
         runners.emplace_back([&, p] {
             results[p] = korrin::test::Run({worker, std::to_string(kEach)}, {}, 240000);
         });
-    for (auto& r : runners) r.join();
+    for (auto& r : runners)
+        r.join();
     std::set<DWORD> all;
     std::size_t total = 0;
     for (const auto& r : results) {
         ASSERT_EQ(r.exitCode, 0) << r.err;
         std::istringstream in(r.out);
-        for (DWORD id; in >> id; ++total) all.insert(id);
+        for (DWORD id; in >> id; ++total)
+            all.insert(id);
     }
     EXPECT_EQ(total, static_cast<std::size_t>(kProcesses * kEach));
     EXPECT_EQ(all.size(), total);

@@ -24,19 +24,26 @@ void CAnimateCtrl::SetFrames(std::vector<QPixmap> frames) {
 }
 
 void CAnimateCtrl::Start(int frameMilliseconds) {
-    if (frames_.size() > 1) frameTimer_->start(frameMilliseconds);
+    if (frames_.size() > 1)
+        frameTimer_->start(frameMilliseconds);
 }
 
-void CAnimateCtrl::Stop() { frameTimer_->stop(); }
+void CAnimateCtrl::Stop() {
+    frameTimer_->stop();
+}
 
-bool CAnimateCtrl::IsRunning() const { return frameTimer_->isActive(); }
+bool CAnimateCtrl::IsRunning() const {
+    return frameTimer_->isActive();
+}
 
 void CAnimateCtrl::Slide(QPoint start, int periodMilliseconds) {
     move(start);
     slideTimer_->start(periodMilliseconds);
 }
 
-void CAnimateCtrl::StopSlide() { slideTimer_->stop(); }
+void CAnimateCtrl::StopSlide() {
+    slideTimer_->stop();
+}
 
 void CAnimateCtrl::OnTimer(int id) {
     if (id == kFrameTimerId && !frames_.empty()) {
@@ -48,7 +55,8 @@ void CAnimateCtrl::OnTimer(int id) {
 }
 
 void CAnimateCtrl::paintEvent(QPaintEvent*) {
-    if (frames_.empty()) return;
+    if (frames_.empty())
+        return;
     QPainter p(this);
     p.drawPixmap(rect(), frames_[static_cast<std::size_t>(current_)]);
 }

@@ -13,7 +13,7 @@ class QTimer;
 namespace korrin {
 
 class CAnimateCtrl : public QWidget {
-public:
+  public:
     static constexpr int kFrameTimerId = 202;
     static constexpr int kSlideTimerId = 203;
 
@@ -32,10 +32,10 @@ public:
     void Slide(QPoint start, int periodMilliseconds);
     void StopSlide();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void OnTimer(int id);
 
     std::vector<QPixmap> frames_;

@@ -30,7 +30,8 @@ constexpr const char* kTipIntroText =
 template <class W>
 W* place(W* w, int x, int y, int cx, int cy, int id = 0) {
     w->setGeometry(QRect(DialogUnitsToPixels(QPoint(x, y)), DialogUnitsToPixels(cx, cy)));
-    if (id) SetControlId(w, id);
+    if (id)
+        SetControlId(w, id);
     return w;
 }
 
@@ -58,7 +59,8 @@ void CEventReport::Report(const std::string& message, const std::string& sourceF
 void CEventReport::ReportTip(const std::string& message, const std::string& sourceFile, int line,
                              const std::optional<std::string>& buttonText,
                              const std::optional<std::string>& link) {
-    ReportRecord record{message, ModuleName(sourceFile), line, ReportRecord::kTip, buttonText, link};
+    ReportRecord record{message, ModuleName(sourceFile), line, ReportRecord::kTip, buttonText,
+                        link};
     show(record);
 }
 
@@ -120,11 +122,11 @@ CEventReportDlg::CEventReportDlg(const ReportRecord& record, std::string product
 
     place(iconLabel(this, res::kWebIcon), 7, 106, 14, 14, kWebIconId);
     place(iconLabel(this, res::kTipIcon), 7, 106, 14, 14, kTipIconId)->hide();
-    auto* web = place(new QPushButton(QString::fromUtf8(vendor::kWebAddress), this), 27, 106, 160,
-                      14);
+    auto* web =
+        place(new QPushButton(QString::fromUtf8(vendor::kWebAddress), this), 27, 106, 160, 14);
     BindCommand(web, kWebButtonId);
-    auto* mail = place(new QPushButton(QString::fromUtf8(vendor::kSupportEmail), this), 27, 124,
-                       160, 14);
+    auto* mail =
+        place(new QPushButton(QString::fromUtf8(vendor::kSupportEmail), this), 27, 124, 160, 14);
     BindCommand(mail, kMailButtonId);
     auto* ok = place(new QPushButton(QStringLiteral("OK"), this), 200, 132, 50, 14);
     ok->setDefault(true);
@@ -190,7 +192,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : CDialog(kResourceId, parent) {
 }
 
 CAboutDlg::~CAboutDlg() {
-    if (animation_) animation_->Stop();
+    if (animation_)
+        animation_->Stop();
 }
 
 bool CAboutDlg::OnInitDialog() {

@@ -37,7 +37,7 @@ inline constexpr const char* kTipCaption = "Quillion EMail for Windows(tm) Tunin
 std::string FormatReportLine(const std::string& productLabel, const ReportRecord& record);
 
 class CEventReport {
-public:
+  public:
     // The library keeps its own product label; the program uses the default.
     explicit CEventReport(std::string productLabel = vendor::kProductLabel);
 
@@ -54,14 +54,14 @@ public:
 
     static std::string PlainBoxText(const std::string& text);
 
-private:
+  private:
     void show(ReportRecord& record);
     std::string productLabel_;
 };
 
 // The report dialog (resource 154). Runs modally on the user-interface thread.
 class CEventReportDlg : public platform::CDialog {
-public:
+  public:
     static constexpr int kResourceId = 154;
     static constexpr int kIntroId = 1008;
     static constexpr int kReportLineId = 1073;
@@ -74,17 +74,17 @@ public:
 
     void OnCommand(int id) override;
 
-protected:
+  protected:
     bool OnInitDialog() override;
 
-private:
+  private:
     const ReportRecord& record_;
     std::string productLabel_;
 };
 
 // The About box (resource 164).
 class CAboutDlg : public platform::CDialog {
-public:
+  public:
     static constexpr int kResourceId = 164;
     static constexpr int kVersionId = 1012;
     static constexpr int kWebButtonId = 1072;
@@ -97,10 +97,10 @@ public:
     void OnCommand(int id) override;
     CAnimateCtrl* animation() const { return animation_; }
 
-protected:
+  protected:
     bool OnInitDialog() override;
 
-private:
+  private:
     CAnimateCtrl* animation_ = nullptr;
 };
 

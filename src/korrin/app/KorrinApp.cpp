@@ -11,7 +11,8 @@ using namespace platform;
 
 CommandLine ParseCommandLine(std::string_view text) {
     CommandLine result;
-    if (text.empty()) return result;
+    if (text.empty())
+        return result;
     if (text.front() == '?') {
         result.kind = CommandLine::kUsage;
         return result;
@@ -26,7 +27,8 @@ CommandLine ParseCommandLine(std::string_view text) {
 std::string JoinArguments(int argc, char** argv) {
     std::string text;
     for (int i = 1; i < argc; ++i) {
-        if (i > 1) text += ' ';
+        if (i > 1)
+            text += ' ';
         text += argv[i];
     }
     return text;
@@ -43,9 +45,15 @@ int CKorrinApp::InitInstance(const std::string& commandLineText) {
     CKorrinDlg dlg;
     CommandLine commandLine = ParseCommandLine(commandLineText);
     switch (commandLine.kind) {
-        case CommandLine::kUsage: CEventReport().ShowError(kUsageText); return 0;
-        case CommandLine::kFile: dlg.SetFileToOpen(commandLine.path); break;
-        case CommandLine::kNone: dlg.SetFileToOpen(""); break;
+        case CommandLine::kUsage:
+            CEventReport().ShowError(kUsageText);
+            return 0;
+        case CommandLine::kFile:
+            dlg.SetFileToOpen(commandLine.path);
+            break;
+        case CommandLine::kNone:
+            dlg.SetFileToOpen("");
+            break;
     }
     dlg.DoModal();
     return 0;

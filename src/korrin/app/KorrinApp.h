@@ -27,7 +27,7 @@ std::string JoinArguments(int argc, char** argv);
 inline constexpr const char* kUsageText = "Korrin <file name>";
 
 class CKorrinApp {
-public:
+  public:
     // Runs the program for the given command line; returns the exit code. Needs a
     // QApplication (the user-interface thread is the calling one).
     int InitInstance(const std::string& commandLine);

@@ -93,9 +93,12 @@ QPixmap aboutFrame(int index) {
 
 QPixmap LoadBitmap(int id) {
     switch (id) {
-        case kProgramIcon: return programIcon();
-        case kWebIcon: return webIcon();
-        case kTipIcon: return tipIcon();
+        case kProgramIcon:
+            return programIcon();
+        case kWebIcon:
+            return webIcon();
+        case kTipIcon:
+            return tipIcon();
         default:
             if (id >= kAboutFirstFrame && id < kAboutFirstFrame + kAboutFrameCount)
                 return aboutFrame(id - kAboutFirstFrame);

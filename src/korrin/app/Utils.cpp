@@ -15,7 +15,8 @@ namespace {
 
 // Opens a key under HKEY_LOCAL_MACHINE, reporting when it cannot be opened.
 bool openReported(const std::string& subKey, RegKeyGuard& key) {
-    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, subKey, key.out()) == ERROR_SUCCESS) return true;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, subKey, key.out()) == ERROR_SUCCESS)
+        return true;
     KORRIN_REPORT("RegOpenKeyEx failed");
     return false;
 }
@@ -26,47 +27,54 @@ int CUtils::GetRegistryString(const std::string& subKey, const std::string& valu
                               std::string& out, DWORD bufferSize) {
     out.clear();
     RegKeyGuard key;
-    if (!openReported(subKey, key)) return 0;
+    if (!openReported(subKey, key))
+        return 0;
     std::vector<std::uint8_t> buffer(bufferSize);
     DWORD type = 0;
     DWORD size = bufferSize;
     if (RegQueryValueEx(key.get(), valueName, &type, buffer.data(), &size) != ERROR_SUCCESS)
         return 0;
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return 0;
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        return 0;
     auto end = buffer.begin() + size;
     auto nul = std::find(buffer.begin(), end, 0);
     // The text is stored without its terminating zero; it must still leave room for one.
-    if (nul == end && size >= bufferSize) return 0;
+    if (nul == end && size >= bufferSize)
+        return 0;
     out.assign(buffer.begin(), nul);
     return 1;
 }
 
 int CUtils::GetRegistryDword(const std::string& subKey, const std::string& valueName, DWORD& out) {
     RegKeyGuard key;
-    if (!openReported(subKey, key)) return 0;
+    if (!openReported(subKey, key))
+        return 0;
     std::uint8_t bytes[4];
     DWORD type = 0;
     DWORD size = sizeof bytes;
-    if (RegQueryValueEx(key.get(), valueName, &type, bytes, &size) != ERROR_SUCCESS) return 0;
-    if (type != REG_DWORD || size != 4) return 0;
+    if (RegQueryValueEx(key.get(), valueName, &type, bytes, &size) != ERROR_SUCCESS)
+        return 0;
+    if (type != REG_DWORD || size != 4)
+        return 0;
     out = DWORD(bytes[0]) | DWORD(bytes[1]) << 8 | DWORD(bytes[2]) << 16 | DWORD(bytes[3]) << 24;
     return 1;
 }
 
 int CUtils::SetRegistryDword(const std::string& subKey, const std::string& valueName, DWORD value) {
     RegKeyGuard key;
-    if (!openReported(subKey, key)) return 0;
-    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value),
-                                   static_cast<std::uint8_t>(value >> 8),
-                                   static_cast<std::uint8_t>(value >> 16),
-                                   static_cast<std::uint8_t>(value >> 24)};
+    if (!openReported(subKey, key))
+        return 0;
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
     return RegSetValueEx(key.get(), valueName, REG_DWORD, bytes, 4) == ERROR_SUCCESS ? 1 : 0;
 }
 
 int CUtils::SetRegistryString(const std::string& subKey, const std::string& valueName,
                               const std::string& text) {
     RegKeyGuard key;
-    if (!openReported(subKey, key)) return 0;
+    if (!openReported(subKey, key))
+        return 0;
     return RegSetValueEx(key.get(), valueName, REG_SZ,
                          reinterpret_cast<const std::uint8_t*>(text.data()),
                          static_cast<DWORD>(text.size())) == ERROR_SUCCESS
@@ -76,7 +84,8 @@ int CUtils::SetRegistryString(const std::string& subKey, const std::string& valu
 
 int CUtils::NextFileID(DWORD& out) {
     RegKeyGuard key;
-    if (!openReported(kKorrinKey, key)) return 1;
+    if (!openReported(kKorrinKey, key))
+        return 1;
     // Read, wrap and write back in one transaction: the worker and the user-interface thread,
     // or two copies of the program, never hand out the same number.
     DWORD next = 0;
@@ -84,7 +93,8 @@ int CUtils::NextFileID(DWORD& out) {
         key.get(), setting::kFileId,
         [](std::optional<DWORD> last) {
             DWORD n = last.value_or(0);
-            if (n == kFileIdLimit) n = 0;
+            if (n == kFileIdLimit)
+                n = 0;
             return n + 1;
         },
         &next);
@@ -119,9 +129,11 @@ DWORD CUtils::GetSettingDword(const char* name) {
 
 std::string CUtils::GetSettingString(const char* name, DWORD bufferSize) {
     std::string value;
-    if (GetRegistryString(kKorrinKey, name, value, bufferSize)) return value;
+    if (GetRegistryString(kKorrinKey, name, value, bufferSize))
+        return value;
     const SettingDefault* d = FindSettingDefault(name);
-    if (!d || !d->text) return {};
+    if (!d || !d->text)
+        return {};
     if (std::strcmp(d->name, setting::kAolPath) == 0) {
         const char* home = std::getenv("HOME");
         return std::string(home && *home ? home : "") + "/" + d->text;

@@ -15,7 +15,7 @@
 namespace korrin {
 
 class CUtils {
-public:
+  public:
     // subKey is relative to HKEY_LOCAL_MACHINE. 1 on success, 0 on failure; a key that cannot
     // be opened is reported as "RegOpenKeyEx failed", a missing value is not reported.
 

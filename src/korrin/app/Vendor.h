@@ -21,8 +21,12 @@ inline constexpr const char* kPlainBoxCaption = "Quillion Email for Windows(tm)"
 inline constexpr const char* kQuestionCaption = "Quillion EMail for Windows(tm)";
 
 // A page of the vendor's web site ("NewCompression.html", "korrinhelp.html", ...).
-inline std::string Page(const std::string& name) { return std::string(kWebAddress) + name; }
+inline std::string Page(const std::string& name) {
+    return std::string(kWebAddress) + name;
+}
 
-inline std::string SupportMailLink() { return std::string("mailTo:") + kSupportEmail; }
+inline std::string SupportMailLink() {
+    return std::string("mailTo:") + kSupportEmail;
+}
 
 }  // namespace korrin::vendor

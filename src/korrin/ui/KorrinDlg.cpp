@@ -61,12 +61,14 @@ void CKorrinDlg::takeCommandLineFile() {
     DWORD number = 0;
     CUtils().NextFileID(number);
     const std::string copy = GetTempPath() + "V" + std::to_string(number) + "L." + extension;
-    if (!CopyFile(fileToOpen_, copy, false)) KORRIN_REPORT("CopyFile failed");
+    if (!CopyFile(fileToOpen_, copy, false))
+        KORRIN_REPORT("CopyFile failed");
 
     fileToOpen_ = copy;
     fileName_ = FileNamePart(copy);
     title_ = fileName_.substr(0, fileName_.find('.'));
-    if (!CanOpenForReading(fileToOpen_)) CEventReport().ShowError("Can't Open File");
+    if (!CanOpenForReading(fileToOpen_))
+        CEventReport().ShowError("Can't Open File");
 
     PostMessage(kOpenRequest, kModeView, kKindOpen);
     ShowWindow(false);
@@ -108,7 +110,8 @@ LRESULT CKorrinDlg::OnMessage(unsigned msg, WPARAM wParam, LPARAM lParam) {
             raise();
             activateWindow();
             return 1;
-        default: return CDialog::OnMessage(msg, wParam, lParam);
+        default:
+            return CDialog::OnMessage(msg, wParam, lParam);
     }
 }
 

@@ -16,7 +16,7 @@ class QMenuBar;
 namespace korrin {
 
 class CKorrinDlg : public platform::CDialog {
-public:
+  public:
     static constexpr int kResourceId = 102;
     static constexpr int kStatusLineId = 1047;
     static constexpr int kAboutCommand = 16;
@@ -39,10 +39,10 @@ public:
     platform::LRESULT OnMessage(unsigned msg, platform::WPARAM wParam,
                                 platform::LPARAM lParam) override;
 
-protected:
+  protected:
     bool OnInitDialog() override;
 
-private:
+  private:
     void takeCommandLineFile();
     void onOpenRequest(int mode, int kind);
 

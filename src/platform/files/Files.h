@@ -14,7 +14,8 @@ namespace korrin::platform {
 std::string GetTempPath();
 
 // The tools directory: $KORRIN_WINDIR, else $XDG_DATA_HOME/korrin/tools (default
-// ~/.local/share/korrin/tools). No trailing '/'. The folder need not exist.
+// ~/.local/share/korrin/tools). No trailing '/'. The folder need not exist. Empty when
+// there is no home folder to put it in.
 std::string GetWindowsDirectory();
 
 // Copies src to dst. With failIfExists an existing dst makes the call fail; otherwise dst

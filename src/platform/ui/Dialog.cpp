@@ -28,7 +28,8 @@ int ControlId(const QWidget* control) {
 }
 
 QWidget* GetDlgItem(const QWidget* window, int id) {
-    if (!window) return nullptr;
+    if (!window)
+        return nullptr;
     return window->findChild<QWidget*>(QStringLiteral("ctrl_%1").arg(id));
 }
 
@@ -51,17 +52,26 @@ bool SetDlgItemText(QWidget* window, int id, const QString& text) {
 
 QString GetDlgItemText(const QWidget* window, int id) {
     QWidget* w = GetDlgItem(window, id);
-    if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
-    if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text();
-    if (auto* line = qobject_cast<QLineEdit*>(w)) return line->text();
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) return plain->toPlainText();
-    if (auto* rich = qobject_cast<QTextEdit*>(w)) return rich->toPlainText();
+    if (auto* label = qobject_cast<QLabel*>(w))
+        return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(w))
+        return button->text();
+    if (auto* line = qobject_cast<QLineEdit*>(w))
+        return line->text();
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
+        return plain->toPlainText();
+    if (auto* rich = qobject_cast<QTextEdit*>(w))
+        return rich->toPlainText();
     return {};
 }
 
 // The dialog font is 8-point, whose character cell is about 6 x 13 pixels.
-QSize DialogUnitsToPixels(int cx, int cy) { return QSize(cx * 6 / 4, cy * 13 / 8); }
-QPoint DialogUnitsToPixels(QPoint p) { return QPoint(p.x() * 6 / 4, p.y() * 13 / 8); }
+QSize DialogUnitsToPixels(int cx, int cy) {
+    return QSize(cx * 6 / 4, cy * 13 / 8);
+}
+QPoint DialogUnitsToPixels(QPoint p) {
+    return QPoint(p.x() * 6 / 4, p.y() * 13 / 8);
+}
 
 QEvent::Type WindowMessageEvent::eventType() {
     static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -69,15 +79,18 @@ QEvent::Type WindowMessageEvent::eventType() {
 }
 
 bool PostMessage(QObject* target, unsigned msg, WPARAM wParam, LPARAM lParam) {
-    if (!target) return false;
+    if (!target)
+        return false;
     QCoreApplication::postEvent(target, new WindowMessageEvent(msg, wParam, lParam));
     return true;
 }
 
 LRESULT SendMessage(QObject* target, unsigned msg, WPARAM wParam, LPARAM lParam) {
     auto* dialog = dynamic_cast<CDialog*>(target);
-    if (!dialog) return 0;
-    if (QThread::currentThread() == dialog->thread()) return dialog->OnMessage(msg, wParam, lParam);
+    if (!dialog)
+        return 0;
+    if (QThread::currentThread() == dialog->thread())
+        return dialog->OnMessage(msg, wParam, lParam);
     LRESULT result = 0;
     QMetaObject::invokeMethod(
         dialog, [&] { result = dialog->OnMessage(msg, wParam, lParam); },
@@ -90,7 +103,8 @@ CDialog::CDialog(int resourceId, QWidget* parent) : QDialog(parent), resourceId_
 }
 
 CDialog::~CDialog() {
-    if (loop_) loop_->exit();
+    if (loop_)
+        loop_->exit();
 }
 
 int CDialog::DoModal() {
@@ -100,13 +114,15 @@ int CDialog::DoModal() {
     setWindowModality(Qt::ApplicationModal);
     OnInitDialog();
     if (running_) {
-        if (visibleAfterInit_) show();
+        if (visibleAfterInit_)
+            show();
         QEventLoop loop;
         loop_ = &loop;
         loop.exec(QEventLoop::DialogExec);
         loop_ = nullptr;
     }
-    for (auto& [id, timer] : timers_) delete timer;
+    for (auto& [id, timer] : timers_)
+        delete timer;
     timers_.clear();
     hide();
     return result_;
@@ -116,12 +132,14 @@ void CDialog::EndDialog(int result) {
     result_ = result;
     running_ = false;
     hide();
-    if (loop_) loop_->exit();
+    if (loop_)
+        loop_->exit();
 }
 
 void CDialog::ShowWindow(bool visible) {
     visibleAfterInit_ = visible;
-    if (running_ && loop_) setVisible(visible);
+    if (running_ && loop_)
+        setVisible(visible);
 }
 
 bool CDialog::PostMessage(unsigned msg, WPARAM wParam, LPARAM lParam) {
@@ -139,7 +157,8 @@ void CDialog::SetTimer(int id, int milliseconds) {
 
 void CDialog::KillTimer(int id) {
     auto it = timers_.find(id);
-    if (it == timers_.end()) return;
+    if (it == timers_.end())
+        return;
     delete it->second;
     timers_.erase(it);
 }
@@ -156,7 +175,9 @@ void CDialog::OnCommand(int id) {
         OnCancel();
 }
 
-LRESULT CDialog::OnMessage(unsigned, WPARAM, LPARAM) { return 0; }
+LRESULT CDialog::OnMessage(unsigned, WPARAM, LPARAM) {
+    return 0;
+}
 
 bool CDialog::event(QEvent* e) {
     if (e->type() == WindowMessageEvent::eventType()) {

@@ -44,7 +44,7 @@ QPoint DialogUnitsToPixels(QPoint p);
 
 // A private window message, delivered as an event so it is queued like any other.
 class WindowMessageEvent : public QEvent {
-public:
+  public:
     WindowMessageEvent(unsigned msg, WPARAM wParam, LPARAM lParam)
         : QEvent(eventType()), msg(msg), wParam(wParam), lParam(lParam) {}
     static QEvent::Type eventType();
@@ -63,7 +63,7 @@ LRESULT SendMessage(QObject* target, unsigned msg, WPARAM wParam = 0, LPARAM lPa
 // is shown; a dialog that calls ShowWindow(false) there stays hidden while it runs (the main
 // window does that when it is started on a file).
 class CDialog : public QDialog {
-public:
+  public:
     explicit CDialog(int resourceId, QWidget* parent = nullptr);
     ~CDialog() override;
 
@@ -88,7 +88,7 @@ public:
     virtual void OnCommand(int id);
     virtual LRESULT OnMessage(unsigned msg, WPARAM wParam, LPARAM lParam);
 
-protected:
+  protected:
     virtual bool OnInitDialog() { return true; }
     virtual void OnOK() { EndDialog(IDOK); }
     virtual void OnCancel() { EndDialog(IDCANCEL); }
@@ -98,7 +98,7 @@ protected:
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }
 
-private:
+  private:
     int resourceId_;
     bool running_ = false;
     bool visibleAfterInit_ = true;

@@ -17,11 +17,16 @@ namespace {
 
 QMessageBox::Icon qtIcon(unsigned type) {
     switch (type & MB_ICONMASK) {
-        case MB_ICONSTOP: return QMessageBox::Critical;
-        case MB_ICONQUESTION: return QMessageBox::Question;
-        case MB_ICONEXCLAMATION: return QMessageBox::Warning;
-        case MB_ICONINFORMATION: return QMessageBox::Information;
-        default: return QMessageBox::NoIcon;
+        case MB_ICONSTOP:
+            return QMessageBox::Critical;
+        case MB_ICONQUESTION:
+            return QMessageBox::Question;
+        case MB_ICONEXCLAMATION:
+            return QMessageBox::Warning;
+        case MB_ICONINFORMATION:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
     }
 }
 
@@ -32,16 +37,22 @@ struct ButtonSpec {
 
 std::vector<ButtonSpec> buttonsOf(unsigned type) {
     switch (type & MB_TYPEMASK) {
-        case MB_OKCANCEL: return {{IDOK, QMessageBox::Ok}, {IDCANCEL, QMessageBox::Cancel}};
+        case MB_OKCANCEL:
+            return {{IDOK, QMessageBox::Ok}, {IDCANCEL, QMessageBox::Cancel}};
         case MB_ABORTRETRYIGNORE:
             return {{IDABORT, QMessageBox::Abort},
                     {IDRETRY, QMessageBox::Retry},
                     {IDIGNORE, QMessageBox::Ignore}};
         case MB_YESNOCANCEL:
-            return {{IDYES, QMessageBox::Yes}, {IDNO, QMessageBox::No}, {IDCANCEL, QMessageBox::Cancel}};
-        case MB_YESNO: return {{IDYES, QMessageBox::Yes}, {IDNO, QMessageBox::No}};
-        case MB_RETRYCANCEL: return {{IDRETRY, QMessageBox::Retry}, {IDCANCEL, QMessageBox::Cancel}};
-        default: return {{IDOK, QMessageBox::Ok}};
+            return {{IDYES, QMessageBox::Yes},
+                    {IDNO, QMessageBox::No},
+                    {IDCANCEL, QMessageBox::Cancel}};
+        case MB_YESNO:
+            return {{IDYES, QMessageBox::Yes}, {IDNO, QMessageBox::No}};
+        case MB_RETRYCANCEL:
+            return {{IDRETRY, QMessageBox::Retry}, {IDCANCEL, QMessageBox::Cancel}};
+        default:
+            return {{IDOK, QMessageBox::Ok}};
     }
 }
 
@@ -62,9 +73,11 @@ int showBox(QWidget* owner, const std::string& text, const std::string& caption,
     }
     // Escape and the close button answer Cancel where the box has it, else its default.
     int escapeAnswer = AnswerFits(type, IDCANCEL) ? IDCANCEL : defaultAnswer;
-    if ((type & MB_TYPEMASK) == MB_YESNO) escapeAnswer = IDNO;
+    if ((type & MB_TYPEMASK) == MB_YESNO)
+        escapeAnswer = IDNO;
     for (auto& [b, a] : answers)
-        if (a == escapeAnswer) box.setEscapeButton(b);
+        if (a == escapeAnswer)
+            box.setEscapeButton(b);
     box.exec();
     auto it = answers.find(box.clickedButton());
     return it != answers.end() ? it->second : escapeAnswer;

@@ -47,22 +47,30 @@ Script& script() {
 
 std::string trim(std::string_view s) {
     auto b = s.find_first_not_of(" \t");
-    if (b == std::string_view::npos) return {};
+    if (b == std::string_view::npos)
+        return {};
     auto e = s.find_last_not_of(" \t");
     return std::string(s.substr(b, e - b + 1));
 }
 
 }  // namespace
 
-std::string ButtonsName(unsigned type) { return buttonSet(type).name; }
+std::string ButtonsName(unsigned type) {
+    return buttonSet(type).name;
+}
 
 std::string IconName(unsigned type) {
     switch (type & MB_ICONMASK) {
-        case MB_ICONSTOP: return "stop";
-        case MB_ICONQUESTION: return "question";
-        case MB_ICONEXCLAMATION: return "exclamation";
-        case MB_ICONINFORMATION: return "information";
-        default: return "none";
+        case MB_ICONSTOP:
+            return "stop";
+        case MB_ICONQUESTION:
+            return "question";
+        case MB_ICONEXCLAMATION:
+            return "exclamation";
+        case MB_ICONINFORMATION:
+            return "information";
+        default:
+            return "none";
     }
 }
 
@@ -74,37 +82,51 @@ int DefaultAnswer(unsigned type) {
 
 bool AnswerFits(unsigned type, int answer) {
     for (int a : buttonSet(type).answers)
-        if (a == answer) return true;
+        if (a == answer)
+            return true;
     return false;
 }
 
 std::string AnswerName(int answer) {
     switch (answer) {
-        case IDOK: return "OK";
-        case IDCANCEL: return "Cancel";
-        case IDABORT: return "Abort";
-        case IDRETRY: return "Retry";
-        case IDIGNORE: return "Ignore";
-        case IDYES: return "Yes";
-        case IDNO: return "No";
-        case IDCONTINUE: return "Continue";
-        default: return std::to_string(answer);
+        case IDOK:
+            return "OK";
+        case IDCANCEL:
+            return "Cancel";
+        case IDABORT:
+            return "Abort";
+        case IDRETRY:
+            return "Retry";
+        case IDIGNORE:
+            return "Ignore";
+        case IDYES:
+            return "Yes";
+        case IDNO:
+            return "No";
+        case IDCONTINUE:
+            return "Continue";
+        default:
+            return std::to_string(answer);
     }
 }
 
 std::optional<int> ParseAnswer(std::string_view word) {
     static const std::pair<const char*, int> names[] = {
-        {"ok", IDOK},       {"cancel", IDCANCEL}, {"abort", IDABORT}, {"retry", IDRETRY},
-        {"ignore", IDIGNORE}, {"yes", IDYES},      {"no", IDNO},       {"continue", IDCONTINUE},
+        {"ok", IDOK},         {"cancel", IDCANCEL}, {"abort", IDABORT}, {"retry", IDRETRY},
+        {"ignore", IDIGNORE}, {"yes", IDYES},       {"no", IDNO},       {"continue", IDCONTINUE},
     };
     std::string w = trim(word);
-    for (auto& c : w) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (auto& c : w)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     for (const auto& [name, id] : names)
-        if (w == name) return id;
+        if (w == name)
+            return id;
     return std::nullopt;
 }
 
-bool AnswersScripted() { return std::getenv("KORRIN_MESSAGE_ANSWERS") != nullptr; }
+bool AnswersScripted() {
+    return std::getenv("KORRIN_MESSAGE_ANSWERS") != nullptr;
+}
 
 int TakeScriptedAnswer(unsigned type) {
     Script& s = script();
@@ -119,14 +141,18 @@ int TakeScriptedAnswer(unsigned type) {
         while (!list.empty()) {
             auto comma = list.find(',');
             std::string_view word = list.substr(0, comma);
-            if (!trim(word).empty()) s.answers.push_back(ParseAnswer(word));
-            if (comma == std::string_view::npos) break;
+            if (!trim(word).empty())
+                s.answers.push_back(ParseAnswer(word));
+            if (comma == std::string_view::npos)
+                break;
             list.remove_prefix(comma + 1);
         }
     }
-    if (s.next >= s.answers.size()) return DefaultAnswer(type);
+    if (s.next >= s.answers.size())
+        return DefaultAnswer(type);
     std::optional<int> answer = s.answers[s.next++];
-    if (!answer || !AnswerFits(type, *answer)) return DefaultAnswer(type);
+    if (!answer || !AnswerFits(type, *answer))
+        return DefaultAnswer(type);
     return *answer;
 }
 
@@ -136,11 +162,21 @@ std::string JsonEscape(std::string_view text) {
     for (char ch : text) {
         unsigned char c = static_cast<unsigned char>(ch);
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char buf[8];
@@ -156,14 +192,15 @@ std::string JsonEscape(std::string_view text) {
 
 void LogSeamRecord(const SeamRecord& r) {
     const char* path = std::getenv("KORRIN_MESSAGE_LOG");
-    if (!path || !*path) return;
-    std::string line = "{\"kind\":\"" + JsonEscape(r.kind) + "\",\"caption\":\"" +
-                       JsonEscape(r.caption) + "\",\"icon\":\"" + JsonEscape(r.icon) +
-                       "\",\"buttons\":\"" + JsonEscape(r.buttons) + "\",\"text\":\"" +
-                       JsonEscape(r.text) + "\",\"source\":\"" + JsonEscape(r.source) +
-                       "\",\"line\":" + std::to_string(r.line) + ",\"answer\":\"" +
-                       JsonEscape(r.answer) + "\"";
-    if (!r.detail.empty()) line += ",\"detail\":\"" + JsonEscape(r.detail) + "\"";
+    if (!path || !*path)
+        return;
+    std::string line =
+        "{\"kind\":\"" + JsonEscape(r.kind) + "\",\"caption\":\"" + JsonEscape(r.caption) +
+        "\",\"icon\":\"" + JsonEscape(r.icon) + "\",\"buttons\":\"" + JsonEscape(r.buttons) +
+        "\",\"text\":\"" + JsonEscape(r.text) + "\",\"source\":\"" + JsonEscape(r.source) +
+        "\",\"line\":" + std::to_string(r.line) + ",\"answer\":\"" + JsonEscape(r.answer) + "\"";
+    if (!r.detail.empty())
+        line += ",\"detail\":\"" + JsonEscape(r.detail) + "\"";
     line += "}\n";
     // One write() on an O_APPEND descriptor: lines from several threads or processes never
     // interleave.
@@ -180,7 +217,8 @@ void LogSeamRecord(const SeamRecord& r) {
 
 std::string ModuleName(std::string_view sourcePath) {
     auto slash = sourcePath.find_last_of("/\\");
-    if (slash != std::string_view::npos) sourcePath.remove_prefix(slash + 1);
+    if (slash != std::string_view::npos)
+        sourcePath.remove_prefix(slash + 1);
     auto dot = sourcePath.find('.');
     return std::string(sourcePath.substr(0, dot));
 }

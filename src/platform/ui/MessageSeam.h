@@ -45,15 +45,15 @@ constexpr unsigned MB_DEFBUTTON3 = 0x200;
 constexpr unsigned MB_DEFMASK = 0xF00;
 
 struct SeamRecord {
-    std::string kind;     // "messagebox", "report" or "tip"
+    std::string kind;  // "messagebox", "report" or "tip"
     std::string caption;
     std::string icon;     // "stop", "question", "exclamation", "information", "none"
     std::string buttons;  // "OK", "OKCancel", "YesNo", "YesNoCancel", "RetryCancel", ...
     std::string text;
-    std::string source;   // module that showed it
+    std::string source;  // module that showed it
     int line = 0;
-    std::string answer;   // "OK", "Yes", ...
-    std::string detail;   // reports: the report line as shown; tips: "button|link"
+    std::string answer;  // "OK", "Yes", ...
+    std::string detail;  // reports: the report line as shown; tips: "button|link"
 };
 
 // The buttons of a box type, in order, and its default (first unless MB_DEFBUTTONn).

@@ -9,7 +9,9 @@
 
 namespace korrin::platform {
 
-bool HaveGui() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
+bool HaveGui() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
 
 bool OnUiThread() {
     QCoreApplication* app = QCoreApplication::instance();
@@ -38,13 +40,15 @@ bool gModalBusy = false;  // user-interface thread only
 // Runs the queued jobs in order. A job's dialog runs a nested loop that may call this again;
 // that call finds the queue busy and leaves the next job to the outer loop here.
 void drainModalQueue() {
-    if (gModalBusy) return;
+    if (gModalBusy)
+        return;
     gModalBusy = true;
     for (;;) {
         ModalJob* job;
         {
             std::lock_guard lock(gModalMutex);
-            if (gModalQueue.empty()) break;
+            if (gModalQueue.empty())
+                break;
             job = gModalQueue.front();
             gModalQueue.pop_front();
         }
@@ -79,7 +83,8 @@ CWaitCursor::CWaitCursor() {
 }
 
 CWaitCursor::~CWaitCursor() {
-    if (active_) QApplication::restoreOverrideCursor();
+    if (active_)
+        QApplication::restoreOverrideCursor();
 }
 
 }  // namespace korrin::platform

@@ -23,13 +23,13 @@ void RunModalOnUiThread(const std::function<void()>& fn);
 
 // The wait cursor for the life of the object (user-interface thread only; nothing elsewhere).
 class CWaitCursor {
-public:
+  public:
     CWaitCursor();
     ~CWaitCursor();
     CWaitCursor(const CWaitCursor&) = delete;
     CWaitCursor& operator=(const CWaitCursor&) = delete;
 
-private:
+  private:
     bool active_ = false;
 };
 
