@@ -93,21 +93,31 @@ std::string queryLine(const std::string& name, DWORD type, const std::vector<std
         shown = shown.substr(0, shown.find('\0'));
     } else if (type == REG_DWORD && data.size() == 4) {
         char buf[16];
-        std::snprintf(buf, sizeof buf, "0x%x",
-                      DWORD(data[0]) | DWORD(data[1]) << 8 | DWORD(data[2]) << 16 |
-                          DWORD(data[3]) << 24);
+        std::snprintf(
+            buf, sizeof buf, "0x%x",
+            DWORD(data[0]) | DWORD(data[1]) << 8 | DWORD(data[2]) << 16 | DWORD(data[3]) << 24);
         shown = buf;
     } else {
         shown = hexUpper(data);
     }
-    return "    " + (name.empty() ? std::string("(Default)") : name) + "    " +
-           RegTypeName(type) + "    " + shown + "\n";
+    return "    " + (name.empty() ? std::string("(Default)") : name) + "    " + RegTypeName(type) +
+           "    " + shown + "\n";
+}
+
+// The spelling the value was stored with, found among the key's values.
+std::string storedValueName(HKEY key, const std::string& name) {
+    std::string entry;
+    for (DWORD i = 0; RegEnumValue(key, i, &entry, nullptr, nullptr) == ERROR_SUCCESS; ++i)
+        if (SameRegName(entry, name))
+            return entry;
+    return name;
 }
 
 std::optional<RegKeyName> parseKey(Context& c, const std::string& text) {
     std::string error;
     auto key = ParseRegKeyName(text, &error);
-    if (!key) c.usage("bad key '" + text + "': " + error);
+    if (!key)
+        c.usage("bad key '" + text + "': " + error);
     return key;
 }
 
@@ -115,7 +125,8 @@ std::optional<RegKeyName> parseKey(Context& c, const std::string& text) {
 HKEY openKey(Context& c, const RegKeyName& name, int* status) {
     HKEY key = nullptr;
     LONG r = RegOpenKeyEx(rootHandle(name.root), JoinRegPath(name.path), &key);
-    if (r == ERROR_SUCCESS) return key;
+    if (r == ERROR_SUCCESS)
+        return key;
     if (r == ERROR_FILE_NOT_FOUND)
         *status = c.fail(kExitNotFound, "key not found: " + FullRegKeyName(name));
     else
@@ -124,12 +135,15 @@ HKEY openKey(Context& c, const RegKeyName& name, int* status) {
 }
 
 int query(Context& c, const std::vector<std::string>& args) {
-    if (args.size() < 2 || args.size() > 3) return c.usage("query takes <KEY> [<NAME>]");
+    if (args.size() < 2 || args.size() > 3)
+        return c.usage("query takes <KEY> [<NAME>]");
     auto name = parseKey(c, args[1]);
-    if (!name) return kExitUsage;
+    if (!name)
+        return kExitUsage;
     int status = kExitOk;
     RegKeyGuard key(openKey(c, *name, &status));
-    if (!key.get()) return status;
+    if (!key.get())
+        return status;
     std::string header;
     RegQueryKeyName(key.get(), &header);
     if (args.size() == 3) {
@@ -138,15 +152,17 @@ int query(Context& c, const std::vector<std::string>& args) {
         LONG r;
         do {  // the value may grow between asking for its size and reading it
             r = RegQueryValueEx(key.get(), args[2], &type, nullptr, &size);
-            if (r != ERROR_SUCCESS) break;
+            if (r != ERROR_SUCCESS)
+                break;
             data.resize(size);
             r = RegQueryValueEx(key.get(), args[2], &type, data.data(), &size);
         } while (r == ERROR_MORE_DATA);
         if (r == ERROR_FILE_NOT_FOUND)
             return c.fail(kExitNotFound, "value not found: " + header + " \"" + args[2] + "\"");
-        if (r != ERROR_SUCCESS) return c.registryFailure(r, "cannot read " + header);
+        if (r != ERROR_SUCCESS)
+            return c.registryFailure(r, "cannot read " + header);
         data.resize(size);
-        c.out << header << "\n" << queryLine(args[2], type, data);
+        c.out << header << "\n" << queryLine(storedValueName(key.get(), args[2]), type, data);
         return kExitOk;
     }
     c.out << header << "\n";
@@ -161,27 +177,33 @@ int query(Context& c, const std::vector<std::string>& args) {
 }
 
 int set(Context& c, const std::vector<std::string>& args) {
-    if (args.size() != 5) return c.usage("set takes <KEY> <NAME> <TYPE> <DATA>");
+    if (args.size() != 5)
+        return c.usage("set takes <KEY> <NAME> <TYPE> <DATA>");
     auto name = parseKey(c, args[1]);
-    if (!name) return kExitUsage;
+    if (!name)
+        return kExitUsage;
     auto type = ParseRegType(args[3]);
-    if (!type) return c.usage("unknown type '" + args[3] + "' (use REG_SZ, REG_DWORD or REG_BINARY)");
+    if (!type)
+        return c.usage("unknown type '" + args[3] + "' (use REG_SZ, REG_DWORD or REG_BINARY)");
     std::vector<std::uint8_t> data;
     if (*type == REG_SZ) {
         data.assign(args[4].begin(), args[4].end());
     } else if (*type == REG_DWORD) {
         auto value = ParseRegDword(args[4]);
-        if (!value) return c.usage("'" + args[4] + "' is not a DWORD (0 to 4294967295, decimal or 0x-hex)");
+        if (!value)
+            return c.usage("'" + args[4] + "' is not a DWORD (0 to 4294967295, decimal or 0x-hex)");
         data = {std::uint8_t(*value), std::uint8_t(*value >> 8), std::uint8_t(*value >> 16),
                 std::uint8_t(*value >> 24)};
     } else {
         auto bytes = ParseRegHex(args[4]);
-        if (!bytes) return c.usage("'" + args[4] + "' is not hex bytes (such as 01,00,ff or 0100ff)");
+        if (!bytes)
+            return c.usage("'" + args[4] + "' is not hex bytes (such as 01,00,ff or 0100ff)");
         data = std::move(*bytes);
     }
     RegKeyGuard key;
     LONG r = RegCreateKeyEx(rootHandle(name->root), JoinRegPath(name->path), key.out());
-    if (r != ERROR_SUCCESS) return c.registryFailure(r, "cannot create " + FullRegKeyName(*name));
+    if (r != ERROR_SUCCESS)
+        return c.registryFailure(r, "cannot create " + FullRegKeyName(*name));
     r = RegSetValueEx(key.get(), args[2], *type, data.data(), static_cast<DWORD>(data.size()));
     if (r != ERROR_SUCCESS)
         return c.registryFailure(r, "cannot set \"" + args[2] + "\" in " + FullRegKeyName(*name));
@@ -189,11 +211,14 @@ int set(Context& c, const std::vector<std::string>& args) {
 }
 
 int remove(Context& c, const std::vector<std::string>& args) {
-    if (args.size() < 2 || args.size() > 3) return c.usage("delete takes <KEY> [<NAME>]");
+    if (args.size() < 2 || args.size() > 3)
+        return c.usage("delete takes <KEY> [<NAME>]");
     auto name = parseKey(c, args[1]);
-    if (!name) return kExitUsage;
+    if (!name)
+        return kExitUsage;
     if (args.size() == 2) {
-        if (name->path.empty()) return c.usage("a root key cannot be deleted");
+        if (name->path.empty())
+            return c.usage("a root key cannot be deleted");
         LONG r = RegDeleteTree(rootHandle(name->root), JoinRegPath(name->path));
         if (r == ERROR_FILE_NOT_FOUND)
             return c.fail(kExitNotFound, "key not found: " + FullRegKeyName(*name));
@@ -203,13 +228,15 @@ int remove(Context& c, const std::vector<std::string>& args) {
     }
     int status = kExitOk;
     RegKeyGuard key(openKey(c, *name, &status));
-    if (!key.get()) return status;
+    if (!key.get())
+        return status;
     LONG r = RegDeleteValue(key.get(), args[2]);
     if (r == ERROR_FILE_NOT_FOUND)
         return c.fail(kExitNotFound,
                       "value not found: " + FullRegKeyName(*name) + " \"" + args[2] + "\"");
     if (r != ERROR_SUCCESS)
-        return c.registryFailure(r, "cannot delete \"" + args[2] + "\" in " + FullRegKeyName(*name));
+        return c.registryFailure(r,
+                                 "cannot delete \"" + args[2] + "\" in " + FullRegKeyName(*name));
     return kExitOk;
 }
 
@@ -231,11 +258,13 @@ void exportTree(Context& c, HKEY key, const std::string& name) {
 }
 
 int exportKeys(Context& c, const std::vector<std::string>& args) {
-    if (args.size() > 2) return c.usage("export takes [<KEY>]");
+    if (args.size() > 2)
+        return c.usage("export takes [<KEY>]");
     std::vector<RegKeyName> names;
     if (args.size() == 2) {
         auto name = parseKey(c, args[1]);
-        if (!name) return kExitUsage;
+        if (!name)
+            return kExitUsage;
         names.push_back(*name);
     } else {
         names = {RegKeyName{RegRoot::LocalMachine, {}}, RegKeyName{RegRoot::ClassesRoot, {}}};
@@ -245,7 +274,8 @@ int exportKeys(Context& c, const std::vector<std::string>& args) {
     int status = kExitOk;
     for (const auto& name : names) {
         HKEY key = openKey(c, name, &status);
-        if (!key) break;
+        if (!key)
+            break;
         keys.push_back(key);
     }
     if (keys.size() == names.size()) {
@@ -256,7 +286,8 @@ int exportKeys(Context& c, const std::vector<std::string>& args) {
             exportTree(c, key, full);
         }
     }
-    for (HKEY key : keys) RegCloseKey(key);
+    for (HKEY key : keys)
+        RegCloseKey(key);
     return status;
 }
 
@@ -264,16 +295,21 @@ int exportKeys(Context& c, const std::vector<std::string>& args) {
 
 int RunRegCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Context c{out, err};
-    if (args.empty()) return c.usage("no command given");
+    if (args.empty())
+        return c.usage("no command given");
     const std::string& command = args[0];
     if (command == "--help" || command == "-h" || command == "help") {
         out << kRegUsage;
         return kExitOk;
     }
-    if (command == "query") return query(c, args);
-    if (command == "set") return set(c, args);
-    if (command == "delete") return remove(c, args);
-    if (command == "export") return exportKeys(c, args);
+    if (command == "query")
+        return query(c, args);
+    if (command == "set")
+        return set(c, args);
+    if (command == "delete")
+        return remove(c, args);
+    if (command == "export")
+        return exportKeys(c, args);
     return c.usage("unknown command '" + command + "'");
 }
 

@@ -11,25 +11,33 @@ constexpr std::size_t kMaxKeyNameLength = 255;
 // Hex data lines of a .reg file stay within 80 columns, the "\" included.
 constexpr std::size_t kRegLineWidth = 80;
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
+        if (lower(a[i]) != lower(b[i]))
+            return false;
     return true;
 }
 
 int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= '0' && c <= '9')
+        return c - '0';
     c = lower(c);
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
     return -1;
 }
 
 std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -64,7 +72,8 @@ std::optional<RegKeyName> ParseRegKeyName(std::string_view text, std::string* er
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t end = text.find('\\', start);
-        if (end == std::string_view::npos) end = text.size();
+        if (end == std::string_view::npos)
+            end = text.size();
         parts.push_back(text.substr(start, end - start));
         start = end + 1;
     }
@@ -75,19 +84,26 @@ std::optional<RegKeyName> ParseRegKeyName(std::string_view text, std::string* er
         key.root = RegRoot::ClassesRoot;
     } else {
         if (error)
-            *error = "the key must start with HKLM, HKEY_LOCAL_MACHINE, HKCR or "
-                     "HKEY_CLASSES_ROOT";
+            *error =
+                "the key must start with HKLM, HKEY_LOCAL_MACHINE, HKCR or "
+                "HKEY_CLASSES_ROOT";
         return std::nullopt;
     }
     for (std::size_t i = 1; i < parts.size(); ++i) {
-        if (parts[i].empty()) continue;
+        if (parts[i].empty())
+            continue;
         if (parts[i].size() > kMaxKeyNameLength) {
-            if (error) *error = "a key name is longer than 255 characters";
+            if (error)
+                *error = "a key name is longer than 255 characters";
             return std::nullopt;
         }
         key.path.emplace_back(parts[i]);
     }
     return key;
+}
+
+bool SameRegName(std::string_view a, std::string_view b) {
+    return equalsNoCase(a, b);
 }
 
 const char* RegRootName(RegRoot root) {
@@ -97,7 +113,8 @@ const char* RegRootName(RegRoot root) {
 std::string JoinRegPath(const std::vector<std::string>& path) {
     std::string joined;
     for (const auto& c : path) {
-        if (!joined.empty()) joined += '\\';
+        if (!joined.empty())
+            joined += '\\';
         joined += c;
     }
     return joined;
@@ -105,14 +122,18 @@ std::string JoinRegPath(const std::vector<std::string>& path) {
 
 std::string FullRegKeyName(const RegKeyName& key) {
     std::string name = RegRootName(key.root);
-    for (const auto& c : key.path) name += "\\" + c;
+    for (const auto& c : key.path)
+        name += "\\" + c;
     return name;
 }
 
 std::optional<DWORD> ParseRegType(std::string_view text) {
-    if (equalsNoCase(text, "REG_SZ")) return 1;
-    if (equalsNoCase(text, "REG_BINARY")) return 3;
-    if (equalsNoCase(text, "REG_DWORD")) return 4;
+    if (equalsNoCase(text, "REG_SZ"))
+        return 1;
+    if (equalsNoCase(text, "REG_BINARY"))
+        return 3;
+    if (equalsNoCase(text, "REG_DWORD"))
+        return 4;
     return std::nullopt;
 }
 
@@ -142,13 +163,16 @@ std::optional<DWORD> ParseRegDword(std::string_view text) {
         base = 16;
         text.remove_prefix(2);
     }
-    if (text.empty()) return std::nullopt;
+    if (text.empty())
+        return std::nullopt;
     std::uint64_t value = 0;
     for (char c : text) {
         int d = hexDigit(c);
-        if (d < 0 || static_cast<unsigned>(d) >= base) return std::nullopt;
+        if (d < 0 || static_cast<unsigned>(d) >= base)
+            return std::nullopt;
         value = value * base + static_cast<unsigned>(d);
-        if (value > 0xFFFFFFFFu) return std::nullopt;
+        if (value > 0xFFFFFFFFu)
+            return std::nullopt;
     }
     return static_cast<DWORD>(value);
 }
@@ -156,18 +180,22 @@ std::optional<DWORD> ParseRegDword(std::string_view text) {
 std::optional<std::vector<std::uint8_t>> ParseRegHex(std::string_view text) {
     std::vector<std::uint8_t> bytes;
     text = trimBlanks(text);
-    if (text.empty()) return bytes;
+    if (text.empty())
+        return bytes;
     if (text.find(',') != std::string_view::npos) {
         std::size_t start = 0;
         while (start <= text.size()) {
             std::size_t end = text.find(',', start);
-            if (end == std::string_view::npos) end = text.size();
+            if (end == std::string_view::npos)
+                end = text.size();
             std::string_view item = trimBlanks(text.substr(start, end - start));
-            if (item.empty() || item.size() > 2) return std::nullopt;
+            if (item.empty() || item.size() > 2)
+                return std::nullopt;
             int value = 0;
             for (char c : item) {
                 int d = hexDigit(c);
-                if (d < 0) return std::nullopt;
+                if (d < 0)
+                    return std::nullopt;
                 value = value * 16 + d;
             }
             bytes.push_back(static_cast<std::uint8_t>(value));
@@ -175,11 +203,13 @@ std::optional<std::vector<std::uint8_t>> ParseRegHex(std::string_view text) {
         }
         return bytes;
     }
-    if (text.size() % 2) return std::nullopt;
+    if (text.size() % 2)
+        return std::nullopt;
     for (std::size_t i = 0; i < text.size(); i += 2) {
         int hi = hexDigit(text[i]);
         int lo = hexDigit(text[i + 1]);
-        if (hi < 0 || lo < 0) return std::nullopt;
+        if (hi < 0 || lo < 0)
+            return std::nullopt;
         bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
     }
     return bytes;
@@ -188,7 +218,8 @@ std::optional<std::vector<std::uint8_t>> ParseRegHex(std::string_view text) {
 std::string RegFileQuote(std::string_view text) {
     std::string quoted = "\"";
     for (char c : text) {
-        if (c == '\\' || c == '"') quoted += '\\';
+        if (c == '\\' || c == '"')
+            quoted += '\\';
         quoted += c;
     }
     return quoted + "\"";
@@ -199,16 +230,17 @@ std::string RegFileValue(const std::string& name, DWORD type,
     std::string line = (name.empty() ? std::string("@") : RegFileQuote(name)) + "=";
     if (type == 1) {
         std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
-        if (!text.empty() && text.back() == '\0') text.remove_suffix(1);
+        if (!text.empty() && text.back() == '\0')
+            text.remove_suffix(1);
         // A line break or zero byte inside would not survive as a quoted string.
         if (text.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos)
             return line + RegFileQuote(text) + "\n";
     }
     if (type == 4 && data.size() == 4) {
         char buf[32];
-        std::snprintf(buf, sizeof buf, "dword:%08x",
-                      DWORD(data[0]) | DWORD(data[1]) << 8 | DWORD(data[2]) << 16 |
-                          DWORD(data[3]) << 24);
+        std::snprintf(
+            buf, sizeof buf, "dword:%08x",
+            DWORD(data[0]) | DWORD(data[1]) << 8 | DWORD(data[2]) << 16 | DWORD(data[3]) << 24);
         return line + buf + "\n";
     }
     return hexValue(std::move(line), type, data);

@@ -26,6 +26,9 @@ struct RegKeyName {
 // says why, in words for the user.
 std::optional<RegKeyName> ParseRegKeyName(std::string_view text, std::string* error);
 
+// Whether two key or value names are the same to the registry (ASCII letters in any case).
+bool SameRegName(std::string_view a, std::string_view b);
+
 // "HKEY_LOCAL_MACHINE" or "HKEY_CLASSES_ROOT".
 const char* RegRootName(RegRoot root);
 // The path joined with '\' (empty for the root itself).

@@ -24,9 +24,12 @@ const Area kAreas[] = {
 void printUsage(std::ostream& out, bool full) {
     out << "Usage: korrinctl <area> <command> [<argument>...]\n"
            "       korrinctl --help | korrinctl <area> --help\n\nAreas:\n";
-    for (const auto& area : kAreas) out << "  " << area.name << "  " << area.summary << "\n";
-    if (!full) return;
-    for (const auto& area : kAreas) out << "\n" << area.usage;
+    for (const auto& area : kAreas)
+        out << "  " << area.name << "  " << area.summary << "\n";
+    if (!full)
+        return;
+    for (const auto& area : kAreas)
+        out << "\n" << area.usage;
 }
 
 }  // namespace
@@ -42,7 +45,8 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     for (const auto& area : kAreas) {
-        if (first != area.name) continue;
+        if (first != area.name)
+            continue;
         std::vector<std::string> args(argv + 2, argv + argc);
         int status = area.run(args, std::cout, std::cerr);
         std::cout.flush();

@@ -12,7 +12,7 @@ using korrin::test::RunResult;
 const std::string kInstallKey = "HKLM\\SOFTWARE\\Quillion\\Quillion EMail for Windows (tm)";
 
 class KorrinctlReg : public RegistryTest {
-protected:
+  protected:
     RunResult reg(std::vector<std::string> args) {
         args.insert(args.begin(), {BuildDir() + "/korrinctl", "reg"});
         return korrin::test::Run(args);
@@ -25,12 +25,12 @@ TEST_F(KorrinctlReg, QueryOrSetAsTheMakefileDoes) {
     EXPECT_NE(missing.err.find("key not found"), std::string::npos) << missing.err;
 
     ASSERT_EQ(reg({"set", kInstallKey, "InstallDir", "REG_SZ", "/opt/korrin"}).exitCode, 0);
-    auto found = reg({"query", "hklm\\software\\quillion\\quillion email for windows (tm)",
-                      "installdir"});
+    auto found =
+        reg({"query", "hklm\\software\\quillion\\quillion email for windows (tm)", "installdir"});
     EXPECT_EQ(found.exitCode, 0) << found.err;
     EXPECT_EQ(found.out,
               "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillion\\Quillion EMail for Windows (tm)\n"
-              "    installdir    REG_SZ    /opt/korrin\n");
+              "    InstallDir    REG_SZ    /opt/korrin\n");
     EXPECT_EQ(reg({"query", kInstallKey, "Nope"}).exitCode, 1);
 
     // Stored as the program's own SetRegistryString stores text: no terminating zero byte.
@@ -76,7 +76,8 @@ TEST_F(KorrinctlReg, BadInputExitsTwoAndWritesNothing) {
     for (const auto& args : cases) {
         auto r = reg(args);
         std::string shown;
-        for (const auto& a : args) shown += a + " ";
+        for (const auto& a : args)
+            shown += a + " ";
         EXPECT_EQ(r.exitCode, 2) << shown;
         EXPECT_NE(r.err.find("korrinctl reg: "), std::string::npos) << shown << r.err;
         EXPECT_TRUE(r.out.empty()) << shown;

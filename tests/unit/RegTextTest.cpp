@@ -24,8 +24,9 @@ TEST(RegTextKeyName, AcceptsEitherSpellingOfEitherRoot) {
 }
 
 TEST(RegTextKeyName, RefusesOtherRootsAndOverlongNames) {
-    for (const std::string& text : std::vector<std::string>{"", "HKCU\\x", "HKLMX\\x", "\\HKLM\\x", "SOFTWARE\\Quillion",
-                             "HKLM\\" + std::string(256, 'a')}) {
+    for (const std::string& text :
+         std::vector<std::string>{"", "HKCU\\x", "HKLMX\\x", "\\HKLM\\x", "SOFTWARE\\Quillion",
+                                  "HKLM\\" + std::string(256, 'a')}) {
         std::string error;
         EXPECT_FALSE(ParseRegKeyName(text, &error)) << text;
         EXPECT_FALSE(error.empty()) << text;
@@ -65,7 +66,8 @@ TEST(RegTextExport, ValueLines) {
     EXPECT_EQ(RegFileValue("Odd", 11, {}), "\"Odd\"=hex(b):\n");
 
     std::vector<std::uint8_t> format;
-    for (int i = 0; i < 40; ++i) format.push_back(static_cast<std::uint8_t>(i * 7));
+    for (int i = 0; i < 40; ++i)
+        format.push_back(static_cast<std::uint8_t>(i * 7));
     EXPECT_EQ(RegFileValue("Wave Format Transport", 3, format),
               "\"Wave Format Transport\"=hex:00,07,0e,15,1c,23,2a,31,38,3f,46,4d,54,5b,62,69,"
               "70,\\\n"

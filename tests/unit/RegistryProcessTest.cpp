@@ -27,7 +27,9 @@ using korrin::test::RegistryTest;
 
 const char* kKorrinKey = "SOFTWARE\\Quillion\\Korrin";
 
-std::string worker() { return BuildDir() + "/registry_worker"; }
+std::string worker() {
+    return BuildDir() + "/registry_worker";
+}
 
 // Starts registry_worker with its standard output going to outFile, or to a pipe whose
 // reading end lands in *pipeOut when outFile is empty.
@@ -37,19 +39,22 @@ pid_t startWorker(const std::vector<std::string>& args, const std::string& outFi
     posix_spawn_file_actions_init(&actions);
     int fds[2] = {-1, -1};
     if (outFile.empty()) {
-        if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            return -1;
         posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     } else {
-        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
     }
     std::vector<std::string> argv = {worker()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargs;
-    for (auto& a : argv) cargs.push_back(a.data());
+    for (auto& a : argv)
+        cargs.push_back(a.data());
     cargs.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, cargs[0], &actions, nullptr, cargs.data(), environ) != 0) pid = -1;
+    if (posix_spawn(&pid, cargs[0], &actions, nullptr, cargs.data(), environ) != 0)
+        pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     if (fds[1] >= 0) {
         close(fds[1]);
@@ -78,12 +83,12 @@ TEST_F(RegistryProcesses, ValuesCrossBetweenProcesses) {
     EXPECT_EQ(value, 3u);
 
     const std::string name = "Jo Example";
-    ASSERT_EQ(RegSetValueEx(key.get(), "Name", REG_SZ,
-                            reinterpret_cast<const std::uint8_t*>(name.data()),
-                            static_cast<DWORD>(name.size())),
-              ERROR_SUCCESS);
-    auto toChild = korrin::test::Run({BuildDir() + "/korrinctl", "reg", "query",
-                        std::string("HKLM\\") + kKorrinKey, "Name"});
+    ASSERT_EQ(
+        RegSetValueEx(key.get(), "Name", REG_SZ, reinterpret_cast<const std::uint8_t*>(name.data()),
+                      static_cast<DWORD>(name.size())),
+        ERROR_SUCCESS);
+    auto toChild = korrin::test::Run(
+        {BuildDir() + "/korrinctl", "reg", "query", std::string("HKLM\\") + kKorrinKey, "Name"});
     EXPECT_EQ(toChild.exitCode, 0) << toChild.err;
     EXPECT_NE(toChild.out.find("REG_SZ    Jo Example\n"), std::string::npos) << toChild.out;
 }
@@ -97,13 +102,15 @@ TEST_F(RegistryProcesses, EightProcessesNeverShareAFileIdNumber) {
             startWorker({"increment", std::to_string(kEach)}, dir_.file(std::to_string(i))));
         ASSERT_GT(pids.back(), 0);
     }
-    for (pid_t pid : pids) EXPECT_EQ(waitExit(pid), 0);
+    for (pid_t pid : pids)
+        EXPECT_EQ(waitExit(pid), 0);
 
     std::set<DWORD> numbers;
     for (int i = 0; i < kProcesses; ++i) {
         std::istringstream in(ReadFile(dir_.file(std::to_string(i))));
         int count = 0;
-        for (DWORD n; in >> n; ++count) numbers.insert(n);
+        for (DWORD n; in >> n; ++count)
+            numbers.insert(n);
         EXPECT_EQ(count, kEach) << "process " << i;
     }
     EXPECT_EQ(numbers.size(), std::size_t{kProcesses * kEach});
@@ -116,7 +123,7 @@ TEST_F(RegistryProcesses, KilledWriterLeavesAWholeValue) {
     std::mt19937 random(12345);
     int previous = -1;
     int changes = 0;
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < 10; ++round) {
         SCOPED_TRACE(round);
         int out = -1;
         pid_t pid = startWorker({"churn", std::to_string(kSize)}, "", &out);
@@ -134,14 +141,16 @@ TEST_F(RegistryProcesses, KilledWriterLeavesAWholeValue) {
         std::vector<std::uint8_t> data(kSize + 1);
         DWORD size = static_cast<DWORD>(data.size()), type = 0;
         LONG r = RegQueryValueEx(key.get(), "Blob", &type, data.data(), &size);
-        if (r == ERROR_FILE_NOT_FOUND && round == 0) continue;  // killed before the first commit
+        if (r == ERROR_FILE_NOT_FOUND && round == 0)
+            continue;  // killed before the first commit
         ASSERT_EQ(r, ERROR_SUCCESS);
         EXPECT_EQ(type, REG_BINARY);
         ASSERT_EQ(size, kSize);
         const std::uint8_t first = data[0];
         EXPECT_EQ(std::count(data.begin(), data.begin() + kSize, first), std::ptrdiff_t{kSize})
             << "a value mixed from two writes";
-        if (previous >= 0 && first != previous) ++changes;
+        if (previous >= 0 && first != previous)
+            ++changes;
         previous = first;
     }
     EXPECT_GT(changes, 0) << "the writers made no progress";

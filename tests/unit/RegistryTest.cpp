@@ -19,7 +19,9 @@ using korrin::test::WriteFile;
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 LONG set(HKEY key, const std::string& name, DWORD type, const Bytes& data) {
     return RegSetValueEx(key, name, type, data.data(), static_cast<DWORD>(data.size()));
@@ -29,7 +31,8 @@ LONG set(HKEY key, const std::string& name, DWORD type, const Bytes& data) {
 std::pair<LONG, Bytes> get(HKEY key, const std::string& name, DWORD* type = nullptr) {
     DWORD size = 0;
     LONG r = RegQueryValueEx(key, name, type, nullptr, &size);
-    if (r != ERROR_SUCCESS) return {r, {}};
+    if (r != ERROR_SUCCESS)
+        return {r, {}};
     Bytes data(size);
     r = RegQueryValueEx(key, name, type, data.data(), &size);
     return {r, data};
@@ -65,9 +68,9 @@ using RegistryKeys = RegistryTest;
 TEST_F(RegistryKeys, PathsCompareWithoutCaseAndKeepTheirFirstSpelling) {
     RegKeyGuard key;
     DWORD disposition = 0;
-    ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillion\\Korrin", key.out(),
-                             &disposition),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillion\\Korrin", key.out(), &disposition),
+        ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
 
     RegKeyGuard again;
@@ -293,7 +296,7 @@ TEST_F(RegistryFile, UnusableDatabaseFailsWithACode) {
 }
 
 class RegistryMime : public RegistryTest {
-protected:
+  protected:
     TempDir mimeDir_;
     std::string mimePath_ = mimeDir_.file("mime.types");
     ScopedEnv mime_{"KORRIN_MIME_TYPES", mimePath_};
@@ -370,16 +373,18 @@ TEST_F(RegistryCounter, UpdatesFromManyThreadsNeverRepeatANumber) {
         threads.emplace_back([&taken, t] {
             for (int i = 0; i < kEach; ++i) {
                 RegKeyGuard key;
-                ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillion\\Korrin",
-                                         key.out()),
-                          ERROR_SUCCESS);
+                ASSERT_EQ(
+                    RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillion\\Korrin", key.out()),
+                    ERROR_SUCCESS);
                 taken[t].push_back(nextNumber(key.get()));
             }
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     std::set<DWORD> all;
-    for (const auto& list : taken) all.insert(list.begin(), list.end());
+    for (const auto& list : taken)
+        all.insert(list.begin(), list.end());
     EXPECT_EQ(all.size(), std::size_t{kThreads * kEach});
     EXPECT_EQ(*all.rbegin(), DWORD{kThreads * kEach});
 }

@@ -13,23 +13,31 @@ namespace {
 // Debian's file is about 70 KB; a path pointing at something huge is not a mime.types file.
 constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
+        if (lower(a[i]) != lower(b[i]))
+            return false;
     return true;
 }
 
 // Splits off the next blank-separated word of line.
 std::string_view nextWord(std::string_view& line) {
     std::size_t start = 0;
-    while (start < line.size() && isBlank(line[start])) ++start;
+    while (start < line.size() && isBlank(line[start]))
+        ++start;
     std::size_t end = start;
-    while (end < line.size() && !isBlank(line[end])) ++end;
+    while (end < line.size() && !isBlank(line[end]))
+        ++end;
     std::string_view word = line.substr(start, end - start);
     line.remove_prefix(end);
     return word;
@@ -37,7 +45,8 @@ std::string_view nextWord(std::string_view& line) {
 
 bool readSmallFile(const char* path, std::string* out) {
     int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     struct stat st {};
     // Only regular files: a FIFO named by mistake would block the caller.
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
@@ -45,9 +54,12 @@ bool readSmallFile(const char* path, std::string* out) {
     while (ok) {
         char buf[16384];
         ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n == 0) break;
-        if (n < 0 || out->size() + static_cast<std::size_t>(n) > kMaxFileSize) ok = false;
-        else out->append(buf, static_cast<std::size_t>(n));
+        if (n == 0)
+            break;
+        if (n < 0 || out->size() + static_cast<std::size_t>(n) > kMaxFileSize)
+            ok = false;
+        else
+            out->append(buf, static_cast<std::size_t>(n));
     }
     ::close(fd);
     return ok;
@@ -56,7 +68,8 @@ bool readSmallFile(const char* path, std::string* out) {
 }  // namespace
 
 std::optional<std::string> MimeTypeForExtension(std::string_view fileText, std::string_view ext) {
-    if (ext.empty()) return std::nullopt;
+    if (ext.empty())
+        return std::nullopt;
     while (!fileText.empty()) {
         std::size_t eol = fileText.find('\n');
         std::string_view line = fileText.substr(0, eol);
@@ -64,19 +77,23 @@ std::optional<std::string> MimeTypeForExtension(std::string_view fileText, std::
         line = line.substr(0, line.find('#'));
         std::string_view type = nextWord(line);
         // A first word without a slash is not a type; the line is someone's stray text.
-        if (type.find('/') == std::string_view::npos) continue;
+        if (type.find('/') == std::string_view::npos)
+            continue;
         for (std::string_view word = nextWord(line); !word.empty(); word = nextWord(line))
-            if (equalsNoCase(word, ext)) return std::string(type);
+            if (equalsNoCase(word, ext))
+                return std::string(type);
     }
     return std::nullopt;
 }
 
 std::optional<std::string> SystemMimeTypeForExtension(std::string_view ext) {
     const char* path = std::getenv("KORRIN_MIME_TYPES");
-    if (!path || !*path) path = "/etc/mime.types";
+    if (!path || !*path)
+        path = "/etc/mime.types";
     try {
         std::string text;
-        if (!readSmallFile(path, &text)) return std::nullopt;
+        if (!readSmallFile(path, &text))
+            return std::nullopt;
         return MimeTypeForExtension(text, ext);
     } catch (...) {  // out of memory: as good as no file
         return std::nullopt;

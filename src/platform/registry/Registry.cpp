@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -109,14 +110,15 @@ LONG fromSqlite(int rc, bool writing) {
 }
 
 class Stmt {
-public:
+  public:
     Stmt(sqlite3* db, const char* sql) : rc_(sqlite3_prepare_v2(db, sql, -1, &s_, nullptr)) {}
     ~Stmt() { sqlite3_finalize(s_); }
     Stmt(const Stmt&) = delete;
     Stmt& operator=(const Stmt&) = delete;
 
     Stmt& bind(int i, std::int64_t v) {
-        if (rc_ == SQLITE_OK) rc_ = sqlite3_bind_int64(s_, i, v);
+        if (rc_ == SQLITE_OK)
+            rc_ = sqlite3_bind_int64(s_, i, v);
         return *this;
     }
     Stmt& bind(int i, std::string_view text) {
@@ -127,14 +129,16 @@ public:
         return *this;
     }
     Stmt& bindBlob(int i, const std::uint8_t* data, std::size_t size) {
-        if (rc_ != SQLITE_OK) return *this;
+        if (rc_ != SQLITE_OK)
+            return *this;
         rc_ = size == 0 ? sqlite3_bind_zeroblob(s_, i, 0)
                         : sqlite3_bind_blob64(s_, i, data, size, SQLITE_TRANSIENT);
         return *this;
     }
     // SQLITE_ROW, SQLITE_DONE or the failure (of preparing, binding or stepping).
     int step() {
-        if (rc_ != SQLITE_OK && rc_ != SQLITE_ROW) return rc_;
+        if (rc_ != SQLITE_OK && rc_ != SQLITE_ROW)
+            return rc_;
         rc_ = sqlite3_step(s_);
         return rc_;
     }
@@ -150,7 +154,7 @@ public:
                  : std::vector<std::uint8_t>();
     }
 
-private:
+  private:
     sqlite3_stmt* s_ = nullptr;
     int rc_;
 };
@@ -168,7 +172,8 @@ LONG retrying(bool writing, F&& attempt) {
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
     for (int round = 1;; ++round) {
         LONG r = attempt();
-        if (r != kRetry) return r;
+        if (r != kRetry)
+            return r;
         if (std::chrono::steady_clock::now() >= deadline)
             return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(round, 20)));
@@ -186,14 +191,17 @@ LONG transact(Db& db, bool writing, F&& body) {
         try {
             if (r == ERROR_SUCCESS) {
                 r = body();
-                if (r == ERROR_SUCCESS) r = exec(db.handle, "COMMIT", writing);
+                if (r == ERROR_SUCCESS)
+                    r = exec(db.handle, "COMMIT", writing);
             }
         } catch (...) {
             // A transaction left open would hold the write lock for as long as the key.
-            if (!sqlite3_get_autocommit(db.handle)) exec(db.handle, "ROLLBACK", writing);
+            if (!sqlite3_get_autocommit(db.handle))
+                exec(db.handle, "ROLLBACK", writing);
             throw;
         }
-        if (!sqlite3_get_autocommit(db.handle)) exec(db.handle, "ROLLBACK", writing);
+        if (!sqlite3_get_autocommit(db.handle))
+            exec(db.handle, "ROLLBACK", writing);
         return r;
     });
 }
@@ -201,7 +209,8 @@ LONG transact(Db& db, bool writing, F&& body) {
 LONG readUserVersion(sqlite3* db, int* version) {
     Stmt s(db, "PRAGMA user_version");
     int rc = s.step();
-    if (rc != SQLITE_ROW) return fromSqlite(rc, false);
+    if (rc != SQLITE_ROW)
+        return fromSqlite(rc, false);
     *version = static_cast<int>(s.integer(0));
     return ERROR_SUCCESS;
 }
@@ -211,16 +220,23 @@ LONG readUserVersion(sqlite3* db, int* version) {
 LONG ensureSchema(Db& db) {
     int version = 0;
     LONG r = retrying(false, [&] { return readUserVersion(db.handle, &version); });
-    if (r != ERROR_SUCCESS) return r;
-    if (version == kSchemaVersion) return ERROR_SUCCESS;
-    if (version != 0) return ERROR_BADDB;
+    if (r != ERROR_SUCCESS)
+        return r;
+    if (version == kSchemaVersion)
+        return ERROR_SUCCESS;
+    if (version != 0)
+        return ERROR_BADDB;
     // WAL keeps readers going while a writer commits; it is a property of the file.
     r = retrying(true, [&] { return exec(db.handle, "PRAGMA journal_mode=WAL", true); });
-    if (r != ERROR_SUCCESS) return r;
+    if (r != ERROR_SUCCESS)
+        return r;
     return transact(db, true, [&]() -> LONG {
-        if (LONG e = readUserVersion(db.handle, &version)) return e;
-        if (version == kSchemaVersion) return ERROR_SUCCESS;
-        if (version != 0) return ERROR_BADDB;
+        if (LONG e = readUserVersion(db.handle, &version))
+            return e;
+        if (version == kSchemaVersion)
+            return ERROR_SUCCESS;
+        if (version != 0)
+            return ERROR_BADDB;
         int rc = sqlite3_exec(db.handle, kSchemaSql, nullptr, nullptr, nullptr);
         // Tables of the same names already there: some other program's database.
         return rc == SQLITE_ERROR ? ERROR_BADDB : fromSqlite(rc, true);
@@ -229,12 +245,14 @@ LONG ensureSchema(Db& db) {
 
 std::optional<std::string> envValue(const char* name) {
     const char* v = std::getenv(name);
-    if (v && *v) return std::string(v);
+    if (v && *v)
+        return std::string(v);
     return std::nullopt;
 }
 
 std::string homeDirectory() {
-    if (auto home = envValue("HOME")) return *home;
+    if (auto home = envValue("HOME"))
+        return *home;
     passwd pw{};
     passwd* found = nullptr;
     std::vector<char> buf(16384);
@@ -253,25 +271,34 @@ void makeParentFolders(const std::string& path) {
 
 LONG openDb(std::shared_ptr<Db>* out) {
     const std::string path = RegistryPath();
-    if (path.empty()) return ERROR_CANTOPEN;
-    makeParentFolders(path);
+    if (path.empty())
+        return ERROR_CANTOPEN;
     // Made here, not by SQLite, so that the mode is 0600 whatever the umask; SQLite gives
     // the -wal and -shm files the mode of the database.
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int flags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
+    int fd = ::open(path.c_str(), flags, 0600);
+    if (fd < 0 && errno == ENOENT) {
+        makeParentFolders(path);
+        fd = ::open(path.c_str(), flags, 0600);
+    }
     if (fd >= 0) {
         ::fchmod(fd, 0600);
         ::close(fd);
     }
     auto db = std::make_shared<Db>();
     // No SQLITE_OPEN_CREATE: if the file vanished meanwhile, failing beats a 0644 file.
-    int rc = sqlite3_open_v2(path.c_str(), &db->handle,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) return ERROR_CANTOPEN;
+    int rc = sqlite3_open_v2(path.c_str(), &db->handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+    if (rc != SQLITE_OK)
+        return ERROR_CANTOPEN;
     sqlite3_busy_timeout(db->handle, kBusyTimeoutMs);
     LONG r = exec(db->handle, "PRAGMA synchronous=FULL", false);
-    if (r == ERROR_SUCCESS) r = ensureSchema(*db);
-    if (r == ERROR_CANTREAD || r == ERROR_CANTWRITE) r = ERROR_CANTOPEN;
-    if (r != ERROR_SUCCESS) return r;
+    if (r == ERROR_SUCCESS)
+        r = ensureSchema(*db);
+    if (r == ERROR_CANTREAD || r == ERROR_CANTWRITE)
+        r = ERROR_CANTOPEN;
+    if (r != ERROR_SUCCESS)
+        return r;
     *out = std::move(db);
     return ERROR_SUCCESS;
 }
@@ -289,9 +316,11 @@ LONG splitPath(const std::string& subKey, std::vector<std::string>* out) {
     std::size_t start = 0;
     while (start <= subKey.size()) {
         std::size_t end = subKey.find('\\', start);
-        if (end == std::string::npos) end = subKey.size();
+        if (end == std::string::npos)
+            end = subKey.size();
         if (end > start) {
-            if (end - start > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+            if (end - start > kMaxKeyNameLength)
+                return ERROR_INVALID_PARAMETER;
             out->push_back(subKey.substr(start, end - start));
         }
         start = end + 1;
@@ -313,12 +342,15 @@ std::optional<std::string> extensionKey(bool classesRoot, const std::vector<std:
     return path[0].substr(1);
 }
 
-std::int64_t rootId(HKEY key) { return key->classesRoot ? kClassesRootId : kLocalMachineId; }
+std::int64_t rootId(HKEY key) {
+    return key->classesRoot ? kClassesRootId : kLocalMachineId;
+}
 
 // Where a path given relative to key starts: the key's own row, except for a virtual key,
 // which has no row, so its path is walked again from the root.
 std::int64_t startOf(HKEY key, std::vector<std::string>* comps) {
-    if (key->kind != KeyKind::Virtual) return key->id;
+    if (key->kind != KeyKind::Virtual)
+        return key->id;
     comps->insert(comps->begin(), key->path.begin(), key->path.end());
     return rootId(key);
 }
@@ -326,7 +358,8 @@ std::int64_t startOf(HKEY key, std::vector<std::string>* comps) {
 // The path of a key found from key by names (which startOf made absolute for a virtual key).
 std::vector<std::string> pathBelow(HKEY key, const std::vector<std::string>& names) {
     std::vector<std::string> path;
-    if (key->kind != KeyKind::Virtual) path = key->path;
+    if (key->kind != KeyKind::Virtual)
+        path = key->path;
     path.insert(path.end(), names.begin(), names.end());
     return path;
 }
@@ -334,16 +367,19 @@ std::vector<std::string> pathBelow(HKEY key, const std::vector<std::string>& nam
 LONG keyExists(sqlite3* db, std::int64_t id, bool* exists) {
     Stmt s(db, "SELECT 1 FROM keys WHERE id = ?1");
     int rc = s.bind(1, id).step();
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return fromSqlite(rc, false);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return fromSqlite(rc, false);
     *exists = rc == SQLITE_ROW;
     return ERROR_SUCCESS;
 }
 
 // Writes through a handle whose key has been deleted fail with ERROR_KEY_DELETED.
 LONG requireLive(sqlite3* db, HKEY key) {
-    if (key->kind != KeyKind::Stored) return ERROR_SUCCESS;
+    if (key->kind != KeyKind::Stored)
+        return ERROR_SUCCESS;
     bool exists = false;
-    if (LONG r = keyExists(db, key->id, &exists)) return r;
+    if (LONG r = keyExists(db, key->id, &exists))
+        return r;
     return exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
@@ -351,10 +387,13 @@ LONG findChild(sqlite3* db, std::int64_t parent, const std::string& name, std::i
                std::string* stored) {
     Stmt s(db, "SELECT id, name FROM keys WHERE parent = ?1 AND name = ?2");
     int rc = s.bind(1, parent).bind(2, name).step();
-    if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
-    if (rc != SQLITE_ROW) return fromSqlite(rc, false);
+    if (rc == SQLITE_DONE)
+        return ERROR_FILE_NOT_FOUND;
+    if (rc != SQLITE_ROW)
+        return fromSqlite(rc, false);
     *id = s.integer(0);
-    if (stored) *stored = s.text(1);
+    if (stored)
+        *stored = s.text(1);
     return ERROR_SUCCESS;
 }
 
@@ -363,24 +402,28 @@ LONG findPath(sqlite3* db, std::int64_t start, const std::vector<std::string>& c
     *id = start;
     for (const auto& c : comps) {
         std::string stored;
-        if (LONG r = findChild(db, *id, c, id, &stored)) return r;
+        if (LONG r = findChild(db, *id, c, id, &stored))
+            return r;
         names->push_back(std::move(stored));
     }
     return ERROR_SUCCESS;
 }
 
-LONG deliver(DWORD type, const std::vector<std::uint8_t>& bytes, DWORD* outType,
-             std::uint8_t* data, DWORD* size) {
-    if (outType) *outType = type;
+LONG deliver(DWORD type, const std::vector<std::uint8_t>& bytes, DWORD* outType, std::uint8_t* data,
+             DWORD* size) {
+    if (outType)
+        *outType = type;
     const auto need = static_cast<DWORD>(bytes.size());
     if (data) {
         if (*size < need) {
             *size = need;
             return ERROR_MORE_DATA;
         }
-        if (need) std::memcpy(data, bytes.data(), need);
+        if (need)
+            std::memcpy(data, bytes.data(), need);
     }
-    if (size) *size = need;
+    if (size)
+        *size = need;
     return ERROR_SUCCESS;
 }
 
@@ -388,9 +431,11 @@ LONG deliver(DWORD type, const std::vector<std::uint8_t>& bytes, DWORD* outType,
 // with its terminating zero byte counted.
 std::optional<std::vector<std::uint8_t>> mimeContentType(HKEY key, const std::string& name) {
     auto ext = extensionKey(key->classesRoot, key->path);
-    if (!ext || !equalsNoCase(name, "Content Type")) return std::nullopt;
+    if (!ext || !equalsNoCase(name, "Content Type"))
+        return std::nullopt;
     auto type = SystemMimeTypeForExtension(*ext);
-    if (!type) return std::nullopt;
+    if (!type)
+        return std::nullopt;
     std::vector<std::uint8_t> bytes(type->begin(), type->end());
     bytes.push_back(0);
     return bytes;
@@ -410,43 +455,53 @@ LONG guarded(LONG onException, F&& f) noexcept {
 // values. Done with a recursive query rather than cascades, which stop at a depth of 1000.
 LONG deleteTree(sqlite3* db, std::int64_t id, bool keepKey) {
     const char* seed = keepKey ? "SELECT id FROM keys WHERE parent = ?1" : "SELECT ?1";
-    for (const char* target : {"DELETE FROM vals WHERE key IN t", "DELETE FROM keys WHERE id IN t"}) {
+    for (const char* target :
+         {"DELETE FROM vals WHERE key IN t", "DELETE FROM keys WHERE id IN t"}) {
         std::string sql = std::string("WITH RECURSIVE t(id) AS (") + seed +
-                          " UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent = t.id) " +
-                          target;
+                          " UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent = t.id) " + target;
         Stmt s(db, sql.c_str());
         int rc = s.bind(1, id).step();
-        if (rc != SQLITE_DONE) return fromSqlite(rc, true);
+        if (rc != SQLITE_DONE)
+            return fromSqlite(rc, true);
     }
     if (keepKey) {
         Stmt s(db, "DELETE FROM vals WHERE key = ?1");
         int rc = s.bind(1, id).step();
-        if (rc != SQLITE_DONE) return fromSqlite(rc, true);
+        if (rc != SQLITE_DONE)
+            return fromSqlite(rc, true);
     }
     return ERROR_SUCCESS;
 }
 
 LONG deleteKeyImpl(HKEY base, const std::string& subKey, bool tree) {
-    if (!base) return ERROR_INVALID_HANDLE;
+    if (!base)
+        return ERROR_INVALID_HANDLE;
     std::vector<std::string> comps;
-    if (LONG r = splitPath(subKey, &comps)) return r;
+    if (LONG r = splitPath(subKey, &comps))
+        return r;
     const bool keyItself = comps.empty();
     if (keyItself && !tree && (base->kind == KeyKind::Root || base->id == rootId(base)))
         return ERROR_ACCESS_DENIED;
     std::shared_ptr<Db> db;
-    if (LONG r = connectionFor(base, &db)) return r;
+    if (LONG r = connectionFor(base, &db))
+        return r;
     std::lock_guard lock(db->mutex);
     const std::int64_t start = startOf(base, &comps);
     return transact(*db, true, [&]() -> LONG {
-        if (LONG r = requireLive(db->handle, base)) return r;
+        if (LONG r = requireLive(db->handle, base))
+            return r;
         std::int64_t id = 0;
         std::vector<std::string> names;
-        if (LONG r = findPath(db->handle, start, comps, &id, &names)) return r;
-        if (tree) return deleteTree(db->handle, id, keyItself);
+        if (LONG r = findPath(db->handle, start, comps, &id, &names))
+            return r;
+        if (tree)
+            return deleteTree(db->handle, id, keyItself);
         Stmt children(db->handle, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
         int rc = children.bind(1, id).step();
-        if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;
-        if (rc != SQLITE_DONE) return fromSqlite(rc, true);
+        if (rc == SQLITE_ROW)
+            return ERROR_ACCESS_DENIED;
+        if (rc != SQLITE_DONE)
+            return fromSqlite(rc, true);
         return deleteTree(db->handle, id, false);
     });
 }
@@ -457,14 +512,16 @@ const HKEY HKEY_CLASSES_ROOT = &gClassesRoot;
 const HKEY HKEY_LOCAL_MACHINE = &gLocalMachine;
 
 std::string RegistryPath() {
-    if (auto path = envValue("KORRIN_REGISTRY")) return *path;
+    if (auto path = envValue("KORRIN_REGISTRY"))
+        return *path;
     std::string base;
     // The XDG rules ignore a relative XDG_CONFIG_HOME.
     if (auto xdg = envValue("XDG_CONFIG_HOME"); xdg && (*xdg)[0] == '/') {
         base = *xdg;
     } else {
         std::string home = homeDirectory();
-        if (home.empty()) return {};
+        if (home.empty())
+            return {};
         base = home + "/.config";
     }
     return base + "/korrin/registry.db";
@@ -472,13 +529,17 @@ std::string RegistryPath() {
 
 LONG RegCreateKeyEx(HKEY base, const std::string& subKey, HKEY* result, DWORD* disposition) {
     return guarded(ERROR_CANTWRITE, [&]() -> LONG {
-        if (!base) return ERROR_INVALID_HANDLE;
-        if (!result) return ERROR_INVALID_PARAMETER;
+        if (!base)
+            return ERROR_INVALID_HANDLE;
+        if (!result)
+            return ERROR_INVALID_PARAMETER;
         *result = nullptr;
         std::vector<std::string> comps;
-        if (LONG r = splitPath(subKey, &comps)) return r;
+        if (LONG r = splitPath(subKey, &comps))
+            return r;
         std::shared_ptr<Db> db;
-        if (LONG r = connectionFor(base, &db)) return r;
+        if (LONG r = connectionFor(base, &db))
+            return r;
         std::lock_guard lock(db->mutex);
         const std::int64_t start = startOf(base, &comps);
         std::int64_t id = 0;
@@ -487,7 +548,8 @@ LONG RegCreateKeyEx(HKEY base, const std::string& subKey, HKEY* result, DWORD* d
         LONG r = transact(*db, true, [&]() -> LONG {
             names.clear();
             created = false;
-            if (LONG e = requireLive(db->handle, base)) return e;
+            if (LONG e = requireLive(db->handle, base))
+                return e;
             id = start;
             for (const auto& c : comps) {
                 std::string stored;
@@ -495,7 +557,8 @@ LONG RegCreateKeyEx(HKEY base, const std::string& subKey, HKEY* result, DWORD* d
                 if (e == ERROR_FILE_NOT_FOUND) {
                     Stmt ins(db->handle, "INSERT INTO keys(parent, name) VALUES(?1, ?2)");
                     int rc = ins.bind(1, id).bind(2, c).step();
-                    if (rc != SQLITE_DONE) return fromSqlite(rc, true);
+                    if (rc != SQLITE_DONE)
+                        return fromSqlite(rc, true);
                     id = sqlite3_last_insert_rowid(db->handle);
                     stored = c;
                     created = true;
@@ -506,22 +569,28 @@ LONG RegCreateKeyEx(HKEY base, const std::string& subKey, HKEY* result, DWORD* d
             }
             return ERROR_SUCCESS;
         });
-        if (r != ERROR_SUCCESS) return r;
+        if (r != ERROR_SUCCESS)
+            return r;
         *result = new RegKey{KeyKind::Stored, base->classesRoot, id, pathBelow(base, names), db};
-        if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+        if (disposition)
+            *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
     });
 }
 
 LONG RegOpenKeyEx(HKEY base, const std::string& subKey, HKEY* result) {
     return guarded(ERROR_CANTREAD, [&]() -> LONG {
-        if (!base) return ERROR_INVALID_HANDLE;
-        if (!result) return ERROR_INVALID_PARAMETER;
+        if (!base)
+            return ERROR_INVALID_HANDLE;
+        if (!result)
+            return ERROR_INVALID_PARAMETER;
         *result = nullptr;
         std::vector<std::string> comps;
-        if (LONG r = splitPath(subKey, &comps)) return r;
+        if (LONG r = splitPath(subKey, &comps))
+            return r;
         std::shared_ptr<Db> db;
-        if (LONG r = connectionFor(base, &db)) return r;
+        if (LONG r = connectionFor(base, &db))
+            return r;
         std::lock_guard lock(db->mutex);
         const std::int64_t start = startOf(base, &comps);
         std::int64_t id = 0;
@@ -535,28 +604,35 @@ LONG RegOpenKeyEx(HKEY base, const std::string& subKey, HKEY* result) {
                 new RegKey{KeyKind::Stored, base->classesRoot, id, pathBelow(base, names), db};
             return ERROR_SUCCESS;
         }
-        if (r != ERROR_FILE_NOT_FOUND) return r;
+        if (r != ERROR_FILE_NOT_FOUND)
+            return r;
         // Not stored: HKEY_CLASSES_ROOT\.ext still opens when mime.types knows the extension.
         auto path = pathBelow(base, comps);
         auto ext = extensionKey(base->classesRoot, path);
-        if (!ext || !SystemMimeTypeForExtension(*ext)) return ERROR_FILE_NOT_FOUND;
+        if (!ext || !SystemMimeTypeForExtension(*ext))
+            return ERROR_FILE_NOT_FOUND;
         *result = new RegKey{KeyKind::Virtual, true, 0, std::move(path), db};
         return ERROR_SUCCESS;
     });
 }
 
 LONG RegCloseKey(HKEY key) {
-    if (!key) return ERROR_INVALID_HANDLE;
-    if (key->kind != KeyKind::Root) delete key;
+    if (!key)
+        return ERROR_INVALID_HANDLE;
+    if (key->kind != KeyKind::Root)
+        delete key;
     return ERROR_SUCCESS;
 }
 
 LONG RegQueryKeyName(HKEY key, std::string* name) {
     return guarded(ERROR_CANTREAD, [&]() -> LONG {
-        if (!key) return ERROR_INVALID_HANDLE;
-        if (!name) return ERROR_INVALID_PARAMETER;
+        if (!key)
+            return ERROR_INVALID_HANDLE;
+        if (!name)
+            return ERROR_INVALID_PARAMETER;
         *name = key->classesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_LOCAL_MACHINE";
-        for (const auto& c : key->path) *name += "\\" + c;
+        for (const auto& c : key->path)
+            *name += "\\" + c;
         return ERROR_SUCCESS;
     });
 }
@@ -564,15 +640,18 @@ LONG RegQueryKeyName(HKEY key, std::string* name) {
 LONG RegQueryValueEx(HKEY key, const std::string& name, DWORD* type, std::uint8_t* data,
                      DWORD* size) {
     return guarded(ERROR_CANTREAD, [&]() -> LONG {
-        if (!key) return ERROR_INVALID_HANDLE;
-        if (data && !size) return ERROR_INVALID_PARAMETER;
+        if (!key)
+            return ERROR_INVALID_HANDLE;
+        if (data && !size)
+            return ERROR_INVALID_PARAMETER;
         bool found = false;
         bool live = true;
         DWORD storedType = REG_NONE;
         std::vector<std::uint8_t> bytes;
         if (key->kind != KeyKind::Virtual) {
             std::shared_ptr<Db> db;
-            if (LONG r = connectionFor(key, &db)) return r;
+            if (LONG r = connectionFor(key, &db))
+                return r;
             std::lock_guard lock(db->mutex);
             LONG r = transact(*db, false, [&]() -> LONG {
                 Stmt s(db->handle, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
@@ -583,16 +662,21 @@ LONG RegQueryValueEx(HKEY key, const std::string& name, DWORD* type, std::uint8_
                     bytes = s.blob(1);
                     return ERROR_SUCCESS;
                 }
-                if (rc != SQLITE_DONE) return fromSqlite(rc, false);
+                if (rc != SQLITE_DONE)
+                    return fromSqlite(rc, false);
                 return key->kind == KeyKind::Stored ? keyExists(db->handle, key->id, &live)
                                                     : ERROR_SUCCESS;
             });
-            if (r != ERROR_SUCCESS) return r;
+            if (r != ERROR_SUCCESS)
+                return r;
         }
-        if (found) return deliver(storedType, bytes, type, data, size);
-        if (!live) return ERROR_FILE_NOT_FOUND;
+        if (found)
+            return deliver(storedType, bytes, type, data, size);
+        if (!live)
+            return ERROR_FILE_NOT_FOUND;
         auto fallback = mimeContentType(key, name);
-        if (!fallback) return ERROR_FILE_NOT_FOUND;
+        if (!fallback)
+            return ERROR_FILE_NOT_FOUND;
         return deliver(REG_SZ, *fallback, type, data, size);
     });
 }
@@ -600,20 +684,27 @@ LONG RegQueryValueEx(HKEY key, const std::string& name, DWORD* type, std::uint8_
 LONG RegSetValueEx(HKEY key, const std::string& name, DWORD type, const std::uint8_t* data,
                    DWORD size) {
     return guarded(ERROR_CANTWRITE, [&]() -> LONG {
-        if (!key) return ERROR_INVALID_HANDLE;
-        if (!data && size) return ERROR_INVALID_PARAMETER;
-        if (key->kind == KeyKind::Virtual) return ERROR_ACCESS_DENIED;
+        if (!key)
+            return ERROR_INVALID_HANDLE;
+        if (!data && size)
+            return ERROR_INVALID_PARAMETER;
+        if (key->kind == KeyKind::Virtual)
+            return ERROR_ACCESS_DENIED;
         std::shared_ptr<Db> db;
-        if (LONG r = connectionFor(key, &db)) return r;
+        if (LONG r = connectionFor(key, &db))
+            return r;
         std::lock_guard lock(db->mutex);
         return transact(*db, true, [&]() -> LONG {
-            if (LONG r = requireLive(db->handle, key)) return r;
+            if (LONG r = requireLive(db->handle, key))
+                return r;
             // The upsert keeps the spelling the value was first written with.
             Stmt s(db->handle,
                    "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
                    "ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, "
                    "data = excluded.data");
-            int rc = s.bind(1, key->id).bind(2, name).bind(3, std::int64_t{type})
+            int rc = s.bind(1, key->id)
+                         .bind(2, name)
+                         .bind(3, std::int64_t{type})
                          .bindBlob(4, data, size)
                          .step();
             return rc == SQLITE_DONE ? ERROR_SUCCESS : fromSqlite(rc, true);
@@ -623,16 +714,21 @@ LONG RegSetValueEx(HKEY key, const std::string& name, DWORD type, const std::uin
 
 LONG RegDeleteValue(HKEY key, const std::string& name) {
     return guarded(ERROR_CANTWRITE, [&]() -> LONG {
-        if (!key) return ERROR_INVALID_HANDLE;
-        if (key->kind == KeyKind::Virtual) return ERROR_ACCESS_DENIED;
+        if (!key)
+            return ERROR_INVALID_HANDLE;
+        if (key->kind == KeyKind::Virtual)
+            return ERROR_ACCESS_DENIED;
         std::shared_ptr<Db> db;
-        if (LONG r = connectionFor(key, &db)) return r;
+        if (LONG r = connectionFor(key, &db))
+            return r;
         std::lock_guard lock(db->mutex);
         return transact(*db, true, [&]() -> LONG {
-            if (LONG r = requireLive(db->handle, key)) return r;
+            if (LONG r = requireLive(db->handle, key))
+                return r;
             Stmt s(db->handle, "DELETE FROM vals WHERE key = ?1 AND name = ?2");
             int rc = s.bind(1, key->id).bind(2, name).step();
-            if (rc != SQLITE_DONE) return fromSqlite(rc, true);
+            if (rc != SQLITE_DONE)
+                return fromSqlite(rc, true);
             return sqlite3_changes(db->handle) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
         });
     });
@@ -648,11 +744,15 @@ LONG RegDeleteTree(HKEY base, const std::string& subKey) {
 
 LONG RegEnumKey(HKEY key, DWORD index, std::string* name) {
     return guarded(ERROR_CANTREAD, [&]() -> LONG {
-        if (!key) return ERROR_INVALID_HANDLE;
-        if (!name) return ERROR_INVALID_PARAMETER;
-        if (key->kind == KeyKind::Virtual) return ERROR_NO_MORE_ITEMS;
+        if (!key)
+            return ERROR_INVALID_HANDLE;
+        if (!name)
+            return ERROR_INVALID_PARAMETER;
+        if (key->kind == KeyKind::Virtual)
+            return ERROR_NO_MORE_ITEMS;
         std::shared_ptr<Db> db;
-        if (LONG r = connectionFor(key, &db)) return r;
+        if (LONG r = connectionFor(key, &db))
+            return r;
         std::lock_guard lock(db->mutex);
         return transact(*db, false, [&]() -> LONG {
             Stmt s(db->handle,
@@ -662,10 +762,12 @@ LONG RegEnumKey(HKEY key, DWORD index, std::string* name) {
                 *name = s.text(0);
                 return ERROR_SUCCESS;
             }
-            if (rc != SQLITE_DONE) return fromSqlite(rc, false);
+            if (rc != SQLITE_DONE)
+                return fromSqlite(rc, false);
             bool live = true;
             if (key->kind == KeyKind::Stored) {
-                if (LONG r = keyExists(db->handle, key->id, &live)) return r;
+                if (LONG r = keyExists(db->handle, key->id, &live))
+                    return r;
             }
             return live ? ERROR_NO_MORE_ITEMS : ERROR_FILE_NOT_FOUND;
         });
@@ -675,18 +777,24 @@ LONG RegEnumKey(HKEY key, DWORD index, std::string* name) {
 LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type,
                   std::vector<std::uint8_t>* data) {
     return guarded(ERROR_CANTREAD, [&]() -> LONG {
-        if (!key) return ERROR_INVALID_HANDLE;
-        if (!name) return ERROR_INVALID_PARAMETER;
+        if (!key)
+            return ERROR_INVALID_HANDLE;
+        if (!name)
+            return ERROR_INVALID_PARAMETER;
         if (key->kind == KeyKind::Virtual) {
             auto bytes = index == 0 ? mimeContentType(key, "Content Type") : std::nullopt;
-            if (!bytes) return ERROR_NO_MORE_ITEMS;
+            if (!bytes)
+                return ERROR_NO_MORE_ITEMS;
             *name = "Content Type";
-            if (type) *type = REG_SZ;
-            if (data) *data = std::move(*bytes);
+            if (type)
+                *type = REG_SZ;
+            if (data)
+                *data = std::move(*bytes);
             return ERROR_SUCCESS;
         }
         std::shared_ptr<Db> db;
-        if (LONG r = connectionFor(key, &db)) return r;
+        if (LONG r = connectionFor(key, &db))
+            return r;
         std::lock_guard lock(db->mutex);
         return transact(*db, false, [&]() -> LONG {
             Stmt s(db->handle,
@@ -695,14 +803,18 @@ LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type,
             int rc = s.bind(1, key->id).bind(2, std::int64_t{index}).step();
             if (rc == SQLITE_ROW) {
                 *name = s.text(0);
-                if (type) *type = static_cast<DWORD>(s.integer(1));
-                if (data) *data = s.blob(2);
+                if (type)
+                    *type = static_cast<DWORD>(s.integer(1));
+                if (data)
+                    *data = s.blob(2);
                 return ERROR_SUCCESS;
             }
-            if (rc != SQLITE_DONE) return fromSqlite(rc, false);
+            if (rc != SQLITE_DONE)
+                return fromSqlite(rc, false);
             bool live = true;
             if (key->kind == KeyKind::Stored) {
-                if (LONG r = keyExists(db->handle, key->id, &live)) return r;
+                if (LONG r = keyExists(db->handle, key->id, &live))
+                    return r;
             }
             return live ? ERROR_NO_MORE_ITEMS : ERROR_FILE_NOT_FOUND;
         });
@@ -712,15 +824,20 @@ LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type,
 LONG RegUpdateDword(HKEY key, const std::string& name,
                     const std::function<DWORD(std::optional<DWORD>)>& update, DWORD* result) {
     return guarded(ERROR_CANTWRITE, [&]() -> LONG {
-        if (!key) return ERROR_INVALID_HANDLE;
-        if (!update) return ERROR_INVALID_PARAMETER;
-        if (key->kind == KeyKind::Virtual) return ERROR_ACCESS_DENIED;
+        if (!key)
+            return ERROR_INVALID_HANDLE;
+        if (!update)
+            return ERROR_INVALID_PARAMETER;
+        if (key->kind == KeyKind::Virtual)
+            return ERROR_ACCESS_DENIED;
         std::shared_ptr<Db> db;
-        if (LONG r = connectionFor(key, &db)) return r;
+        if (LONG r = connectionFor(key, &db))
+            return r;
         std::lock_guard lock(db->mutex);
         DWORD written = 0;
         LONG r = transact(*db, true, [&]() -> LONG {
-            if (LONG e = requireLive(db->handle, key)) return e;
+            if (LONG e = requireLive(db->handle, key))
+                return e;
             std::optional<DWORD> current;
             {
                 Stmt s(db->handle, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
@@ -735,19 +852,22 @@ LONG RegUpdateDword(HKEY key, const std::string& name,
                 }
             }
             written = update(current);
-            const std::uint8_t bytes[4] = {
-                std::uint8_t(written), std::uint8_t(written >> 8), std::uint8_t(written >> 16),
-                std::uint8_t(written >> 24)};
+            const std::uint8_t bytes[4] = {std::uint8_t(written), std::uint8_t(written >> 8),
+                                           std::uint8_t(written >> 16),
+                                           std::uint8_t(written >> 24)};
             Stmt s(db->handle,
                    "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
                    "ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, "
                    "data = excluded.data");
-            int rc = s.bind(1, key->id).bind(2, name).bind(3, std::int64_t{REG_DWORD})
+            int rc = s.bind(1, key->id)
+                         .bind(2, name)
+                         .bind(3, std::int64_t{REG_DWORD})
                          .bindBlob(4, bytes, sizeof bytes)
                          .step();
             return rc == SQLITE_DONE ? ERROR_SUCCESS : fromSqlite(rc, true);
         });
-        if (r == ERROR_SUCCESS && result) *result = written;
+        if (r == ERROR_SUCCESS && result)
+            *result = written;
         return r;
     });
 }

@@ -16,11 +16,18 @@
 //    wait for each other (busy timeout) instead of failing.
 //  - HKEY_CLASSES_ROOT\.ext value "Content Type" falls back to the mime.types file
 //    ($KORRIN_MIME_TYPES, default /etc/mime.types) when it is not stored; such a key opens
-//    even when nothing is stored under it.
+//    even when nothing is stored under it, as a read-only key (writes: ERROR_ACCESS_DENIED)
+//    whose one value is that Content Type. Enumerating a stored key lists stored values only.
+//  - a handle whose key has been deleted fails writes with ERROR_KEY_DELETED and reads with
+//    ERROR_FILE_NOT_FOUND, even after a key of the same path has been created again;
+//  - failures of the file itself: ERROR_CANTOPEN (cannot open or create), ERROR_BADDB (not
+//    a registry database), ERROR_ACCESS_DENIED (read-only), ERROR_CANTREAD/ERROR_CANTWRITE.
 //
 // Threads: an HKEY belongs to the thread that opened it (it holds its own connection); any
 // number of threads may open keys at the same time. Every handle that a call hands out must
-// be closed with RegCloseKey (RegKeyGuard does it).
+// be closed with RegCloseKey (RegKeyGuard does it). A call on one of the two roots opens a
+// connection for that call alone; opening a key with subKey "" from a root gives a handle
+// (to be closed) that keeps its connection, for many calls in a row.
 #pragma once
 
 #include <functional>
@@ -78,13 +85,15 @@ LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type,
 
 // Reads a REG_DWORD (nullopt when missing or not a 4-byte DWORD), lets update compute the
 // new value and writes it back, all in one write transaction: no other thread or process
-// can read or write the value in between. *result receives the value written.
+// can read or write the value in between. *result receives the value written. update may
+// be called more than once (the transaction is retried when the file is busy): it must
+// only compute.
 LONG RegUpdateDword(HKEY key, const std::string& name,
                     const std::function<DWORD(std::optional<DWORD>)>& update, DWORD* result);
 
 // Closes a key at the end of a scope.
 class RegKeyGuard {
-public:
+  public:
     RegKeyGuard() = default;
     explicit RegKeyGuard(HKEY key) : key_(key) {}
     ~RegKeyGuard() { reset(); }
@@ -96,11 +105,12 @@ public:
     }
     HKEY get() const { return key_; }
     void reset() {
-        if (key_) RegCloseKey(key_);
+        if (key_)
+            RegCloseKey(key_);
         key_ = nullptr;
     }
 
-private:
+  private:
     HKEY key_ = nullptr;
 };
 
