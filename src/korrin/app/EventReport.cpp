@@ -97,12 +97,12 @@ std::string CEventReport::PlainBoxText(const std::string& text) {
     return text + ". Questions: " + vendor::kSupportEmail + ", " + vendor::kWebAddress;
 }
 
-int CEventReport::ShowError(const std::string& text, const std::source_location& where) {
+int CEventReport::ShowError(const std::string& text, const platform::SourceLocation& where) {
     return MessageBox(nullptr, PlainBoxText(text), vendor::kPlainBoxCaption, MB_OK | MB_ICONSTOP,
                       where);
 }
 
-int CEventReport::ShowInformation(const std::string& text, const std::source_location& where) {
+int CEventReport::ShowInformation(const std::string& text, const platform::SourceLocation& where) {
     return MessageBox(nullptr, PlainBoxText(text), vendor::kPlainBoxCaption,
                       MB_OK | MB_ICONINFORMATION, where);
 }

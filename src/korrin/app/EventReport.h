@@ -9,7 +9,6 @@
 #pragma once
 
 #include <optional>
-#include <source_location>
 #include <string>
 
 #include "app/Vendor.h"
@@ -48,9 +47,9 @@ class CEventReport {
 
     // "<text>. Questions: <support>, <web>" with the stop or information icon, no owner.
     int ShowError(const std::string& text,
-                  const std::source_location& where = std::source_location::current());
-    int ShowInformation(const std::string& text,
-                        const std::source_location& where = std::source_location::current());
+                  const platform::SourceLocation& where = platform::SourceLocation::current());
+    int ShowInformation(const std::string& text, const platform::SourceLocation& where =
+                                                     platform::SourceLocation::current());
 
     static std::string PlainBoxText(const std::string& text);
 

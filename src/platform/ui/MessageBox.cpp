@@ -86,7 +86,7 @@ int showBox(QWidget* owner, const std::string& text, const std::string& caption,
 }  // namespace
 
 int MessageBox(QWidget* owner, const std::string& text, const std::string& caption, unsigned type,
-               const std::source_location& where) {
+               const SourceLocation& where) {
     SeamRecord record;
     record.kind = "messagebox";
     record.caption = caption;

@@ -5,7 +5,6 @@
 // the worker until it is answered.
 #pragma once
 
-#include <source_location>
 #include <string>
 
 #include "platform/ui/MessageSeam.h"
@@ -19,6 +18,6 @@ constexpr int kMessageBoxTextId = 0xFFFF;
 
 // owner may be null (the desktop). Returns the answer (IDOK, IDYES, ...).
 int MessageBox(QWidget* owner, const std::string& text, const std::string& caption, unsigned type,
-               const std::source_location& where = std::source_location::current());
+               const SourceLocation& where = SourceLocation::current());
 
 }  // namespace korrin::platform

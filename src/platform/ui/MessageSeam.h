@@ -44,6 +44,19 @@ constexpr unsigned MB_DEFBUTTON2 = 0x100;
 constexpr unsigned MB_DEFBUTTON3 = 0x200;
 constexpr unsigned MB_DEFMASK = 0xF00;
 
+// Where a box was asked for. The compiler fills it in as a default argument (the standard
+// library's own kind needs a newer clang than the fuzz builds use).
+struct SourceLocation {
+    static constexpr SourceLocation current(const char* file = __builtin_FILE(),
+                                            int line = __builtin_LINE()) {
+        return SourceLocation{file, line};
+    }
+    const char* file_name() const { return file; }
+    int line() const { return lineNumber; }
+    const char* file;
+    int lineNumber;
+};
+
 struct SeamRecord {
     std::string kind;  // "messagebox", "report" or "tip"
     std::string caption;
