@@ -2,7 +2,12 @@
 
 #include <cstdio>
 
+#include "platform/Text.h"
+
 namespace korrin::tools {
+
+using platform::AsciiLower;
+using platform::EqualsNoCase;
 
 namespace {
 
@@ -11,23 +16,10 @@ constexpr std::size_t kMaxKeyNameLength = 255;
 // Hex data lines of a .reg file stay within 80 columns, the "\" included.
 constexpr std::size_t kRegLineWidth = 80;
 
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    return true;
-}
-
 int hexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
-    c = lower(c);
+    c = AsciiLower(c);
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
     return -1;
@@ -78,9 +70,9 @@ std::optional<RegKeyName> ParseRegKeyName(std::string_view text, std::string* er
         start = end + 1;
     }
     RegKeyName key;
-    if (equalsNoCase(parts[0], "HKLM") || equalsNoCase(parts[0], "HKEY_LOCAL_MACHINE")) {
+    if (EqualsNoCase(parts[0], "HKLM") || EqualsNoCase(parts[0], "HKEY_LOCAL_MACHINE")) {
         key.root = RegRoot::LocalMachine;
-    } else if (equalsNoCase(parts[0], "HKCR") || equalsNoCase(parts[0], "HKEY_CLASSES_ROOT")) {
+    } else if (EqualsNoCase(parts[0], "HKCR") || EqualsNoCase(parts[0], "HKEY_CLASSES_ROOT")) {
         key.root = RegRoot::ClassesRoot;
     } else {
         if (error)
@@ -103,7 +95,7 @@ std::optional<RegKeyName> ParseRegKeyName(std::string_view text, std::string* er
 }
 
 bool SameRegName(std::string_view a, std::string_view b) {
-    return equalsNoCase(a, b);
+    return EqualsNoCase(a, b);
 }
 
 const char* RegRootName(RegRoot root) {
@@ -128,11 +120,11 @@ std::string FullRegKeyName(const RegKeyName& key) {
 }
 
 std::optional<DWORD> ParseRegType(std::string_view text) {
-    if (equalsNoCase(text, "REG_SZ"))
+    if (EqualsNoCase(text, "REG_SZ"))
         return 1;
-    if (equalsNoCase(text, "REG_BINARY"))
+    if (EqualsNoCase(text, "REG_BINARY"))
         return 3;
-    if (equalsNoCase(text, "REG_DWORD"))
+    if (EqualsNoCase(text, "REG_DWORD"))
         return 4;
     return std::nullopt;
 }
@@ -159,7 +151,7 @@ std::string RegTypeName(DWORD type) {
 
 std::optional<DWORD> ParseRegDword(std::string_view text) {
     unsigned base = 10;
-    if (text.size() > 2 && text[0] == '0' && lower(text[1]) == 'x') {
+    if (text.size() > 2 && text[0] == '0' && AsciiLower(text[1]) == 'x') {
         base = 16;
         text.remove_prefix(2);
     }

@@ -1,6 +1,6 @@
 #include "app/Defaults.h"
 
-#include <strings.h>
+#include "platform/Text.h"
 
 namespace korrin {
 
@@ -80,8 +80,7 @@ const std::vector<SettingDefault>& SettingDefaults() {
 
 const SettingDefault* FindSettingDefault(std::string_view name) {
     for (const auto& d : SettingDefaults())
-        if (name.size() == std::char_traits<char>::length(d.name) &&
-            strncasecmp(d.name, name.data(), name.size()) == 0)
+        if (platform::EqualsNoCase(d.name, name))
             return &d;
     return nullptr;
 }

@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+#include "platform/Text.h"
+
 namespace korrin::platform {
 
 namespace {
@@ -15,19 +17,6 @@ constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    return true;
 }
 
 // Splits off the next blank-separated word of line.
@@ -80,7 +69,7 @@ std::optional<std::string> MimeTypeForExtension(std::string_view fileText, std::
         if (type.find('/') == std::string_view::npos)
             continue;
         for (std::string_view word = nextWord(line); !word.empty(); word = nextWord(line))
-            if (equalsNoCase(word, ext))
+            if (EqualsNoCase(word, ext))
                 return std::string(type);
     }
     return std::nullopt;

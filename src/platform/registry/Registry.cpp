@@ -22,6 +22,7 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/Text.h"
 #include "platform/registry/MimeTypes.h"
 
 namespace korrin::platform {
@@ -328,13 +329,6 @@ LONG splitPath(const std::string& subKey, std::vector<std::string>* out) {
     return ERROR_SUCCESS;
 }
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
-}
-
 // HKEY_CLASSES_ROOT\.ext: the extension whose content type mime.types may supply.
 std::optional<std::string> extensionKey(bool classesRoot, const std::vector<std::string>& path) {
     if (!classesRoot || path.size() != 1 || path[0].size() < 2 || path[0][0] != '.')
@@ -431,7 +425,7 @@ LONG deliver(DWORD type, const std::vector<std::uint8_t>& bytes, DWORD* outType,
 // with its terminating zero byte counted.
 std::optional<std::vector<std::uint8_t>> mimeContentType(HKEY key, const std::string& name) {
     auto ext = extensionKey(key->classesRoot, key->path);
-    if (!ext || !equalsNoCase(name, "Content Type"))
+    if (!ext || !EqualsNoCase(name, "Content Type"))
         return std::nullopt;
     auto type = SystemMimeTypeForExtension(*ext);
     if (!type)
@@ -506,6 +500,28 @@ LONG deleteKeyImpl(HKEY base, const std::string& subKey, bool tree) {
     });
 }
 
+// What opening or creating a key below base starts from: the names of its path, the
+// connection, and the row the names are looked up from.
+struct KeyWalk {
+    std::vector<std::string> comps;
+    std::shared_ptr<Db> db;
+    std::int64_t start = 0;
+};
+
+LONG beginWalk(HKEY base, const std::string& subKey, HKEY* result, KeyWalk* walk) {
+    if (!base)
+        return ERROR_INVALID_HANDLE;
+    if (!result)
+        return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    if (LONG r = splitPath(subKey, &walk->comps))
+        return r;
+    if (LONG r = connectionFor(base, &walk->db))
+        return r;
+    walk->start = startOf(base, &walk->comps);
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 const HKEY HKEY_CLASSES_ROOT = &gClassesRoot;
@@ -529,19 +545,13 @@ std::string RegistryPath() {
 
 LONG RegCreateKeyEx(HKEY base, const std::string& subKey, HKEY* result, DWORD* disposition) {
     return guarded(ERROR_CANTWRITE, [&]() -> LONG {
-        if (!base)
-            return ERROR_INVALID_HANDLE;
-        if (!result)
-            return ERROR_INVALID_PARAMETER;
-        *result = nullptr;
-        std::vector<std::string> comps;
-        if (LONG r = splitPath(subKey, &comps))
+        KeyWalk walk;
+        if (LONG r = beginWalk(base, subKey, result, &walk))
             return r;
-        std::shared_ptr<Db> db;
-        if (LONG r = connectionFor(base, &db))
-            return r;
+        std::vector<std::string>& comps = walk.comps;
+        std::shared_ptr<Db>& db = walk.db;
+        const std::int64_t start = walk.start;
         std::lock_guard lock(db->mutex);
-        const std::int64_t start = startOf(base, &comps);
         std::int64_t id = 0;
         std::vector<std::string> names;
         bool created = false;
@@ -580,19 +590,13 @@ LONG RegCreateKeyEx(HKEY base, const std::string& subKey, HKEY* result, DWORD* d
 
 LONG RegOpenKeyEx(HKEY base, const std::string& subKey, HKEY* result) {
     return guarded(ERROR_CANTREAD, [&]() -> LONG {
-        if (!base)
-            return ERROR_INVALID_HANDLE;
-        if (!result)
-            return ERROR_INVALID_PARAMETER;
-        *result = nullptr;
-        std::vector<std::string> comps;
-        if (LONG r = splitPath(subKey, &comps))
+        KeyWalk walk;
+        if (LONG r = beginWalk(base, subKey, result, &walk))
             return r;
-        std::shared_ptr<Db> db;
-        if (LONG r = connectionFor(base, &db))
-            return r;
+        std::vector<std::string>& comps = walk.comps;
+        std::shared_ptr<Db>& db = walk.db;
+        const std::int64_t start = walk.start;
         std::lock_guard lock(db->mutex);
-        const std::int64_t start = startOf(base, &comps);
         std::int64_t id = 0;
         std::vector<std::string> names;
         LONG r = transact(*db, false, [&]() -> LONG {

@@ -64,11 +64,11 @@ int showBox(QWidget* owner, const std::string& text, const std::string& caption,
         SetControlId(label, kMessageBoxTextId);
     const int defaultAnswer = DefaultAnswer(type);
     std::map<QAbstractButton*, int> answers;
-    for (const auto& spec : buttonsOf(type)) {
-        QAbstractButton* b = box.addButton(spec.standard);
-        SetControlId(b, spec.answer);
-        answers[b] = spec.answer;
-        if (spec.answer == defaultAnswer)
+    for (const auto& button : buttonsOf(type)) {
+        QAbstractButton* b = box.addButton(button.standard);
+        SetControlId(b, button.answer);
+        answers[b] = button.answer;
+        if (button.answer == defaultAnswer)
             box.setDefaultButton(qobject_cast<QPushButton*>(b));
     }
     // Escape and the close button answer Cancel where the box has it, else its default.
