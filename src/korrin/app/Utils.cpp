@@ -135,8 +135,7 @@ std::string CUtils::GetSettingString(const char* name, DWORD bufferSize) {
     if (!d || !d->text)
         return {};
     if (std::strcmp(d->name, setting::kAolPath) == 0) {
-        const char* home = std::getenv("HOME");
-        return std::string(home && *home ? home : "") + "/" + d->text;
+        return GetHomeDirectory() + "/" + d->text;
     }
     return d->text;
 }

@@ -154,6 +154,21 @@ std::string GetTempPath() {
     return path;
 }
 
+std::string GetHomeDirectory() {
+    std::string home = envValue("HOME");
+    if (home.empty()) {
+        struct passwd pw;
+        struct passwd* found = nullptr;
+        std::vector<char> buffer(16384);
+        if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found &&
+            found->pw_dir)
+            home = found->pw_dir;
+    }
+    while (home.size() > 1 && home.back() == '/')
+        home.pop_back();
+    return home;
+}
+
 std::string GetWindowsDirectory() {
     std::string dir = envValue("KORRIN_WINDIR");
     if (!dir.empty()) {
@@ -165,24 +180,12 @@ std::string GetWindowsDirectory() {
     std::string data = envValue("XDG_DATA_HOME");
     if (!data.empty() && data.front() == '/')
         return data + "/korrin/tools";
-    std::string home = envValue("HOME");
-    if (home.empty()) {
-        struct passwd pw;
-        struct passwd* found = nullptr;
-        std::vector<char> buffer(16384);
-        if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found &&
-            found->pw_dir)
-            home = found->pw_dir;
-    }
+    std::string home = GetHomeDirectory();
     if (home.empty()) {
         errno = ENOENT;
         return "";
     }
-    while (home.size() > 1 && home.back() == '/')
-        home.pop_back();
-    if (home == "/")
-        home.clear();
-    return home + "/.local/share/korrin/tools";
+    return (home == "/" ? "" : home) + "/.local/share/korrin/tools";
 }
 
 BOOL CopyFile(const std::string& src, const std::string& dst, bool failIfExists) {

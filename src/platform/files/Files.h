@@ -13,6 +13,10 @@ namespace korrin::platform {
 // $TMPDIR (when set and not empty) or /tmp, always ending in '/'.
 std::string GetTempPath();
 
+// $HOME, else the user's home folder from the password database; no trailing '/' (but "/"
+// itself stays); "" when there is none.
+std::string GetHomeDirectory();
+
 // The tools directory: $KORRIN_WINDIR, else $XDG_DATA_HOME/korrin/tools (default
 // ~/.local/share/korrin/tools). No trailing '/'. The folder need not exist. Empty when
 // there is no home folder to put it in.

@@ -7,7 +7,6 @@
 #include "platform/registry/Registry.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +22,7 @@
 #include <thread>
 
 #include "platform/Text.h"
+#include "platform/files/Files.h"
 #include "platform/registry/MimeTypes.h"
 
 namespace korrin::platform {
@@ -251,17 +251,6 @@ std::optional<std::string> envValue(const char* name) {
     return std::nullopt;
 }
 
-std::string homeDirectory() {
-    if (auto home = envValue("HOME"))
-        return *home;
-    passwd pw{};
-    passwd* found = nullptr;
-    std::vector<char> buf(16384);
-    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && pw.pw_dir)
-        return pw.pw_dir;
-    return {};
-}
-
 // Missing folders on the way are made private: the file will hold the SMTP password.
 void makeParentFolders(const std::string& path) {
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
@@ -365,6 +354,16 @@ LONG keyExists(sqlite3* db, std::int64_t id, bool* exists) {
         return fromSqlite(rc, false);
     *exists = rc == SQLITE_ROW;
     return ERROR_SUCCESS;
+}
+
+// Past the last entry of a list: its end, or for a key deleted meanwhile, not found.
+LONG endOfList(sqlite3* db, HKEY key) {
+    bool live = true;
+    if (key->kind == KeyKind::Stored) {
+        if (LONG r = keyExists(db, key->id, &live))
+            return r;
+    }
+    return live ? ERROR_NO_MORE_ITEMS : ERROR_FILE_NOT_FOUND;
 }
 
 // Writes through a handle whose key has been deleted fail with ERROR_KEY_DELETED.
@@ -535,10 +534,10 @@ std::string RegistryPath() {
     if (auto xdg = envValue("XDG_CONFIG_HOME"); xdg && (*xdg)[0] == '/') {
         base = *xdg;
     } else {
-        std::string home = homeDirectory();
+        std::string home = GetHomeDirectory();
         if (home.empty())
             return {};
-        base = home + "/.config";
+        base = (home == "/" ? "" : home) + "/.config";
     }
     return base + "/korrin/registry.db";
 }
@@ -768,12 +767,7 @@ LONG RegEnumKey(HKEY key, DWORD index, std::string* name) {
             }
             if (rc != SQLITE_DONE)
                 return fromSqlite(rc, false);
-            bool live = true;
-            if (key->kind == KeyKind::Stored) {
-                if (LONG r = keyExists(db->handle, key->id, &live))
-                    return r;
-            }
-            return live ? ERROR_NO_MORE_ITEMS : ERROR_FILE_NOT_FOUND;
+            return endOfList(db->handle, key);
         });
     });
 }
@@ -815,12 +809,7 @@ LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type,
             }
             if (rc != SQLITE_DONE)
                 return fromSqlite(rc, false);
-            bool live = true;
-            if (key->kind == KeyKind::Stored) {
-                if (LONG r = keyExists(db->handle, key->id, &live))
-                    return r;
-            }
-            return live ? ERROR_NO_MORE_ITEMS : ERROR_FILE_NOT_FOUND;
+            return endOfList(db->handle, key);
         });
     });
 }
