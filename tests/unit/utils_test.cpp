@@ -135,28 +135,6 @@ TEST_F(UtilsTest, FileIdCountsFromOneAndWrapsAfterTenMillion) {
     EXPECT_EQ(id, 2u);
 }
 
-TEST_F(UtilsTest, FileIdIsDistinctAcrossThreads) {
-    constexpr int kThreads = 4, kEach = 100;
-    std::vector<std::vector<DWORD>> got(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&, t] {
-            CUtils utils;
-            for (int i = 0; i < kEach; ++i) {
-                DWORD id = 0;
-                if (utils.NextFileID(id) == 0)
-                    got[t].push_back(id);
-            }
-        });
-    for (auto& t : threads)
-        t.join();
-    std::set<DWORD> all;
-    for (const auto& v : got)
-        all.insert(v.begin(), v.end());
-    EXPECT_EQ(all.size(), static_cast<std::size_t>(kThreads * kEach));
-    EXPECT_EQ(*all.rbegin(), static_cast<DWORD>(kThreads * kEach));
-}
-
 TEST_F(UtilsTest, FileIdIsDistinctAcrossProcesses) {
     constexpr int kProcesses = 8, kEach = 500;
     std::vector<korrin::test::RunResult> results(kProcesses);

@@ -169,9 +169,11 @@ CAboutDlg::CAboutDlg(QWidget* parent) : CDialog(kResourceId, parent) {
     setFixedSize(480, 200);
 
     auto* product = new QLabel(QStringLiteral("Quillion EMail for Windows(tm)   V"), this);
-    product->setGeometry(20, 20, 230, 20);
+    product->move(20, 22);
+    product->adjustSize();
+    // The version follows the product line directly, as one line of text.
     auto* version = new QLabel(QStringLiteral("X.X"), this);
-    version->setGeometry(250, 20, 60, 20);
+    version->setGeometry(product->geometry().right() + 1, 22, 60, product->height());
     SetControlId(version, kVersionId);
     (new QLabel(QStringLiteral("Voice messages you record, send and hear by e-mail."), this))
         ->setGeometry(20, 45, 380, 20);
