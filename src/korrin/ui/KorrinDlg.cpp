@@ -9,7 +9,6 @@
 #include "app/Utils.h"
 #include "app/Vendor.h"
 #include "platform/files/Files.h"
-#include "platform/ui/UiThread.h"
 
 namespace korrin {
 
@@ -75,10 +74,7 @@ void CKorrinDlg::takeCommandLineFile() {
 }
 
 void CKorrinDlg::onOpenRequest(int /*mode*/, int /*kind*/) {
-    {
-        CWaitCursor wait;
-        hide();
-    }
+    hide();
     CEventReport().ShowError("Can't play " + fileName_ +
                              ": the message window is not available in this version");
     if (!userFile_) {
