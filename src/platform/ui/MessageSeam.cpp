@@ -8,6 +8,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/Text.h"
+
 namespace korrin::platform {
 
 namespace {
@@ -111,17 +113,27 @@ std::string AnswerName(int answer) {
 }
 
 std::optional<int> ParseAnswer(std::string_view word) {
-    static const std::pair<const char*, int> names[] = {
-        {"ok", IDOK},         {"cancel", IDCANCEL}, {"abort", IDABORT}, {"retry", IDRETRY},
-        {"ignore", IDIGNORE}, {"yes", IDYES},       {"no", IDNO},       {"continue", IDCONTINUE},
-    };
-    std::string w = trim(word);
-    for (auto& c : w)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (const auto& [name, id] : names)
-        if (w == name)
+    static const int answers[] = {IDOK,     IDCANCEL, IDABORT, IDRETRY,
+                                  IDIGNORE, IDYES,    IDNO,    IDCONTINUE};
+    const std::string w = trim(word);
+    for (int id : answers)
+        if (EqualsNoCase(w, AnswerName(id)))
             return id;
     return std::nullopt;
+}
+
+std::vector<std::optional<int>> ParseAnswerList(std::string_view list) {
+    std::vector<std::optional<int>> answers;
+    while (!list.empty()) {
+        auto comma = list.find(',');
+        std::string_view word = list.substr(0, comma);
+        if (!trim(word).empty())
+            answers.push_back(ParseAnswer(word));
+        if (comma == std::string_view::npos)
+            break;
+        list.remove_prefix(comma + 1);
+    }
+    return answers;
 }
 
 bool AnswersScripted() {
@@ -137,16 +149,14 @@ int TakeScriptedAnswer(unsigned type) {
         s.source = env ? env : "";
         s.answers.clear();
         s.next = 0;
-        std::string_view list = s.source;
-        while (!list.empty()) {
-            auto comma = list.find(',');
-            std::string_view word = list.substr(0, comma);
-            if (!trim(word).empty())
-                s.answers.push_back(ParseAnswer(word));
-            if (comma == std::string_view::npos)
-                break;
-            list.remove_prefix(comma + 1);
-        }
+        s.answers = ParseAnswerList(s.source);
+        for (std::size_t i = 0; i < s.answers.size(); ++i)
+            if (!s.answers[i])
+                std::fprintf(stderr,
+                             "korrin: KORRIN_MESSAGE_ANSWERS: answer %zu is none of OK, Yes, No, "
+                             "Cancel, Continue, Abort, Retry, Ignore; that box takes its default "
+                             "button\n",
+                             i + 1);
     }
     if (s.next >= s.answers.size())
         return DefaultAnswer(type);

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korrin::platform {
 
@@ -76,6 +77,9 @@ int DefaultAnswer(unsigned type);
 bool AnswerFits(unsigned type, int answer);
 std::string AnswerName(int answer);
 std::optional<int> ParseAnswer(std::string_view word);
+// The comma-separated list of KORRIN_MESSAGE_ANSWERS; blank entries are skipped, words that
+// are no answer stay in their place as nullopt.
+std::vector<std::optional<int>> ParseAnswerList(std::string_view list);
 
 // True while KORRIN_MESSAGE_ANSWERS is set: boxes are answered from it and never shown.
 bool AnswersScripted();
