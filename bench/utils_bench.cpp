@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/Utils.h"
+#include "korrin/app/Utils.h"
 #include "platform/registry/Registry.h"
 
 using namespace korrin;

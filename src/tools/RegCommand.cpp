@@ -313,4 +313,9 @@ int RunRegCommand(const std::vector<std::string>& args, std::ostream& out, std::
     return c.usage("unknown command '" + command + "'");
 }
 
+namespace {
+const KorrinctlArea kRegArea({10, "reg", "read and change the registry database", kRegUsage,
+                              RunRegCommand});
+}  // namespace
+
 }  // namespace korrin::tools

@@ -5,13 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace korrin::tools {
+#include "tools/Area.h"
 
-// Exit statuses shared by every korrinctl area; scripts test for kExitNotFound.
-constexpr int kExitOk = 0;
-constexpr int kExitNotFound = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitFailed = 3;  // the registry (or another store) could not be used
+namespace korrin::tools {
 
 extern const char kRegUsage[];
 

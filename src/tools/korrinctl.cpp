@@ -1,38 +1,48 @@
-// korrinctl <area> ...: the command-line companion. Each area (reg, and later message files
-// and sending) is one entry of kAreas with its own usage text.
+// korrinctl <area> ...: the command-line companion. Each area registers itself from its own
+// file with its usage text.
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "tools/RegCommand.h"
+#include "tools/Area.h"
 
 namespace {
 
 using namespace korrin::tools;
 
-struct Area {
-    const char* name;
-    const char* summary;
-    const char* usage;
-    int (*run)(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-};
-
-const Area kAreas[] = {
-    {"reg", "read and change the registry database", kRegUsage, RunRegCommand},
-};
-
 void printUsage(std::ostream& out, bool full) {
     out << "Usage: korrinctl <area> <command> [<argument>...]\n"
            "       korrinctl --help | korrinctl <area> --help\n\nAreas:\n";
-    for (const auto& area : kAreas)
+    for (const auto& area : Areas())
         out << "  " << area.name << "  " << area.summary << "\n";
     if (!full)
         return;
-    for (const auto& area : kAreas)
+    for (const auto& area : Areas())
         out << "\n" << area.usage;
 }
 
+std::vector<Area>& registered() {
+    static std::vector<Area> areas;
+    return areas;
+}
+
 }  // namespace
+
+namespace korrin::tools {
+
+KorrinctlArea::KorrinctlArea(const Area& area) {
+    registered().push_back(area);
+}
+
+std::vector<Area> Areas() {
+    std::vector<Area> areas = registered();
+    std::stable_sort(areas.begin(), areas.end(),
+                     [](const Area& a, const Area& b) { return a.rank < b.rank; });
+    return areas;
+}
+
+}  // namespace korrin::tools
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -44,7 +54,7 @@ int main(int argc, char** argv) {
         printUsage(std::cout, true);
         return kExitOk;
     }
-    for (const auto& area : kAreas) {
+    for (const auto& area : Areas()) {
         if (first != area.name)
             continue;
         std::vector<std::string> args(argv + 2, argv + argc);

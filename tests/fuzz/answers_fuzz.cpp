@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "platform/Text.h"
-#include "platform/ui/MessageSeam.h"
+#include "platform/seam/MessageSeam.h"
 
 using namespace korrin::platform;
 

@@ -1,3 +1,3 @@
 # Application core fuzz targets.
 korrin_add_fuzzer(korrin_cmdline_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/korrin_cmdline_fuzz.cpp LIBS korrin_core)
-korrin_add_fuzzer(answers_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/answers_fuzz.cpp LIBS korrin_platform)
+korrin_add_fuzzer(answers_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/answers_fuzz.cpp LIBS platform_core)

@@ -4,4 +4,4 @@
 korrin_add_fuzzer(commandline_fuzz
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/commandline_fuzz.cpp
             ${CMAKE_SOURCE_DIR}/src/platform/process/CommandLine.cpp
-    LIBS korrin_platform)
+    LIBS platform_core)

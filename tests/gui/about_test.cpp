@@ -3,11 +3,11 @@
 
 #include <QImage>
 
-#include "app/Animate.h"
-#include "app/EventReport.h"
-#include "app/Resources.h"
 #include "helpers/GuiSupport.h"
 #include "helpers/OpenerRecorder.h"
+#include "korrin/ui/Animate.h"
+#include "korrin/ui/ReportDlg.h"
+#include "korrin/ui/Resources.h"
 
 using namespace korrin;
 using namespace korrin::platform;

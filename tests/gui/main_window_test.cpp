@@ -2,12 +2,12 @@
 // a numbered temporary copy; without one it shows itself.
 #include <gtest/gtest.h>
 
-#include "app/Defaults.h"
 #include "helpers/GuiSupport.h"
 #include "helpers/TestSupport.h"
+#include "korrin/app/Defaults.h"
+#include "korrin/ui/KorrinDlg.h"
 #include "platform/files/Files.h"
 #include "platform/registry/Registry.h"
-#include "ui/KorrinDlg.h"
 
 using namespace korrin;
 using namespace korrin::platform;

@@ -9,10 +9,10 @@
 #include <atomic>
 #include <thread>
 
-#include "app/EventReport.h"
 #include "helpers/GuiSupport.h"
 #include "helpers/OpenerRecorder.h"
 #include "helpers/TestSupport.h"
+#include "korrin/app/EventReport.h"
 #include "platform/ui/MessageBox.h"
 
 using namespace korrin;

@@ -51,10 +51,10 @@ static std::string envOr(const char* name, const char* fallback) {
 }
 
 std::string BuildDir() {
-    return envOr("KORRIN_BUILD_DIR", ".");
+    return envOr("KORRIN_BUILD_DIR", KORRIN_DEFAULT_BUILD_DIR);
 }
 std::string SourceDir() {
-    return envOr("KORRIN_SOURCE_DIR", "..");
+    return envOr("KORRIN_SOURCE_DIR", KORRIN_DEFAULT_SOURCE_DIR);
 }
 
 std::string ReadFile(const std::string& path) {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/Utils.h"
+#include "korrin/app/Utils.h"
 
 int main(int argc, char** argv) {
     int count = argc > 1 ? std::atoi(argv[1]) : 1;

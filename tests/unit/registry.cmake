@@ -2,18 +2,18 @@
 
 # The child process of the cross-process tests.
 add_executable(registry_worker ${CMAKE_CURRENT_LIST_DIR}/../helpers/registry_worker.cpp)
-target_link_libraries(registry_worker PRIVATE korrin_platform)
+target_link_libraries(registry_worker PRIVATE platform_core)
 
 korrin_add_test(registry_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/RegistryTest.cpp ${CMAKE_CURRENT_LIST_DIR}/MimeTypesTest.cpp
-    LIBS korrin_platform Threads::Threads)
+    LIBS platform_core Threads::Threads)
 
 korrin_add_test(registry_process_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/RegistryProcessTest.cpp
-    LIBS korrin_platform)
+    LIBS platform_core)
 add_dependencies(registry_process_tests registry_worker korrinctl)
 
 korrin_add_test(korrinctl_reg_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/KorrinctlRegTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RegTextTest.cpp
-    LIBS korrin_platform korrin_regtext)
+    LIBS platform_core korrin_regtext)
 add_dependencies(korrinctl_reg_tests korrinctl)

@@ -1,11 +1,10 @@
 // Report texts, the message seam and the command line rules, without any window.
 #include <gtest/gtest.h>
 
-#include "app/EventReport.h"
-#include "app/KorrinApp.h"
 #include "helpers/TestSupport.h"
-#include "platform/ui/MessageBox.h"
-#include "platform/ui/MessageSeam.h"
+#include "korrin/app/EventReport.h"
+#include "korrin/app/StartLine.h"
+#include "platform/seam/MessageSeam.h"
 
 using namespace korrin;
 using namespace korrin::platform;
@@ -39,14 +38,14 @@ class SeamTest : public ::testing::Test {
 
 TEST_F(SeamTest, ScriptedAnswersAreTakenInOrderThenDefaultsApply) {
     ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", "Yes, no,Cancel,Retry");
-    EXPECT_EQ(MessageBox(nullptr, "first?", "c", MB_YESNO | MB_ICONQUESTION), IDYES);
-    EXPECT_EQ(MessageBox(nullptr, "second?", "c", MB_YESNO | MB_DEFBUTTON2), IDNO);
-    EXPECT_EQ(MessageBox(nullptr, "third?", "c", MB_YESNOCANCEL), IDCANCEL);
+    EXPECT_EQ(AppMessageBox(nullptr, "first?", "c", MB_YESNO | MB_ICONQUESTION), IDYES);
+    EXPECT_EQ(AppMessageBox(nullptr, "second?", "c", MB_YESNO | MB_DEFBUTTON2), IDNO);
+    EXPECT_EQ(AppMessageBox(nullptr, "third?", "c", MB_YESNOCANCEL), IDCANCEL);
     // "Retry" is no button of a Yes/No box: the default button answers instead.
-    EXPECT_EQ(MessageBox(nullptr, "fourth?", "c", MB_YESNO | MB_DEFBUTTON2), IDNO);
+    EXPECT_EQ(AppMessageBox(nullptr, "fourth?", "c", MB_YESNO | MB_DEFBUTTON2), IDNO);
     // The list is used up: defaults from here on.
-    EXPECT_EQ(MessageBox(nullptr, "fifth?", "c", MB_YESNO | MB_DEFBUTTON2), IDNO);
-    EXPECT_EQ(MessageBox(nullptr, "sixth?", "c", MB_YESNO), IDYES);
+    EXPECT_EQ(AppMessageBox(nullptr, "fifth?", "c", MB_YESNO | MB_DEFBUTTON2), IDNO);
+    EXPECT_EQ(AppMessageBox(nullptr, "sixth?", "c", MB_YESNO), IDYES);
 
     auto l = lines();
     ASSERT_EQ(l.size(), 6u);
@@ -89,7 +88,7 @@ TEST_F(SeamTest, ReportsAndTipsAreLoggedWithTheirReportLine) {
 
 TEST_F(SeamTest, LogEscapesQuotesAndControlCharacters) {
     ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", "");
-    MessageBox(nullptr, "a \"quoted\" \\ path\nline\x01", "cap", MB_OK);
+    AppMessageBox(nullptr, "a \"quoted\" \\ path\nline\x01", "cap", MB_OK);
     auto l = lines();
     ASSERT_EQ(l.size(), 1u);
     EXPECT_NE(l[0].find("\\u0001"), std::string::npos);

@@ -5,9 +5,9 @@
 #include <sstream>
 #include <thread>
 
-#include "app/Defaults.h"
-#include "app/Utils.h"
 #include "helpers/TestSupport.h"
+#include "korrin/app/Defaults.h"
+#include "korrin/app/Utils.h"
 #include "platform/files/Files.h"
 #include "platform/registry/Registry.h"
 

@@ -1,4 +1,4 @@
-#include "app/Defaults.h"
+#include "korrin/app/Defaults.h"
 
 #include "platform/Text.h"
 

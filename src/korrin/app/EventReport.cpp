@@ -1,16 +1,7 @@
-#include "app/EventReport.h"
+#include "korrin/app/EventReport.h"
 
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QPushButton>
-
+#include <atomic>
 #include <cstdio>
-
-#include "app/Animate.h"
-#include "app/Resources.h"
-#include "platform/shell/Shell.h"
-#include "platform/ui/MessageBox.h"
-#include "platform/ui/UiThread.h"
 
 namespace korrin {
 
@@ -18,31 +9,34 @@ using namespace platform;
 
 namespace {
 
-constexpr const char* kIntroText =
-    "An unexpected event has occurred.  This is usually based on some combination of software "
-    "and hardware which is unique to your system.  Please report the following information to "
-    "Quillion at";
-constexpr const char* kTipIntroText =
-    "Quillion EMail for Windows(tm) has determined that your system has not been tuned for "
-    "optimum efficiency.  See the following tip to help you get your system in tiptop shape.";
+// Without a window system: the report line and the box text go to stderr, each box takes its
+// default button.
+class ConsoleSink : public ReportSink {
+  public:
+    void ShowReport(const ReportRecord& record, const std::string& productLabel) override {
+        std::fprintf(stderr, "%s: %s\n",
+                     record.kind == ReportRecord::kTip ? kTipCaption : kReportCaption,
+                     FormatReportLine(productLabel, record).c_str());
+    }
+    int ShowMessageBox(void*, const std::string& text, const std::string& caption, unsigned type,
+                       const SourceLocation& where) override {
+        return ConsoleMessageBox(text, caption, type, where);
+    }
+};
 
-// Places a control by dialog units, as the dialog templates do.
-template <class W>
-W* place(W* w, int x, int y, int cx, int cy, int id = 0) {
-    w->setGeometry(QRect(DialogUnitsToPixels(QPoint(x, y)), DialogUnitsToPixels(cx, cy)));
-    if (id)
-        SetControlId(w, id);
-    return w;
-}
-
-QLabel* iconLabel(QWidget* parent, int resource) {
-    auto* label = new QLabel(parent);
-    label->setPixmap(res::LoadBitmap(resource));
-    label->setScaledContents(true);
-    return label;
-}
+ConsoleSink gConsoleSink;
+std::atomic<ReportSink*> gSink{&gConsoleSink};
 
 }  // namespace
+
+void InstallReportSink(ReportSink* sink) {
+    gSink.store(sink ? sink : &gConsoleSink);
+}
+
+int AppMessageBox(void* owner, const std::string& text, const std::string& caption, unsigned type,
+                  const SourceLocation& where) {
+    return gSink.load()->ShowMessageBox(owner, text, caption, type, where);
+}
 
 std::string FormatReportLine(const std::string& productLabel, const ReportRecord& r) {
     return productLabel + " V" + vendor::kVersion + ", " + r.message + "," + r.sourceFile + ":" +
@@ -78,17 +72,10 @@ void CEventReport::show(ReportRecord& record) {
         seam.detail += " | " + record.buttonText.value_or("") + " | " + record.link.value_or("");
 
     int answer = IDOK;
-    if (AnswersScripted()) {
+    if (AnswersScripted())
         answer = TakeScriptedAnswer(MB_OK);
-    } else if (!HaveGui()) {
-        std::fprintf(stderr, "%s: %s\n", seam.caption.c_str(),
-                     FormatReportLine(productLabel_, record).c_str());
-    } else {
-        RunModalOnUiThread([&] {
-            CEventReportDlg dlg(record, productLabel_);
-            dlg.DoModal();
-        });
-    }
+    else
+        gSink.load()->ShowReport(record, productLabel_);
     seam.answer = AnswerName(answer);
     LogSeamRecord(seam);
 }
@@ -97,128 +84,14 @@ std::string CEventReport::PlainBoxText(const std::string& text) {
     return text + ". Questions: " + vendor::kSupportEmail + ", " + vendor::kWebAddress;
 }
 
-int CEventReport::ShowError(const std::string& text, const platform::SourceLocation& where) {
-    return MessageBox(nullptr, PlainBoxText(text), vendor::kPlainBoxCaption, MB_OK | MB_ICONSTOP,
-                      where);
+int CEventReport::ShowError(const std::string& text, const SourceLocation& where) {
+    return AppMessageBox(nullptr, PlainBoxText(text), vendor::kPlainBoxCaption, MB_OK | MB_ICONSTOP,
+                         where);
 }
 
-int CEventReport::ShowInformation(const std::string& text, const platform::SourceLocation& where) {
-    return MessageBox(nullptr, PlainBoxText(text), vendor::kPlainBoxCaption,
-                      MB_OK | MB_ICONINFORMATION, where);
-}
-
-CEventReportDlg::CEventReportDlg(const ReportRecord& record, std::string productLabel)
-    : CDialog(kResourceId), record_(record), productLabel_(std::move(productLabel)) {
-    setWindowTitle(kReportCaption);
-    setFixedSize(DialogUnitsToPixels(257, 153));
-
-    auto* intro = place(new QLabel(this), 7, 7, 243, 40, kIntroId);
-    intro->setWordWrap(true);
-    intro->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    place(new QLabel(QStringLiteral("Message:"), this), 7, 50, 60, 9);
-    auto* line = place(new QPlainTextEdit(this), 7, 60, 243, 40, kReportLineId);
-    line->setReadOnly(true);
-    line->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-
-    place(iconLabel(this, res::kWebIcon), 7, 106, 14, 14, kWebIconId);
-    place(iconLabel(this, res::kTipIcon), 7, 106, 14, 14, kTipIconId)->hide();
-    auto* web =
-        place(new QPushButton(QString::fromUtf8(vendor::kWebAddress), this), 27, 106, 160, 14);
-    BindCommand(web, kWebButtonId);
-    auto* mail =
-        place(new QPushButton(QString::fromUtf8(vendor::kSupportEmail), this), 27, 124, 160, 14);
-    BindCommand(mail, kMailButtonId);
-    auto* ok = place(new QPushButton(QStringLiteral("OK"), this), 200, 132, 50, 14);
-    ok->setDefault(true);
-    BindCommand(ok, IDOK);
-}
-
-bool CEventReportDlg::OnInitDialog() {
-    SetDlgItemText(this, kIntroId,
-                   QStringLiteral("%1 %2:").arg(QString::fromUtf8(kIntroText),
-                                                QString::fromUtf8(vendor::kSupportEmail)));
-    if (record_.kind == ReportRecord::kTip) {
-        setWindowTitle(kTipCaption);
-        SetDlgItemText(this, kIntroId, QString::fromUtf8(kTipIntroText));
-        GetDlgItem(this, kWebIconId)->hide();
-        GetDlgItem(this, kTipIconId)->show();
-        if (record_.buttonText)
-            SetDlgItemText(this, kWebButtonId, QString::fromStdString(*record_.buttonText));
-    }
-    SetDlgItemText(this, kReportLineId,
-                   QString::fromStdString(FormatReportLine(productLabel_, record_)));
-    return true;
-}
-
-void CEventReportDlg::OnCommand(int id) {
-    // A link that cannot be opened is not a failure worth another report.
-    if (id == kWebButtonId) {
-        if (record_.link)
-            ShellExecute("open", *record_.link);
-        else
-            ShellExecute("", vendor::kWebAddress);
-    } else if (id == kMailButtonId) {
-        ShellExecute("", vendor::SupportMailLink());
-    } else {
-        CDialog::OnCommand(id);
-    }
-}
-
-CAboutDlg::CAboutDlg(QWidget* parent) : CDialog(kResourceId, parent) {
-    setWindowTitle(QStringLiteral("About Quillion EMail for Windows(tm)"));
-    setFixedSize(480, 200);
-
-    auto* product = new QLabel(QStringLiteral("Quillion EMail for Windows(tm)   V"), this);
-    product->move(20, 22);
-    product->adjustSize();
-    // The version follows the product line directly, as one line of text.
-    auto* version = new QLabel(QStringLiteral("X.X"), this);
-    version->setGeometry(product->geometry().right() + 1, 22, 60, product->height());
-    SetControlId(version, kVersionId);
-    (new QLabel(QStringLiteral("Voice messages you record, send and hear by e-mail."), this))
-        ->setGeometry(20, 45, 380, 20);
-    (new QLabel(QStringLiteral("Copyright (C) Quillion.  All rights reserved."), this))
-        ->setGeometry(20, 65, 380, 20);
-    (new QLabel(QStringLiteral("Home Page: "), this))->setGeometry(20, 100, 80, 24);
-    auto* web = new QPushButton(QString::fromUtf8(vendor::kWebAddress), this);
-    web->setGeometry(100, 100, 240, 24);
-    BindCommand(web, kWebButtonId);
-    (new QLabel(QStringLiteral("Email:  "), this))->setGeometry(20, 130, 80, 24);
-    auto* mail = new QPushButton(QString::fromUtf8(vendor::kSupportEmail), this);
-    mail->setGeometry(100, 130, 240, 24);
-    BindCommand(mail, kMailButtonId);
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setGeometry(390, 160, 70, 26);
-    ok->setDefault(true);
-    BindCommand(ok, IDOK);
-}
-
-CAboutDlg::~CAboutDlg() {
-    if (animation_)
-        animation_->Stop();
-}
-
-bool CAboutDlg::OnInitDialog() {
-    SetDlgItemText(this, kVersionId, QString::fromUtf8(vendor::kVersion));
-    std::vector<QPixmap> frames;
-    for (int i = 0; i < res::kAboutFrameCount; ++i)
-        frames.push_back(res::LoadBitmap(res::kAboutFirstFrame + i));
-    delete animation_;
-    animation_ = new CAnimateCtrl(this);
-    animation_->setGeometry(QRect(QPoint(410, 80), QPoint(458, 128) - QPoint(1, 1)));
-    animation_->SetFrames(std::move(frames));
-    animation_->show();
-    animation_->Start(kFrameMilliseconds);
-    return true;
-}
-
-void CAboutDlg::OnCommand(int id) {
-    if (id == kWebButtonId)
-        ShellExecute("", vendor::kWebAddress);
-    else if (id == kMailButtonId)
-        ShellExecute("", vendor::SupportMailLink());
-    else
-        CDialog::OnCommand(id);
+int CEventReport::ShowInformation(const std::string& text, const SourceLocation& where) {
+    return AppMessageBox(nullptr, PlainBoxText(text), vendor::kPlainBoxCaption,
+                         MB_OK | MB_ICONINFORMATION, where);
 }
 
 }  // namespace korrin

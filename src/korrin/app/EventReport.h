@@ -1,24 +1,26 @@
 // Telling the user about failures: the "Unexpected Event" report that names the module and
-// line where a failure was detected, its "Tuning Agent" tip form, the two plain message boxes
-// with the vendor's contact details, and the About box.
+// line where a failure was detected, its "Tuning Agent" tip form, and the two plain message
+// boxes with the vendor's contact details.
 //
-// Reports and boxes may be made from any thread. From a worker they run on the user-interface
-// thread and block only that worker until the user presses OK; reports from several workers
-// are shown one after another. A worker must not report while the user-interface thread waits
-// for that worker to end.
+// The core only builds the report and its log line; showing it is the job of the report sink.
+// The program installs the dialog sink at start-up; without one (korrinctl, tests of the core)
+// the console sink prints to stderr and takes the scripted answers. Every report and box is
+// written to the message log the same way whichever sink shows it.
+//
+// Reports and boxes may be made from any thread. In the program, one from a worker runs on the
+// user-interface thread and blocks only that worker until the user presses OK; reports from
+// several workers are shown one after another.
 #pragma once
 
 #include <optional>
 #include <string>
 
-#include "app/Vendor.h"
-#include "platform/ui/Dialog.h"
+#include "korrin/app/Vendor.h"
+#include "platform/seam/MessageSeam.h"
 
 namespace korrin {
 
-class CAnimateCtrl;
-
-// One report, alive while its dialog is open.
+// One report, alive while it is shown.
 struct ReportRecord {
     enum Kind { kError = 1, kTip = 2 };
     std::string message;
@@ -34,6 +36,27 @@ inline constexpr const char* kTipCaption = "Quillion EMail for Windows(tm) Tunin
 
 // "%s V%s, %s,%s:%d": product label, version, message, source file, line.
 std::string FormatReportLine(const std::string& productLabel, const ReportRecord& record);
+
+// Shows reports and boxes. Called on the thread that reports; an implementation that needs
+// the user-interface thread hands the work over itself.
+class ReportSink {
+  public:
+    virtual ~ReportSink() = default;
+    // Returns once the user has dismissed the report.
+    virtual void ShowReport(const ReportRecord& record, const std::string& productLabel) = 0;
+    // owner is the window the box belongs to (a QWidget* in the program), or null. Logs the
+    // box and returns the answer (IDOK, IDYES, ...).
+    virtual int ShowMessageBox(void* owner, const std::string& text, const std::string& caption,
+                               unsigned type, const platform::SourceLocation& where) = 0;
+};
+
+// Installs the sink every later report and box goes through; null puts the console sink back.
+// The sink must outlive its installation. Call before any worker starts.
+void InstallReportSink(ReportSink* sink);
+
+// A message box through the installed sink: logged, scripted or shown.
+int AppMessageBox(void* owner, const std::string& text, const std::string& caption, unsigned type,
+                  const platform::SourceLocation& where = platform::SourceLocation::current());
 
 class CEventReport {
   public:
@@ -56,51 +79,6 @@ class CEventReport {
   private:
     void show(ReportRecord& record);
     std::string productLabel_;
-};
-
-// The report dialog (resource 154). Runs modally on the user-interface thread.
-class CEventReportDlg : public platform::CDialog {
-  public:
-    static constexpr int kResourceId = 154;
-    static constexpr int kIntroId = 1008;
-    static constexpr int kReportLineId = 1073;
-    static constexpr int kWebButtonId = 1072;
-    static constexpr int kWebIconId = 1052;
-    static constexpr int kMailButtonId = 1076;
-    static constexpr int kTipIconId = 1053;
-
-    CEventReportDlg(const ReportRecord& record, std::string productLabel);
-
-    void OnCommand(int id) override;
-
-  protected:
-    bool OnInitDialog() override;
-
-  private:
-    const ReportRecord& record_;
-    std::string productLabel_;
-};
-
-// The About box (resource 164).
-class CAboutDlg : public platform::CDialog {
-  public:
-    static constexpr int kResourceId = 164;
-    static constexpr int kVersionId = 1012;
-    static constexpr int kWebButtonId = 1072;
-    static constexpr int kMailButtonId = 1073;
-    static constexpr int kFrameMilliseconds = 250;
-
-    explicit CAboutDlg(QWidget* parent = nullptr);
-    ~CAboutDlg() override;
-
-    void OnCommand(int id) override;
-    CAnimateCtrl* animation() const { return animation_; }
-
-  protected:
-    bool OnInitDialog() override;
-
-  private:
-    CAnimateCtrl* animation_ = nullptr;
 };
 
 }  // namespace korrin

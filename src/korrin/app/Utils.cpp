@@ -1,10 +1,10 @@
-#include "app/Utils.h"
+#include "korrin/app/Utils.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
-#include "app/EventReport.h"
+#include "korrin/app/EventReport.h"
 #include "platform/files/Files.h"
 
 namespace korrin {

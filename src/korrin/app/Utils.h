@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Defaults.h"
+#include "korrin/app/Defaults.h"
 
 namespace korrin {
 

@@ -1,13 +1,13 @@
-#include "ui/KorrinDlg.h"
+#include "korrin/ui/KorrinDlg.h"
 
 #include <QLabel>
 #include <QMenuBar>
 #include <QVBoxLayout>
 
-#include "app/EventReport.h"
-#include "app/Resources.h"
-#include "app/Utils.h"
-#include "app/Vendor.h"
+#include "korrin/app/Utils.h"
+#include "korrin/app/Vendor.h"
+#include "korrin/ui/ReportDlg.h"
+#include "korrin/ui/Resources.h"
 #include "platform/files/Files.h"
 
 namespace korrin {

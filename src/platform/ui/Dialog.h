@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <map>
 
-#include "platform/ui/MessageSeam.h"
+#include "platform/seam/MessageSeam.h"
 
 class QAbstractButton;
 class QEventLoop;

@@ -6,8 +6,6 @@
 #include <QPointer>
 #include <QPushButton>
 
-#include <cstdio>
-
 #include "platform/ui/Dialog.h"
 #include "platform/ui/UiThread.h"
 
@@ -87,25 +85,12 @@ int showBox(QWidget* owner, const std::string& text, const std::string& caption,
 
 int MessageBox(QWidget* owner, const std::string& text, const std::string& caption, unsigned type,
                const SourceLocation& where) {
-    SeamRecord record;
-    record.kind = "messagebox";
-    record.caption = caption;
-    record.icon = IconName(type);
-    record.buttons = ButtonsName(type);
-    record.text = text;
-    record.source = ModuleName(where.file_name());
-    record.line = static_cast<int>(where.line());
-
-    int answer;
-    if (AnswersScripted()) {
-        answer = TakeScriptedAnswer(type);
-    } else if (!HaveGui()) {
-        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-        answer = DefaultAnswer(type);
-    } else {
-        QPointer<QWidget> safeOwner(owner);
-        RunModalOnUiThread([&] { answer = showBox(safeOwner.data(), text, caption, type); });
-    }
+    if (AnswersScripted() || !HaveGui())
+        return ConsoleMessageBox(text, caption, type, where);
+    SeamRecord record = BoxRecord(text, caption, type, where);
+    int answer = DefaultAnswer(type);
+    QPointer<QWidget> safeOwner(owner);
+    RunModalOnUiThread([&] { answer = showBox(safeOwner.data(), text, caption, type); });
     record.answer = AnswerName(answer);
     LogSeamRecord(record);
     return answer;

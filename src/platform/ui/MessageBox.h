@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform/ui/MessageSeam.h"
+#include "platform/seam/MessageSeam.h"
 
 class QWidget;
 

@@ -1,38 +1,13 @@
-#include "app/KorrinApp.h"
+#include "korrin/ui/KorrinApp.h"
 
-#include "app/Defaults.h"
-#include "app/EventReport.h"
+#include "korrin/app/Defaults.h"
+#include "korrin/app/EventReport.h"
+#include "korrin/ui/KorrinDlg.h"
 #include "platform/registry/Registry.h"
-#include "ui/KorrinDlg.h"
 
 namespace korrin {
 
 using namespace platform;
-
-CommandLine ParseCommandLine(std::string_view text) {
-    CommandLine result;
-    if (text.empty())
-        return result;
-    if (text.front() == '?') {
-        result.kind = CommandLine::kUsage;
-        return result;
-    }
-    result.kind = CommandLine::kFile;
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
-        text = text.substr(1, text.size() - 2);
-    result.path = std::string(text);
-    return result;
-}
-
-std::string JoinArguments(int argc, char** argv) {
-    std::string text;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1)
-            text += ' ';
-        text += argv[i];
-    }
-    return text;
-}
 
 int CKorrinApp::InitInstance(const std::string& commandLineText) {
     // Every settings routine only opens the program's key, so it must exist before anything

@@ -1,4 +1,4 @@
-#include "app/Animate.h"
+#include "korrin/ui/Animate.h"
 
 #include <QPainter>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "app/Resources.h"
+#include "korrin/ui/Resources.h"
 
 #include <QPainter>
 #include <QPainterPath>

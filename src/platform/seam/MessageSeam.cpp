@@ -1,4 +1,4 @@
-#include "platform/ui/MessageSeam.h"
+#include "platform/seam/MessageSeam.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -231,6 +231,34 @@ std::string ModuleName(std::string_view sourcePath) {
         sourcePath.remove_prefix(slash + 1);
     auto dot = sourcePath.find('.');
     return std::string(sourcePath.substr(0, dot));
+}
+
+SeamRecord BoxRecord(const std::string& text, const std::string& caption, unsigned type,
+                     const SourceLocation& where) {
+    SeamRecord record;
+    record.kind = "messagebox";
+    record.caption = caption;
+    record.icon = IconName(type);
+    record.buttons = ButtonsName(type);
+    record.text = text;
+    record.source = ModuleName(where.file_name());
+    record.line = static_cast<int>(where.line());
+    return record;
+}
+
+int ConsoleMessageBox(const std::string& text, const std::string& caption, unsigned type,
+                      const SourceLocation& where) {
+    SeamRecord record = BoxRecord(text, caption, type, where);
+    int answer;
+    if (AnswersScripted()) {
+        answer = TakeScriptedAnswer(type);
+    } else {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        answer = DefaultAnswer(type);
+    }
+    record.answer = AnswerName(answer);
+    LogSeamRecord(record);
+    return answer;
 }
 
 }  // namespace korrin::platform

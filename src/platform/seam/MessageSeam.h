@@ -91,6 +91,15 @@ int TakeScriptedAnswer(unsigned type);
 // Appends the record to KORRIN_MESSAGE_LOG when that is set.
 void LogSeamRecord(const SeamRecord& record);
 
+// The log record of a message box, without its answer.
+SeamRecord BoxRecord(const std::string& text, const std::string& caption, unsigned type,
+                     const SourceLocation& where);
+
+// A message box where no window can show it: answered from the script while one is set,
+// otherwise printed on standard error and answered with its default button; logged either way.
+int ConsoleMessageBox(const std::string& text, const std::string& caption, unsigned type,
+                      const SourceLocation& where);
+
 // The module name of a source file path: "src/korrin/app/Utils.cpp" gives "Utils".
 std::string ModuleName(std::string_view sourcePath);
 

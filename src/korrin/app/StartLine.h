@@ -1,5 +1,4 @@
-// Start-up: make sure the program's registry key exists, read the command line and run the
-// main window modally for the whole life of the program.
+// The program's command line.
 //
 // The command line is the text after the program name: the arguments joined by single blanks
 // (a desktop file or a shell passes a path as one argument, already without quotes). It is
@@ -25,12 +24,5 @@ CommandLine ParseCommandLine(std::string_view text);
 std::string JoinArguments(int argc, char** argv);
 
 inline constexpr const char* kUsageText = "Korrin <file name>";
-
-class CKorrinApp {
-  public:
-    // Runs the program for the given command line; returns the exit code. Needs a
-    // QApplication (the user-interface thread is the calling one).
-    int InitInstance(const std::string& commandLine);
-};
 
 }  // namespace korrin
