@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "platform/Endian.h"
 #include "platform/registry/Registry.h"
 #include "tools/RegText.h"
 
@@ -93,9 +94,7 @@ std::string queryLine(const std::string& name, DWORD type, const std::vector<std
         shown = shown.substr(0, shown.find('\0'));
     } else if (type == REG_DWORD && data.size() == 4) {
         char buf[16];
-        std::snprintf(
-            buf, sizeof buf, "0x%x",
-            DWORD(data[0]) | DWORD(data[1]) << 8 | DWORD(data[2]) << 16 | DWORD(data[3]) << 24);
+        std::snprintf(buf, sizeof buf, "0x%x", LoadLE32(data.data()));
         shown = buf;
     } else {
         shown = hexUpper(data);
@@ -192,8 +191,8 @@ int set(Context& c, const std::vector<std::string>& args) {
         auto value = ParseRegDword(args[4]);
         if (!value)
             return c.usage("'" + args[4] + "' is not a DWORD (0 to 4294967295, decimal or 0x-hex)");
-        data = {std::uint8_t(*value), std::uint8_t(*value >> 8), std::uint8_t(*value >> 16),
-                std::uint8_t(*value >> 24)};
+        data.resize(4);
+        StoreLE32(data.data(), *value);
     } else {
         auto bytes = ParseRegHex(args[4]);
         if (!bytes)

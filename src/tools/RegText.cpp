@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/Endian.h"
 #include "platform/Text.h"
 
 namespace korrin::tools {
@@ -230,9 +231,7 @@ std::string RegFileValue(const std::string& name, DWORD type,
     }
     if (type == 4 && data.size() == 4) {
         char buf[32];
-        std::snprintf(
-            buf, sizeof buf, "dword:%08x",
-            DWORD(data[0]) | DWORD(data[1]) << 8 | DWORD(data[2]) << 16 | DWORD(data[3]) << 24);
+        std::snprintf(buf, sizeof buf, "dword:%08x", platform::LoadLE32(data.data()));
         return line + buf + "\n";
     }
     return hexValue(std::move(line), type, data);

@@ -1,5 +1,6 @@
 #include "korrin/app/Defaults.h"
 
+#include "platform/Endian.h"
 #include "platform/Text.h"
 
 namespace korrin {
@@ -16,14 +17,8 @@ std::vector<std::uint8_t> waveFormat(std::uint16_t tag, std::uint16_t channels, 
                                      std::uint32_t avgBytes, std::uint16_t blockAlign,
                                      std::uint16_t bits, std::vector<std::uint8_t> extra) {
     std::vector<std::uint8_t> out;
-    auto put16 = [&](std::uint16_t v) {
-        out.push_back(static_cast<std::uint8_t>(v));
-        out.push_back(static_cast<std::uint8_t>(v >> 8));
-    };
-    auto put32 = [&](std::uint32_t v) {
-        put16(static_cast<std::uint16_t>(v));
-        put16(static_cast<std::uint16_t>(v >> 16));
-    };
+    auto put16 = [&](std::uint16_t v) { platform::AppendLE16(out, v); };
+    auto put32 = [&](std::uint32_t v) { platform::AppendLE32(out, v); };
     put16(tag);
     put16(channels);
     put32(rate);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "korrin/app/EventReport.h"
+#include "platform/Endian.h"
 #include "platform/files/Files.h"
 
 namespace korrin {
@@ -56,7 +57,7 @@ int CUtils::GetRegistryDword(const std::string& subKey, const std::string& value
         return 0;
     if (type != REG_DWORD || size != 4)
         return 0;
-    out = DWORD(bytes[0]) | DWORD(bytes[1]) << 8 | DWORD(bytes[2]) << 16 | DWORD(bytes[3]) << 24;
+    out = LoadLE32(bytes);
     return 1;
 }
 
@@ -64,9 +65,8 @@ int CUtils::SetRegistryDword(const std::string& subKey, const std::string& value
     RegKeyGuard key;
     if (!openReported(subKey, key))
         return 0;
-    const std::uint8_t bytes[4] = {
-        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    std::uint8_t bytes[4];
+    StoreLE32(bytes, value);
     return RegSetValueEx(key.get(), valueName, REG_DWORD, bytes, 4) == ERROR_SUCCESS ? 1 : 0;
 }
 
