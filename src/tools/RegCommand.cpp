@@ -181,6 +181,9 @@ int set(Context& c, const std::vector<std::string>& args) {
     auto name = parseKey(c, args[1]);
     if (!name)
         return kExitUsage;
+    if (RegNameHasControl(args[2]))
+        return c.usage("bad value name: it holds a control character, which a .reg file cannot "
+                       "carry");
     auto type = ParseRegType(args[3]);
     if (!type)
         return c.usage("unknown type '" + args[3] + "' (use REG_SZ, REG_DWORD or REG_BINARY)");

@@ -71,6 +71,11 @@ std::optional<RegKeyName> ParseRegKeyName(std::string_view text, std::string* er
         start = end + 1;
     }
     RegKeyName key;
+    if (parts.size() == 1 && parts[0].find('/') != std::string_view::npos) {
+        if (error)
+            *error = "key names are separated by '\\', not '/' (HKLM\\SOFTWARE\\...)";
+        return std::nullopt;
+    }
     if (EqualsNoCase(parts[0], "HKLM") || EqualsNoCase(parts[0], "HKEY_LOCAL_MACHINE")) {
         key.root = RegRoot::LocalMachine;
     } else if (EqualsNoCase(parts[0], "HKCR") || EqualsNoCase(parts[0], "HKEY_CLASSES_ROOT")) {
@@ -85,6 +90,11 @@ std::optional<RegKeyName> ParseRegKeyName(std::string_view text, std::string* er
     for (std::size_t i = 1; i < parts.size(); ++i) {
         if (parts[i].empty())
             continue;
+        if (RegNameHasControl(parts[i])) {
+            if (error)
+                *error = "a key name holds a control character, which a .reg file cannot carry";
+            return std::nullopt;
+        }
         if (parts[i].size() > kMaxKeyNameLength) {
             if (error)
                 *error = "a key name is longer than 255 characters";
@@ -93,6 +103,13 @@ std::optional<RegKeyName> ParseRegKeyName(std::string_view text, std::string* er
         key.path.emplace_back(parts[i]);
     }
     return key;
+}
+
+bool RegNameHasControl(std::string_view name) {
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7f)
+            return true;
+    return false;
 }
 
 bool SameRegName(std::string_view a, std::string_view b) {

@@ -26,6 +26,9 @@ struct RegKeyName {
 // says why, in words for the user.
 std::optional<RegKeyName> ParseRegKeyName(std::string_view text, std::string* error);
 
+// A control character (CR, LF, TAB, NUL, ...) in a name would break the lines of a .reg file.
+bool RegNameHasControl(std::string_view name);
+
 // Whether two key or value names are the same to the registry (ASCII letters in any case).
 bool SameRegName(std::string_view a, std::string_view b);
 

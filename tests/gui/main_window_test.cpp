@@ -72,6 +72,23 @@ TEST_F(MainWindowTest, MissingFileReportsTheCopyAndTheOpenFailures) {
     EXPECT_EQ(JsonField(lines[1], "text").rfind("Can't Open File. Questions: ", 0), 0u);
 }
 
+// Two starts must never share a copy: without a File ID number there is no copy at all.
+TEST_F(MainWindowTest, NoFileIdNumberStopsTheOpenAndShowsTheFolders) {
+    ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", "");
+    const std::string original = dir_.file("m.kx0");
+    WriteFile(original, "RIFF");
+    ASSERT_EQ(RegDeleteTree(HKEY_LOCAL_MACHINE, kKorrinKey), ERROR_SUCCESS);
+    CKorrinDlg dlg;
+    dlg.SetFileToOpen(original);
+    WhenShown(QStringLiteral("dialog_102"), [&](QWidget*) { dlg.EndDialog(IDCANCEL); });
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_FALSE(FileExists(tmp_ + "/V0L.kx0"));
+    auto lines = ReadLines(dir_.file("log"));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(JsonField(lines[0], "text"), "RegOpenKeyEx failed");
+    EXPECT_EQ(ReadFile(original), "RIFF");
+}
+
 TEST_F(MainWindowTest, WithoutAFileTheWindowShowsAndAnswersItsRequests) {
     ScopedEnv noScript("KORRIN_MESSAGE_ANSWERS", std::nullopt);
     CKorrinDlg dlg;

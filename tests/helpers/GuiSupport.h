@@ -2,8 +2,11 @@
 // and press its controls by number.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
@@ -16,8 +19,10 @@
 namespace korrin::test {
 
 // Once a visible top-level window whose object name is `name` shows up, runs act on it (on
-// the user-interface thread, from inside whatever modal loop is running). Gives up after
-// timeoutMs; *seen tells whether it ran.
+// the user-interface thread, from inside whatever modal loop is running). When it has not
+// appeared after timeoutMs the test fails at once, naming the window, and every open dialog is
+// closed so that the modal loop waiting for it ends instead of hanging; *seen tells whether it
+// ran.
 inline void WhenShown(const QString& name, std::function<void(QWidget*)> act,
                       std::shared_ptr<bool> seen = nullptr, int timeoutMs = 10000) {
     auto* timer = new QTimer(qApp);
@@ -37,6 +42,11 @@ inline void WhenShown(const QString& name, std::function<void(QWidget*)> act,
         if (clock->elapsed() > timeoutMs) {
             timer->stop();
             timer->deleteLater();
+            ADD_FAILURE() << "window '" << name.toStdString() << "' did not appear within "
+                          << timeoutMs << " ms";
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible())
+                    d->reject();
         }
     });
     timer->start(20);

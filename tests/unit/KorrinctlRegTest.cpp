@@ -70,6 +70,9 @@ TEST_F(KorrinctlReg, BadInputExitsTwoAndWritesNothing) {
         {"set", "HKLM\\K", "V", "REG_DWORD", "-1"},
         {"set", "HKLM\\K", "V", "REG_BINARY", "0g"},
         {"set", "HKLM\\K", "V", "REG_SZ"},
+        {"set", "HKLM\\K", "V\r\nW", "REG_SZ", "x"},
+        {"set", "HKLM\\K\nL", "V", "REG_SZ", "x"},
+        {"set", "hklm/K", "V", "REG_SZ", "x"},
         {"delete", "HKLM"},
         {"export", "HKLM", "HKCR"},
     };

@@ -34,6 +34,22 @@ TEST(RegTextKeyName, RefusesOtherRootsAndOverlongNames) {
     EXPECT_TRUE(ParseRegKeyName("HKLM\\" + std::string(255, 'a'), nullptr));
 }
 
+// A name with a line break or a zero byte would tear the lines of an export apart; a key
+// written with '/' gets told which separator to use.
+TEST(RegTextKeyName, RefusesControlCharactersAndExplainsTheSeparator) {
+    for (const std::string& text : std::vector<std::string>{
+             "HKLM\\a\rb", "HKLM\\a\nb", "HKLM\\a\tb", std::string("HKLM\\a\0b", 8)}) {
+        std::string error;
+        EXPECT_FALSE(ParseRegKeyName(text, &error));
+        EXPECT_NE(error.find("control character"), std::string::npos);
+    }
+    std::string error;
+    EXPECT_FALSE(ParseRegKeyName("hklm/software", &error));
+    EXPECT_NE(error.find("'\\'"), std::string::npos) << error;
+    EXPECT_TRUE(RegNameHasControl("a\rb"));
+    EXPECT_FALSE(RegNameHasControl("File ID"));
+}
+
 TEST(RegTextDword, DecimalAndHexWithinThirtyTwoBits) {
     EXPECT_EQ(ParseRegDword("0"), 0u);
     EXPECT_EQ(ParseRegDword("4294967295"), 4294967295u);

@@ -14,11 +14,13 @@ using namespace platform;
 
 namespace {
 
-// Opens a key under HKEY_LOCAL_MACHINE, reporting when it cannot be opened.
-bool openReported(const std::string& subKey, RegKeyGuard& key) {
+// Opens a key under HKEY_LOCAL_MACHINE, reporting when it cannot be opened. The report names
+// the line of the routine that asked, not this helper's.
+bool openReported(const std::string& subKey, RegKeyGuard& key,
+                  SourceLocation where = SourceLocation::current()) {
     if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, subKey, key.out()) == ERROR_SUCCESS)
         return true;
-    KORRIN_REPORT("RegOpenKeyEx failed");
+    CEventReport().Report("RegOpenKeyEx failed", where.file_name(), where.line());
     return false;
 }
 
@@ -29,6 +31,9 @@ int CUtils::GetRegistryString(const std::string& subKey, const std::string& valu
     out.clear();
     RegKeyGuard key;
     if (!openReported(subKey, key))
+        return 0;
+    // Not even the terminating zero fits.
+    if (bufferSize == 0)
         return 0;
     std::vector<std::uint8_t> buffer(bufferSize);
     DWORD type = 0;
@@ -93,7 +98,9 @@ int CUtils::NextFileID(DWORD& out) {
         key.get(), setting::kFileId,
         [](std::optional<DWORD> last) {
             DWORD n = last.value_or(0);
-            if (n == kFileIdLimit)
+            // At or past the limit (a value set by hand, or the last number handed out) the
+            // count starts again at 1.
+            if (n >= kFileIdLimit)
                 n = 0;
             return n + 1;
         },

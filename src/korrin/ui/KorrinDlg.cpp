@@ -43,14 +43,17 @@ bool CKorrinDlg::OnInitDialog() {
 
     setWindowIcon(res::LoadIcon(res::kProgramIcon));
 
-    if (!fileToOpen_.empty()) {
+    if (!fileToOpen_.empty())
         takeCommandLineFile();
-    } else {
-        SetDlgItemText(this, kStatusLineId,
-                       QStringLiteral("The message folders are not available in this version."));
-        ShowWindow(true);
-    }
+    else
+        showFolders();
     return true;
+}
+
+void CKorrinDlg::showFolders() {
+    SetDlgItemText(this, kStatusLineId,
+                   QStringLiteral("The message folders are not available in this version."));
+    ShowWindow(true);
 }
 
 // The named file is never changed: the program works on a numbered temporary copy, which the
@@ -58,7 +61,13 @@ bool CKorrinDlg::OnInitDialog() {
 void CKorrinDlg::takeCommandLineFile() {
     const std::string extension = ExtensionOf(fileToOpen_);
     DWORD number = 0;
-    CUtils().NextFileID(number);
+    if (CUtils().NextFileID(number) != 0) {
+        // The counter has reported why. A number it did not hand out may be another start's
+        // copy, which this one would overwrite and then delete: the open stops here.
+        fileToOpen_.clear();
+        showFolders();
+        return;
+    }
     const std::string copy = GetTempPath() + "V" + std::to_string(number) + "L." + extension;
     if (!CopyFile(fileToOpen_, copy, false))
         KORRIN_REPORT("CopyFile failed");

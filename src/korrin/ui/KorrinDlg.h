@@ -44,6 +44,7 @@ class CKorrinDlg : public platform::CDialog {
 
   private:
     void takeCommandLineFile();
+    void showFolders();
     void onOpenRequest(int mode, int kind);
 
     std::string fileToOpen_;
