@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORRIN_WERROR=ON
 
-.PHONY: all deps configure build run test fuzz tsan asan bench format
+.PHONY: all deps configure build run test fuzz tsan asan ci-tsan bench format
 
 all: build
 
@@ -25,6 +25,17 @@ run: build
 test: build
 	bash scripts/fuzz-smoke.sh
 	ctest --test-dir $(BUILD) --output-on-failure -j 2
+
+# The fuzz targets, each for FUZZ_SECONDS (default 300).
+fuzz: deps
+	FUZZ_SECONDS=$${FUZZ_SECONDS:-300} bash scripts/fuzz-smoke.sh
+
+# CI: the tests labelled "threads", built and run under ThreadSanitizer.
+ci-tsan: deps
+	cmake -S . -B build-tsan -G Ninja -DKORRIN_WERROR=ON -DKORRIN_SANITIZE=thread -DKORRIN_BENCH=OFF \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-tsan -j $(JOBS) --target korrin_threads_tests
+	ctest --test-dir build-tsan --output-on-failure -j 2 -L threads
 
 # Sanitizer builds of the whole suite.
 asan:

@@ -7,7 +7,7 @@ packages=(
     # build
     build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
     # Qt 6 widgets and the offscreen platform plugin used by the tests
-    qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
+    qt6-base-dev qt6-qpa-plugins libgl-dev libxkbcommon-dev fonts-dejavu-core
     # settings store
     libsqlite3-dev sqlite3 media-types
     # tests and benchmarks

@@ -1,10 +1,41 @@
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
+#include "korrin/app/Vendor.h"
 #include "korrin/ui/KorrinApp.h"
 #include "korrin/ui/ReportDlg.h"
 #include "korrin/ui/Resources.h"
 
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: korrin [FILE]\n"
+    "Records, sends and plays voice messages.\n"
+    "\n"
+    "  korrin          open the main window on the message folders\n"
+    "  korrin FILE     play the message file FILE (.kx0 or .kx1); the file itself is never\n"
+    "                  changed (a file named like an option: korrin ./--help)\n"
+    "  korrin --help   show this text\n"
+    "  korrin --version\n"
+    "                  show the version\n"
+    "\n"
+    "Settings are kept in $KORRIN_REGISTRY (default $XDG_CONFIG_HOME/korrin/registry.db);\n"
+    "korrinctl reads and changes them from a shell.\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // Answered before any window system is needed, so they work from any terminal.
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("korrin %s\n", korrin::vendor::kVersion);
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("korrin"));
     QApplication::setWindowIcon(korrin::res::LoadIcon(korrin::res::kProgramIcon));

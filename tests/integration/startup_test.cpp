@@ -45,6 +45,41 @@ class StartupTest : public ::testing::Test {
     std::string tmp_ = dir_.file("tmp");
 };
 
+// Help and version are answered on stdout without any window system; a file whose name looks
+// like an option is still a file when written as a path.
+TEST_F(StartupTest, HelpAndVersionPrintAndEnd) {
+    RunResult help = korrin::test::Run({BuildDir() + "/korrin", "--help"}, {{"QT_QPA_PLATFORM", "none"}});
+    EXPECT_EQ(help.exitCode, 0) << help.err;
+    EXPECT_EQ(help.out.rfind("Usage: korrin [FILE]", 0), 0u) << help.out;
+    RunResult version = korrin::test::Run({BuildDir() + "/korrin", "--version"}, {{"QT_QPA_PLATFORM", "none"}});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "korrin 6.0\n");
+
+    WriteFile(dir_.file("--help"), "RIFF");
+    RunResult file = korrin::test::Run({BuildDir() + "/korrin", "./--help"},
+                                       {{"QT_QPA_PLATFORM", "offscreen"},
+                                        {"KORRIN_REGISTRY", dir_.file("registry.db")},
+                                        {"KORRIN_MESSAGE_ANSWERS", "OK"},
+                                        {"KORRIN_MESSAGE_LOG", dir_.file("log")},
+                                        {"TMPDIR", tmp_},
+                                        {"XDG_RUNTIME_DIR", dir_.file("runtime")}},
+                                       60000);
+    EXPECT_EQ(file.out.find("Usage:"), std::string::npos);
+    EXPECT_FALSE(log().empty()) << "the file was taken for a message to open";
+}
+
+// The desktop entry that setup installs is valid for the desktop's tools.
+TEST(DesktopEntry, Validates) {
+    TempDir dir;
+    std::string text = ReadFile(SourceDir() + "/resources/korrin.desktop.in");
+    const std::string mark = "@KORRIN@";
+    text.replace(text.find(mark), mark.size(), BuildDir() + "/korrin");
+    WriteFile(dir.file("korrin.desktop"), text);
+    RunResult r = korrin::test::Run({"/usr/bin/desktop-file-validate", dir.file("korrin.desktop")});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+}
+
 TEST_F(StartupTest, QuestionMarkShowsTheUsageAndEnds) {
     for (const std::string arg : {"?", "?help"}) {
         RunResult r = korrin(arg);

@@ -6,7 +6,8 @@ target_link_libraries(registry_worker PRIVATE platform_core)
 
 korrin_add_test(registry_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/RegistryTest.cpp ${CMAKE_CURRENT_LIST_DIR}/MimeTypesTest.cpp
-    LIBS platform_core Threads::Threads)
+    LIBS platform_core Threads::Threads
+    LABELS threads)
 
 korrin_add_test(registry_process_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/RegistryProcessTest.cpp
