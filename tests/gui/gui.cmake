@@ -2,5 +2,4 @@
 korrin_add_test(dialogs_test GUI
     SOURCES gui/dialog_test.cpp gui/report_dialog_test.cpp gui/about_test.cpp
             gui/main_window_test.cpp
-    LIBS korrin_ui
-    LABELS threads)
+    LIBS korrin_ui)
