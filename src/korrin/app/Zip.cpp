@@ -116,6 +116,8 @@ class WorkArea {
                 folder_ = candidate;
                 return true;
             }
+            if (errno != EEXIST)
+                break;
         }
         UTILS_REPORT("CreateDirectory failed");
         return false;
