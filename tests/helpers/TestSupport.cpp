@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -181,6 +182,30 @@ RunResult Run(const std::vector<std::string>& argv, const std::map<std::string, 
     else if (WIFSIGNALED(status))
         result.exitCode = 128 + WTERMSIG(status);
     return result;
+}
+
+FifoGuard::FifoGuard(std::string path, int graceMs) : path_(std::move(path)) {
+    if (mkfifo(path_.c_str(), 0600) != 0)
+        throw std::runtime_error("mkfifo failed");
+    rescuer_ = std::thread([this, graceMs] {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
+        while (!done_ && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (done_)
+            return;
+        // Both ends at once: frees a reader stuck in open() as well as a writer.
+        int fd = open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            rescued_ = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            close(fd);
+        }
+    });
+}
+
+FifoGuard::~FifoGuard() {
+    done_ = true;
+    rescuer_.join();
 }
 
 }  // namespace korrin::test

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace korrin::test {
@@ -68,5 +70,23 @@ struct RunResult {
 // /dev/null; kills it after timeoutMs.
 RunResult Run(const std::vector<std::string>& argv,
               const std::map<std::string, std::string>& env = {}, int timeoutMs = 60000);
+
+// Makes a FIFO at path and, should a reader still be stuck opening it after the grace time,
+// opens its other end so that the reader gets free and the test can fail instead of hanging.
+// rescued() tells whether that was needed.
+class FifoGuard {
+  public:
+    explicit FifoGuard(std::string path, int graceMs = 5000);
+    ~FifoGuard();
+    FifoGuard(const FifoGuard&) = delete;
+    FifoGuard& operator=(const FifoGuard&) = delete;
+    bool rescued() const { return rescued_; }
+
+  private:
+    std::string path_;
+    std::atomic<bool> rescued_{false};
+    std::atomic<bool> done_{false};
+    std::thread rescuer_;
+};
 
 }  // namespace korrin::test

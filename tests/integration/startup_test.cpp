@@ -129,4 +129,21 @@ TEST_F(StartupTest, QuotedPathWithBlanksIsCopiedUnderANewNumberEachStart) {
     EXPECT_EQ(bytes[0], 3);
 }
 
+TEST_F(StartupTest, AFifoOnTheCommandLineIsRefusedNotWaitedOn) {
+    FifoGuard fifo(dir_.file("voice.kx0"), 30000);
+    RunResult r = korrin(dir_.file("voice.kx0"));
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_FALSE(fifo.rescued()) << "korrin waited for a writer";
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> texts;
+    for (const auto& line : log())
+        texts.push_back(JsonField(line, "text"));
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "CopyFile failed");
+    EXPECT_EQ(texts[1],
+              "Can't Open File. Questions: support@quillion.example, "
+              "http://www.quillion.example/");
+    EXPECT_EQ(filesIn(tmp_), 0);
+}
+
 }  // namespace

@@ -39,6 +39,10 @@ TEST(MimeTypes, MissingOrOddFileKnowsNothing) {
         korrin::test::ScopedEnv env("KORRIN_MIME_TYPES", path);
         EXPECT_EQ(SystemMimeTypeForExtension("wav"), std::nullopt) << path;
     }
+    korrin::test::FifoGuard fifo(dir.file("fifo"));
+    korrin::test::ScopedEnv env("KORRIN_MIME_TYPES", dir.file("fifo"));
+    EXPECT_EQ(SystemMimeTypeForExtension("wav"), std::nullopt);
+    EXPECT_FALSE(fifo.rescued()) << "the lookup waited for a writer";
 }
 
 }  // namespace

@@ -122,6 +122,15 @@ TEST_F(FilesCopy, FailuresLeaveNoTemporaryFileBehind) {
     EXPECT_TRUE(Listing(dir_.file("folder")).empty());
 }
 
+TEST_F(FilesCopy, AFifoAsTheSourceIsRefusedWithoutWaiting) {
+    korrin::test::FifoGuard fifo(dir_.file("fifo.kx0"));
+    errno = 0;
+    EXPECT_EQ(CopyFile(dir_.file("fifo.kx0"), dst_, false), 0);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_FALSE(fifo.rescued()) << "the copy waited for a writer";
+    EXPECT_EQ(Listing(dir_.path()), (std::set<std::string>{"src.kx0", "fifo.kx0"}));
+}
+
 TEST_F(FilesCopy, LargeFileArrivesIntact) {
     std::string big;
     big.reserve(5 * 1024 * 1024 + 7);

@@ -193,7 +193,9 @@ BOOL CopyFile(const std::string& src, const std::string& dst, bool failIfExists)
         errno = ENOENT;
         return 0;
     }
-    Fd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
+    // Opened without blocking and checked before anything is read: a FIFO given as the
+    // source would otherwise hang the caller until some writer came along.
+    Fd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (in.get() < 0)
         return 0;
     struct stat st;
@@ -203,6 +205,9 @@ BOOL CopyFile(const std::string& src, const std::string& dst, bool failIfExists)
         errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return 0;
     }
+    if (int flags = ::fcntl(in.get(), F_GETFL);
+        flags < 0 || ::fcntl(in.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return 0;
     struct stat existing;
     if (failIfExists && ::lstat(dst.c_str(), &existing) == 0) {
         errno = EEXIST;

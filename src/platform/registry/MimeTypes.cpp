@@ -33,11 +33,12 @@ std::string_view nextWord(std::string_view& line) {
 }
 
 bool readSmallFile(const char* path, std::string* out) {
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Opened without blocking, then checked: opening a FIFO named by mistake would otherwise
+    // wait for a writer that never comes, and reading a device would never end.
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return false;
     struct stat st {};
-    // Only regular files: a FIFO named by mistake would block the caller.
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
               static_cast<std::size_t>(st.st_size) <= kMaxFileSize;
     while (ok) {
