@@ -5,3 +5,7 @@ korrin_add_fuzzer(commandline_fuzz
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/commandline_fuzz.cpp
             ${CMAKE_SOURCE_DIR}/src/platform/process/CommandLine.cpp
     LIBS platform_core)
+korrin_add_fuzzer(json_escape_fuzz
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/json_escape_fuzz.cpp
+            ${CMAKE_SOURCE_DIR}/src/platform/seam/MessageSeam.cpp
+    LIBS platform_core)

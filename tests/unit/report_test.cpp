@@ -95,6 +95,31 @@ TEST_F(SeamTest, LogEscapesQuotesAndControlCharacters) {
     EXPECT_EQ(JsonField(l[0], "text"), "a \"quoted\" \\ path\nline\x01");
 }
 
+TEST_F(SeamTest, LogLinesStayValidJsonWhateverTheBytes) {
+    // Well-formed UTF-8 up to four bytes stays as it is.
+    EXPECT_EQ(JsonEscape("Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9D\x84\x9E"),
+              "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9D\x84\x9E");
+    // A legacy 8-bit name, a stray continuation byte, a cut-off sequence, an overlong '/', a
+    // surrogate and a code point past U+10FFFF: each byte escaped on its own.
+    EXPECT_EQ(JsonEscape("\xE9t\xE9"), "\\u00e9t\\u00e9");
+    EXPECT_EQ(JsonEscape("\x80|\xE2\x82|\xC0\xAF|\xED\xA0\x80|\xF4\x90\x80\x80|\xFF"),
+              "\\u0080|\\u00e2\\u0082|\\u00c0\\u00af|\\u00ed\\u00a0\\u0080|"
+              "\\u00f4\\u0090\\u0080\\u0080|\\u00ff");
+    EXPECT_EQ(JsonEscape("\xE2\x82"), "\\u00e2\\u0082") << "cut off at the end";
+
+    ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", "");
+    AppMessageBox(nullptr, "Can't play \xC9t\xE9 \xE2\x82\xAC.kx0", "cap", MB_OK);
+    auto l = lines();
+    ASSERT_EQ(l.size(), 1u);
+    EXPECT_EQ(JsonField(l[0], "text"), "Can't play \xC9t\xE9 \xE2\x82\xAC.kx0");
+    // A strict reader accepts the line.
+    const auto r = korrin::test::Run(
+        {"/usr/bin/python3", "-c",
+         "import json,sys; json.loads(open(sys.argv[1], 'rb').read().decode('utf-8'))",
+         dir_.file("log")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
 TEST(CommandLineRules, EmptyUsageQuotedAndPlainPaths) {
     EXPECT_EQ(ParseCommandLine("").kind, CommandLine::kNone);
     EXPECT_EQ(ParseCommandLine("?").kind, CommandLine::kUsage);

@@ -166,11 +166,57 @@ int TakeScriptedAnswer(unsigned type) {
     return *answer;
 }
 
+namespace {
+
+// Length of the well-formed UTF-8 sequence at the start of text (1 to 4), or 0 when the bytes
+// there are not one: a stray continuation byte, a cut-off sequence, an overlong form, a
+// surrogate or a code point past U+10FFFF.
+std::size_t utf8SequenceLength(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;  // overlong
+        else if (lead == 0xED)
+            high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;  // overlong
+        else if (lead == 0xF4)
+            high = 0x8F;  // past U+10FFFF
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF)
+            return 0;
+    return length;
+}
+
+void appendUnicodeEscape(std::string& out, unsigned char c) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+    out += buf;
+}
+
+}  // namespace
+
 std::string JsonEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 8);
-    for (char ch : text) {
-        unsigned char c = static_cast<unsigned char>(ch);
+    while (!text.empty()) {
+        const unsigned char c = static_cast<unsigned char>(text.front());
+        std::size_t length = 1;
         switch (c) {
             case '"':
                 out += "\\\"";
@@ -189,13 +235,18 @@ std::string JsonEscape(std::string_view text) {
                 break;
             default:
                 if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
+                    appendUnicodeEscape(out, c);
+                } else if (std::size_t n = utf8SequenceLength(text); n > 0) {
+                    length = n;
+                    out.append(text.substr(0, n));
                 } else {
-                    out += ch;
+                    // Not UTF-8 (a name in a legacy 8-bit code page, say): the byte becomes the
+                    // code point of the same value, so the line stays valid JSON and the byte
+                    // can still be read back from it.
+                    appendUnicodeEscape(out, c);
                 }
         }
+        text.remove_prefix(length);
     }
     return out;
 }

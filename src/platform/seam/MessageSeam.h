@@ -103,7 +103,9 @@ int ConsoleMessageBox(const std::string& text, const std::string& caption, unsig
 // The module name of a source file path: "src/korrin/app/Utils.cpp" gives "Utils".
 std::string ModuleName(std::string_view sourcePath);
 
-// JSON string escaping (UTF-8 passes through; control characters become \u00XX).
+// JSON string escaping. Well-formed UTF-8 passes through; control characters, and every byte
+// that is not part of a well-formed UTF-8 sequence, become \u00XX, so the result is always
+// valid JSON text.
 std::string JsonEscape(std::string_view text);
 
 }  // namespace korrin::platform
