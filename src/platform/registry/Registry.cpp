@@ -117,14 +117,6 @@ LONG fromSqlite(int rc, bool writing) {
     }
     tFailure = sqlite3_errstr(rc);
     switch (rc & 0xff) {
-        case SQLITE_OK:
-        case SQLITE_ROW:
-        case SQLITE_DONE:
-            return ERROR_SUCCESS;
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED:
-        case SQLITE_PROTOCOL:
-            return kRetry;
         case SQLITE_NOTADB:
         case SQLITE_CORRUPT:
             return ERROR_BADDB;
@@ -214,7 +206,7 @@ std::chrono::milliseconds waitLimit() {
 }
 
 LONG timedOut(std::chrono::milliseconds limit) {
-    return recordFailure(ERROR_TIMEOUT, "the database stayed locked by another user for " +
+    return recordFailure(ERROR_TIMEOUT, "the database stayed locked by another connection for " +
                                             std::to_string(limit.count()) + " ms");
 }
 
