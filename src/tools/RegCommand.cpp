@@ -115,13 +115,19 @@ std::string queryLine(const std::string& name, DWORD type, const std::vector<std
            "    " + shown + "\n";
 }
 
-// The spelling the value was stored with, found among the key's values.
-std::string storedValueName(HKEY key, const std::string& name) {
+// The spelling the value was stored with, found among the key's values (the name as given
+// for a value that is not stored, such as a content type from mime.types).
+LONG storedValueName(HKEY key, const std::string& name, std::string* stored) {
+    *stored = name;
     std::string entry;
-    for (DWORD i = 0; RegEnumValue(key, i, &entry, nullptr, nullptr) == ERROR_SUCCESS; ++i)
-        if (SameRegName(entry, name))
-            return entry;
-    return name;
+    LONG r;
+    for (DWORD i = 0; (r = RegEnumValue(key, i, &entry, nullptr, nullptr)) == ERROR_SUCCESS; ++i) {
+        if (SameRegName(entry, name)) {
+            *stored = entry;
+            return ERROR_SUCCESS;
+        }
+    }
+    return r == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : r;
 }
 
 std::optional<RegKeyName> parseKey(Context& c, const std::string& text) {
@@ -173,7 +179,11 @@ int query(Context& c, const std::vector<std::string>& args) {
         if (r != ERROR_SUCCESS)
             return c.registryFailure(r, "cannot read " + header);
         data.resize(size);
-        c.out << header << "\n" << queryLine(storedValueName(key.get(), args[2]), type, data);
+        std::string stored;
+        r = storedValueName(key.get(), args[2], &stored);
+        if (r != ERROR_SUCCESS)
+            return c.registryFailure(r, "cannot list the values of " + header);
+        c.out << header << "\n" << queryLine(stored, type, data);
         return kExitOk;
     }
     // Gathered first, so that a failure part way prints nothing but the message.
@@ -202,8 +212,9 @@ int set(Context& c, const std::vector<std::string>& args) {
     if (!name)
         return kExitUsage;
     if (RegNameHasControl(args[2]))
-        return c.usage("bad value name: it holds a control character, which a .reg file cannot "
-                       "carry");
+        return c.usage(
+            "bad value name: it holds a control character, which a .reg file cannot "
+            "carry");
     auto type = ParseRegType(args[3]);
     if (!type)
         return c.usage("unknown type '" + args[3] + "' (use REG_SZ, REG_DWORD or REG_BINARY)");

@@ -1,6 +1,10 @@
 #include "platform/ui/UiThread.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QThread>
 
 #include <condition_variable>
@@ -44,6 +48,10 @@ std::deque<ModalJob*> gModalQueue;
 int gUiWaiting = 0;       // UiWaitsForWorkers scopes open on the user-interface thread
 bool gUiEnding = false;   // the application is quitting or gone
 bool gModalBusy = false;  // user-interface thread only
+// Wakes the user-interface thread to run the queue: workers write to it, a socket notifier
+// there reads it. Nothing a worker allocates passes to that thread behind a lock of Qt's own,
+// which ThreadSanitizer could not see. -1 while no application serves the queue.
+int gWakeFd = -1;
 
 // Jobs that have not started are not waited for: the user-interface thread will not serve
 // them (it is ending, or blocked waiting for the very workers that queued them).
@@ -51,20 +59,36 @@ bool answeredByDefault() {
     return gUiEnding || gUiWaiting > 0;
 }
 
-void setEnding(bool ending) {
+void setEnding(bool ending, int wakeFd) {
     {
         std::lock_guard lock(gModalMutex);
         gUiEnding = ending;
+        gWakeFd = wakeFd;
     }
     gModalChanged.notify_all();
 }
 
+void drainModalQueue();
+
 // Runs when an application object is made (and at once for one that exists already).
 void watchApplication() {
     QCoreApplication* app = QCoreApplication::instance();
-    setEnding(false);
-    QObject::connect(app, &QCoreApplication::aboutToQuit, [] { setEnding(true); });
-    QObject::connect(app, &QObject::destroyed, [] { setEnding(true); });
+    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd < 0) {
+        setEnding(true, -1);  // no way to be woken: workers take their defaults
+        return;
+    }
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [fd] {
+        eventfd_t count = 0;
+        ::eventfd_read(fd, &count);
+        drainModalQueue();
+    });
+    QObject::connect(notifier, &QObject::destroyed, [fd] { ::close(fd); });
+    setEnding(false, fd);
+    // The application's children, the notifier among them, go after its destroyed signal.
+    QObject::connect(app, &QCoreApplication::aboutToQuit, [fd] { setEnding(true, fd); });
+    QObject::connect(app, &QObject::destroyed, [] { setEnding(true, -1); });
 }
 
 // Runs the queued jobs in order. A job's dialog runs a nested loop that may call this again;
@@ -91,8 +115,9 @@ void drainModalQueue() {
             error = std::current_exception();
         }
         {
+            // Handed over whole: the worker alone may drop the last reference.
             std::lock_guard lock(gModalMutex);
-            job->error = error;
+            job->error = std::move(error);
             job->state = ModalJob::kDone;
         }
         gModalChanged.notify_all();
@@ -111,17 +136,13 @@ bool RunModalOnUiThread(const std::function<void()>& fn) {
     }
     ModalJob job{&fn, ModalJob::kQueued, nullptr};
     std::unique_lock lock(gModalMutex);
-    if (answeredByDefault())
+    if (answeredByDefault() || gWakeFd < 0)
         return false;
     gModalQueue.push_back(&job);
-    lock.unlock();
-    if (!QMetaObject::invokeMethod(QCoreApplication::instance(), drainModalQueue,
-                                   Qt::QueuedConnection)) {
-        lock.lock();
+    if (::eventfd_write(gWakeFd, 1) != 0) {
         std::erase(gModalQueue, &job);
         return false;
     }
-    lock.lock();
     gModalChanged.wait(lock, [&] {
         return job.state == ModalJob::kDone ||
                (job.state == ModalJob::kQueued && answeredByDefault());
