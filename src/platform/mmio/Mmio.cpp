@@ -12,6 +12,8 @@
 #include <new>
 #include <vector>
 
+#include "platform/Endian.h"
+
 namespace korrin::platform {
 
 // One buffer that holds either bytes read ahead or bytes not yet written: [bufOff,
@@ -70,18 +72,6 @@ ssize_t preadAll(int fd, unsigned char* p, std::size_t n, std::int64_t at) {
         done += static_cast<std::size_t>(r);
     }
     return static_cast<ssize_t>(done);
-}
-
-DWORD readLe32(const unsigned char* p) {
-    return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 |
-           static_cast<DWORD>(p[2]) << 16 | static_cast<DWORD>(p[3]) << 24;
-}
-
-void writeLe32(unsigned char* p, DWORD v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
 }
 
 std::int64_t fileEnd(MmioFile* f) {
@@ -273,14 +263,14 @@ MMRESULT mmioDescend(HMMIO h, MMCKINFO* ck, const MMCKINFO* parent, UINT flags) 
         if (mmioRead(h, head, 8) != 8)
             return MMIOERR_CHUNKNOTFOUND;
         MMCKINFO found;
-        found.ckid = readLe32(head);
-        found.cksize = readLe32(head + 4);
+        found.ckid = LoadLE32(head);
+        found.cksize = LoadLE32(head + 4);
         found.dwDataOffset = static_cast<DWORD>(h->pos);
         const bool isList = found.ckid == FOURCC_RIFF || found.ckid == FOURCC_LIST;
         if (isList) {
             if (mmioRead(h, head + 8, 4) != 4)
                 return MMIOERR_CHUNKNOTFOUND;
-            found.fccType = readLe32(head + 8);
+            found.fccType = LoadLE32(head + 8);
         }
         bool match = true;
         if (flags & MMIO_FINDCHUNK)
@@ -315,7 +305,7 @@ MMRESULT mmioAscend(HMMIO h, MMCKINFO* ck, UINT) {
         }
         if (static_cast<DWORD>(size) != ck->cksize) {
             unsigned char le[4];
-            writeLe32(le, static_cast<DWORD>(size));
+            StoreLE32(le, static_cast<DWORD>(size));
             if (mmioSeek(h, static_cast<long>(ck->dwDataOffset) - 4, SEEK_SET) < 0 ||
                 mmioWrite(h, le, 4) != 4)
                 return MMIOERR_CANNOTWRITE;
@@ -337,10 +327,10 @@ MMRESULT mmioCreateChunk(HMMIO h, MMCKINFO* ck, UINT flags) {
         ck->ckid = FOURCC_RIFF;
     else if (flags & MMIO_CREATELIST)
         ck->ckid = FOURCC_LIST;
-    writeLe32(head, ck->ckid);
-    writeLe32(head + 4, ck->cksize);
+    StoreLE32(head, ck->ckid);
+    StoreLE32(head + 4, ck->cksize);
     if (flags & (MMIO_CREATERIFF | MMIO_CREATELIST)) {
-        writeLe32(head + 8, ck->fccType);
+        StoreLE32(head + 8, ck->fccType);
         length = 12;
     }
     if (h->pos + 8 > 0xFFFFFFFFLL)
