@@ -1,0 +1,18 @@
+# Wave files and the decoders (one target per decoder; the first input bytes pick the format's
+# free fields).
+korrin_add_fuzzer(wio_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/wio_fuzz.cpp ${CMAKE_SOURCE_DIR}/src/korrin/audio/Acm.cpp ${CMAKE_SOURCE_DIR}/src/platform/mmio/Mmio.cpp LIBS korrin_core)
+korrin_add_fuzzer(gsm_decode_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/codec_fuzz.cpp ${CMAKE_SOURCE_DIR}/src/platform/acm/Gsm.cpp ${CMAKE_SOURCE_DIR}/src/platform/acm/Stream.cpp LIBS platform_core)
+target_compile_definitions(gsm_decode_fuzz PRIVATE KORRIN_FUZZ_TAG=49)
+target_include_directories(gsm_decode_fuzz PRIVATE ${GSM_INCLUDE_DIR})
+korrin_add_fuzzer(ima_decode_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/codec_fuzz.cpp ${CMAKE_SOURCE_DIR}/src/platform/acm/ImaAdpcm.cpp ${CMAKE_SOURCE_DIR}/src/platform/acm/Stream.cpp LIBS platform_core)
+target_compile_definitions(ima_decode_fuzz PRIVATE KORRIN_FUZZ_TAG=17)
+target_include_directories(ima_decode_fuzz PRIVATE ${GSM_INCLUDE_DIR})
+korrin_add_fuzzer(alaw_decode_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/codec_fuzz.cpp ${CMAKE_SOURCE_DIR}/src/platform/acm/G711.cpp ${CMAKE_SOURCE_DIR}/src/platform/acm/Stream.cpp LIBS platform_core)
+target_compile_definitions(alaw_decode_fuzz PRIVATE KORRIN_FUZZ_TAG=6)
+target_include_directories(alaw_decode_fuzz PRIVATE ${GSM_INCLUDE_DIR})
+korrin_add_fuzzer(ulaw_decode_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/codec_fuzz.cpp ${CMAKE_SOURCE_DIR}/src/platform/acm/G711.cpp ${CMAKE_SOURCE_DIR}/src/platform/acm/Stream.cpp LIBS platform_core)
+target_compile_definitions(ulaw_decode_fuzz PRIVATE KORRIN_FUZZ_TAG=7)
+target_include_directories(ulaw_decode_fuzz PRIVATE ${GSM_INCLUDE_DIR})
+korrin_add_fuzzer(pcm_decode_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/codec_fuzz.cpp ${CMAKE_SOURCE_DIR}/src/platform/acm/Pcm.cpp ${CMAKE_SOURCE_DIR}/src/platform/acm/Stream.cpp LIBS platform_core)
+target_compile_definitions(pcm_decode_fuzz PRIVATE KORRIN_FUZZ_TAG=1)
+target_include_directories(pcm_decode_fuzz PRIVATE ${GSM_INCLUDE_DIR})
