@@ -146,7 +146,8 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return kExitNotFound;
     }
     std::string tag, text;
-    const bool fromCodec = GetFormatDescription(info.format.data(), info.format.size(), &tag, &text);
+    const bool fromCodec =
+        GetFormatDescription(info.format.data(), info.format.size(), &tag, &text);
     const WAVEFORMATEX f = ReadWaveFormat(info.format.data(), info.format.size());
     out << "title: " << info.title << "\n"
         << "path: " << info.path << "\n"

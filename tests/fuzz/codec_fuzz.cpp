@@ -81,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::copy(data + pos, data + pos + n, src.begin());
         h.cbSrcLength = DWORD(n);
         const bool end = pos + n >= size;
-        if (acmStreamConvert(s, &h, ACM_STREAMCONVERTF_BLOCKALIGN | (end ? ACM_STREAMCONVERTF_END : 0)) != 0)
+        if (acmStreamConvert(
+                s, &h, ACM_STREAMCONVERTF_BLOCKALIGN | (end ? ACM_STREAMCONVERTF_END : 0)) != 0)
             break;
         pos += h.cbSrcLengthUsed;
         if (end && h.cbDstLengthUsed == 0)
