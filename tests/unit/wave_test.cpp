@@ -421,3 +421,22 @@ TEST_F(WaveTest, ChoosingReportsFailuresAndIsSilentOnCancel) {
     EXPECT_EQ(chooser.ChangeACMFormat("Choose Transport Message Format", details, 2), 0u);
     EXPECT_EQ(details, "GSM 6.10 8,000 Hz, Mono");
 }
+
+TEST_F(WaveTest, AChooserFailureIsReportedWithItsText) {
+    FormatChooser chooser(nullptr);
+    std::string details = "unchanged";
+    // A window that returns a choice outside the list fails the call.
+    SetFormatChooseDialog([](const ACMFORMATCHOOSE&, const std::vector<AcmFormatTagEntry>&,
+                             std::size_t& tag, std::size_t&) {
+        tag = 99;
+        return true;
+    });
+    EXPECT_EQ(chooser.ChangeACMFormat("Choose Transport Message Format", details, 2), 1u);
+    SetFormatChooseDialog(nullptr);
+    EXPECT_EQ(details, "unchanged");
+    ASSERT_EQ(log().size(), 1u);
+    EXPECT_NE(
+        JsonField(log()[0], "detail").find("acmFormatChoose failed,mmr=1 - Unknown Error,Acm:"),
+        std::string::npos)
+        << log()[0];
+}

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "korrin/app/Defaults.h"
 #include "korrin/app/EventReport.h"
@@ -193,7 +194,12 @@ FormatChooser::FormatChooser(void* owner) : owner_(owner) {
         DebugTrace("!AcmAppChooserFormat() acmMetrics failed mmr=%u!", unsigned(mmr));
         return;
     }
-    format_.assign(largest, 0);
+    try {
+        format_.assign(largest, 0);
+    } catch (const std::bad_alloc&) {
+        DebugTrace("!AcmAppChooserFormat() malloc(%lu) failed!",
+                   static_cast<unsigned long>(largest));
+    }
 }
 
 WAVEFORMATEX FormatChooser::Format() const {
