@@ -684,7 +684,6 @@ DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
     }
 
     // Cleanup pass: the stream gives out what it still holds.
-    shown = -1;
     while (total > 0) {
         const unsigned percent = Percent(position, total);
         if (long(percent) != shown) {
