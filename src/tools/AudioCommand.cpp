@@ -9,6 +9,7 @@
 
 #include "korrin/app/Defaults.h"
 #include "korrin/audio/Acm.h"
+#include "korrin/audio/FormatSpec.h"
 #include "platform/files/Files.h"
 #include "platform/registry/Registry.h"
 #include "tools/Area.h"
@@ -28,48 +29,6 @@ constexpr const char* kInfoUsage =
     "korrinctl info FILE\n"
     "  Prints what the program knows of a wave file: its description fields and format.\n"
     "  Exit 0, or 1 when FILE cannot be loaded as a wave file.\n";
-
-bool ParseNumber(const std::string& text, unsigned long& out) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
-        text.size() > 9)
-        return false;
-    out = std::stoul(text);
-    return true;
-}
-
-// TAG:RATE:BITS:CHANNELS: one of the listed formats, or any PCM / A-law / u-law rate.
-bool NamedFormat(const std::string& spec, WAVEFORMATEX& out) {
-    std::vector<unsigned long> parts;
-    std::stringstream in(spec);
-    std::string item;
-    while (std::getline(in, item, ':')) {
-        unsigned long v = 0;
-        if (!ParseNumber(item, v))
-            return false;
-        parts.push_back(v);
-    }
-    if (parts.size() != 4)
-        return false;
-    for (const AcmFormatTagEntry& tag : AcmStandardFormats())
-        for (const AcmFormatEntry& f : tag.formats)
-            if (f.format.wFormatTag == parts[0] && f.format.nSamplesPerSec == parts[1] &&
-                f.format.wBitsPerSample == parts[2] && f.format.nChannels == parts[3]) {
-                out = f.format;
-                return true;
-            }
-    if (parts[0] == WAVE_FORMAT_PCM || parts[0] == WAVE_FORMAT_ALAW ||
-        parts[0] == WAVE_FORMAT_MULAW) {
-        out = WAVEFORMATEX{};
-        out.wFormatTag = WORD(parts[0]);
-        out.nSamplesPerSec = DWORD(parts[1]);
-        out.wBitsPerSample = WORD(parts[2]);
-        out.nChannels = WORD(parts[3]);
-        out.nBlockAlign = WORD(out.nChannels * out.wBitsPerSample / 8);
-        out.nAvgBytesPerSec = out.nSamplesPerSec * out.nBlockAlign;
-        return acmFormatSupported(out);
-    }
-    return false;
-}
 
 int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
@@ -103,7 +62,7 @@ int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
             return kExitFailed;
     } else {
         WAVEFORMATEX format;
-        if (!NamedFormat(to, format)) {
+        if (!ParseFormatSpec(to, format)) {
             err << "korrinctl: '" << to << "' names no format a codec provides\n";
             return kExitUsage;
         }

@@ -8,6 +8,7 @@
 #include "helpers/TestSupport.h"
 #include "korrin/app/Defaults.h"
 #include "korrin/audio/Acm.h"
+#include "korrin/audio/FormatSpec.h"
 #include "platform/Endian.h"
 #include "platform/registry/Registry.h"
 
@@ -439,4 +440,19 @@ TEST_F(WaveTest, AChooserFailureIsReportedWithItsText) {
         JsonField(log()[0], "detail").find("acmFormatChoose failed,mmr=1 - Unknown Error,Acm:"),
         std::string::npos)
         << log()[0];
+}
+
+TEST(FormatSpec, NamesListedFormatsAndAnyPcmRate) {
+    WAVEFORMATEX f;
+    ASSERT_TRUE(ParseFormatSpec("49:8000:0:1", f));
+    EXPECT_EQ(f.nBlockAlign, 65);
+    EXPECT_EQ(f.nAvgBytesPerSec, 1625u);
+    ASSERT_TRUE(ParseFormatSpec("17:22050:4:2", f));
+    EXPECT_EQ(f.nBlockAlign, 1024);
+    ASSERT_TRUE(ParseFormatSpec("1:16000:16:2", f));
+    EXPECT_EQ(f.nAvgBytesPerSec, 64000u);
+    for (const char* bad :
+         {"", "49:8000:0", "49:8000:0:1:", "49:11025:0:1", "17:16000:4:1", "1:8000:12:1",
+          "1:999999999:16:2", "1:8000:8:1x", "+1:8000:8:1", "2:8000:4:1"})
+        EXPECT_FALSE(ParseFormatSpec(bad, f)) << bad;
 }
