@@ -81,6 +81,9 @@ bool Resample(AcmStream* s, const std::int16_t* in, std::size_t frames) {
         done += idone;
         if (in ? done >= frames && odone < room : odone == 0)
             return true;
+        // A resampler that neither takes nor gives would spin here for ever.
+        if (in && idone == 0 && odone == 0)
+            return false;
     }
 }
 
