@@ -784,10 +784,10 @@ bool GetFormatDescription(const std::uint8_t* format, std::size_t size, std::str
             *formatText = details.szFormat;
         } else {
             result = false;
-            // The user's list separator and decimal sign; this system's locale has no list
-            // separator of its own, so it stays ','.
-            static char listSeparator = ',';
-            static char decimalSign = '.';
+            // The user's list separator and decimal sign, read at each call (no state shared
+            // between threads); the locale has no list separator of its own, so it is ','.
+            const char listSeparator = ',';
+            char decimalSign = '.';
             if (const lconv* lc = std::localeconv();
                 lc && lc->decimal_point && lc->decimal_point[0])
                 decimalSign = lc->decimal_point[0];
