@@ -3,8 +3,11 @@
 // up at the time, so the tests can see what a listener on the wire could have seen.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,10 +34,15 @@ std::string Script(const std::string& name) {
     return SourceDir() + "/tests/integration/mail/" + name;
 }
 
-// tls_server.py for one test, stopped by its process id at the end.
+// A server script for one test, stopped by its process id at the end; it prints its port first.
 class TlsServer {
   public:
-    TlsServer(const std::string& outdir, const std::string& cert, const std::string& mode) {
+    // tls_server.py with the certificate dir/<cert>.pem and its key.
+    TlsServer(const std::string& outdir, const std::string& cert, const std::string& mode)
+        : TlsServer({Script("tls_server.py"), outdir, cert + ".pem", cert + ".key", mode, kAccount,
+                     kPassword}) {}
+    explicit TlsServer(std::vector<std::string> args) {
+        args.insert(args.begin(), kPython);
         int fds[2];
         if (pipe(fds) != 0)
             return;
@@ -42,9 +50,6 @@ class TlsServer {
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
         posix_spawn_file_actions_addclose(&fa, fds[0]);
-        std::vector<std::string> args = {
-            kPython,  Script("tls_server.py"), outdir, cert + ".pem", cert + ".key", mode, kAccount,
-            kPassword};
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
@@ -261,6 +266,40 @@ TEST_F(MailTlsTest, CertificateForAnotherNameOrFromNobodyTrustedStopsBeforeAnyth
     EXPECT_EQ(log.find("AUTH"), std::string::npos) << log;
     ExpectNoPassword(log, "the server's log");
     ExpectNoPassword(ReadFile(dir_.file("log")), "the message log");
+}
+
+TEST_F(MailTlsTest, TlsToAServerThatSpeaksPlainTextOrNotAtAllFailsWithItsOwnCode) {
+    // The plain test server, which greets in plain text where a handshake should be.
+    TlsServer plain({Script("smtp_server.py"), dir_.path()});
+    ASSERT_GT(plain.port(), 0);
+    CSMTPEmail m;
+    Compose(m, "localhost:" + std::to_string(plain.port()), 2);
+    EXPECT_EQ(m.Send(), CSMTPError::kTlsFailed);
+    EXPECT_EQ(m.failureText().rfind("A secure connection to the SMTP server localhost could not "
+                                    "be made: ",
+                                    0),
+              0u)
+        << m.failureText();
+    EXPECT_FALSE(Delivered());
+
+    // Listening but never answering: the handshake ends within its own bound.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(fd, 4), 0);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    CSMTPEmail silent;
+    Compose(silent, "127.0.0.1:" + std::to_string(ntohs(a.sin_port)), 2);
+    SmtpTimeouts t;
+    t.tls = 300;
+    silent.SetTimeouts(t);
+    EXPECT_EQ(silent.Send(), CSMTPError::kTlsFailed);
+    EXPECT_NE(silent.failureText().find("the server did not answer in time"), std::string::npos)
+        << silent.failureText();
+    close(fd);
 }
 
 // korrinctl smtp check with the stored settings, as a user would run it.
