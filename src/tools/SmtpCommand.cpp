@@ -5,6 +5,7 @@
 #include "korrin/app/Defaults.h"
 #include "korrin/app/Utils.h"
 #include "korrin/mail/mailutil.h"
+#include "platform/registry/Registry.h"
 #include "tools/Area.h"
 
 namespace korrin::tools {
@@ -65,6 +66,14 @@ const char* CodeMeaning(int code) {
 }
 
 int Check(std::ostream& out) {
+    {
+        platform::RegKeyGuard key;
+        if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, kKorrinKey, key.out()) !=
+            platform::ERROR_SUCCESS) {
+            out << "FAILED: no settings are stored yet (" << kKorrinKey << ").\n";
+            return kExitNotFound;
+        }
+    }
     CUtils utils;
     std::string server = utils.GetSettingString(setting::kSmtpHost, kSettingBytes);
     std::string account = utils.GetSettingString(setting::kAccount, kSettingBytes);
@@ -82,6 +91,10 @@ int Check(std::ostream& out) {
         << "\nAccount: " << (account.empty() ? "(none)" : account)
         << "\nPassword: " << (password.empty() ? "(none)" : "********") << "\n";
     out.flush();
+    if (server.empty()) {
+        out << "FAILED: no \"SMTP Host\" is set.\n";
+        return kExitNotFound;
+    }
     int rc = mail.CheckLogin();
     if (rc == 0) {
         out << "OK: the server would take a message.\n";

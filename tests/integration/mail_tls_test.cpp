@@ -325,6 +325,13 @@ class SmtpCheckTest : public MailTlsTest {
 };
 
 TEST_F(SmtpCheckTest, PrintsEveryStepMasksThePasswordAndSaysWhetherTheLoginWorks) {
+    RunResult nothing = Check();
+    EXPECT_EQ(nothing.exitCode, 1);
+    EXPECT_NE(nothing.out.find("FAILED: no settings are stored yet"), std::string::npos)
+        << nothing.out;
+    StoreDword(setting::kSmtpSecurity, 1);
+    EXPECT_NE(Check().out.find("FAILED: no \"SMTP Host\" is set."), std::string::npos);
+
     TlsServer server(dir_.path(), dir_.file("server"), "starttls");
     ASSERT_GT(server.port(), 0);
     Store(setting::kSmtpHost, "localhost:" + std::to_string(server.port()));
