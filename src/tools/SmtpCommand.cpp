@@ -1,5 +1,7 @@
 // korrinctl smtp check: runs the dialogue with the stored server settings up to the point where
 // a message would begin, and prints every step and every answer of the server.
+#include <openssl/crypto.h>
+
 #include <ostream>
 
 #include "korrin/app/Defaults.h"
@@ -78,6 +80,10 @@ int Check(std::ostream& out) {
     std::string server = utils.GetSettingString(setting::kSmtpHost, kSettingBytes);
     std::string account = utils.GetSettingString(setting::kAccount, kSettingBytes);
     std::string password = utils.GetSettingString(setting::kPassword, kSettingBytes);
+    struct Wipe {
+        std::string& text;
+        ~Wipe() { OPENSSL_cleanse(text.data(), text.size()); }
+    } wipe{password};
     CSMTPEmail mail;
     mail::UseStoredSecurity(mail);
     mail.SetServer(server);

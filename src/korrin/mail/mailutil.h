@@ -26,6 +26,8 @@
 
 namespace korrin {
 
+// Codes 13 to 17 come from the protected dialogue; like a refusal of the server (9), each has
+// been shown to the user in its own words when it was detected (CSMTPEmail::failureText()).
 class CSMTPError {
   public:
     enum Code {
