@@ -170,4 +170,25 @@ TEST_F(MciLayerTest, AFileInAnotherFormatIsRefusedWithoutADecoder) {
     EXPECT_EQ(mciSendCommand(0, MCI_OPEN, MCI_OPEN_ELEMENT, &p), MCIERR_WAVE_OUTPUTSUNSUITABLE);
 }
 
+TEST_F(MciLayerTest, AnUnusableBackEndFallsBackToTheVirtualOneAndSaysSoOnce) {
+    const PcmFormat f{1, 8000, 8};
+    WriteWave(dir_.file("a.wav"), f, SegmentAudio(f, {{100, 1}}));
+    ScopedEnv none{"KORRIN_AUDIO", "no-such-device"};
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 2; ++i) {
+        MCI_OPEN_PARMS p;
+        p.lpstrElementName = dir_.file("a.wav");
+        ASSERT_EQ(mciSendCommand(0, MCI_OPEN, MCI_OPEN_ELEMENT, &p), 0u);
+        EXPECT_EQ(MciBackendName(), "virtual");
+        mciSendCommand(p.wDeviceID, MCI_CLOSE, 0, static_cast<MCI_GENERIC_PARMS*>(nullptr));
+    }
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    const std::string line =
+        "the sound back end 'no-such-device' is not available; using the "
+        "virtual sound device";
+    const auto first = said.find(line);
+    ASSERT_NE(first, std::string::npos) << said;
+    EXPECT_EQ(said.find(line, first + 1), std::string::npos) << said;
+}
+
 }  // namespace

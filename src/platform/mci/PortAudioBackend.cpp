@@ -2,7 +2,9 @@
 // file's own rate and channels when it takes them, otherwise in its default rate, and the
 // audio is changed on the way (16-bit samples on the device side always).
 #include <alsa/asoundlib.h>
+#include <fcntl.h>
 #include <portaudio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -18,6 +20,25 @@ namespace {
 // ALSA prints its configuration complaints (no card, no plugin) straight to stderr while
 // PortAudio probes it; the probe's own result says enough.
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+// The sound servers PortAudio probes at start-up (JACK among them) print their own
+// complaints on stderr when they are not running; the probe's result says what matters.
+// stderr is closed for the probe only, which runs once per process.
+PaError quietly(PaError (*probe)()) {
+    std::fflush(stderr);
+    const int saved = dup(2);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved >= 0 && null >= 0)
+        dup2(null, 2);
+    const PaError e = probe();
+    if (saved >= 0 && null >= 0)
+        dup2(saved, 2);
+    if (null >= 0)
+        close(null);
+    if (saved >= 0)
+        close(saved);
+    return e;
+}
 
 struct DeviceChoice {
     PaStreamParameters params{};
@@ -190,7 +211,7 @@ class PortAudioBackend : public AudioBackend {
 void RegisterPortAudioBackend() {
     RegisterAudioBackend({"portaudio", 10, []() -> std::unique_ptr<AudioBackend> {
                               snd_lib_error_set_handler(&quietAlsa);
-                              if (Pa_Initialize() != paNoError)
+                              if (quietly(Pa_Initialize) != paNoError)
                                   return nullptr;
                               if (Pa_GetDefaultOutputDevice() == paNoDevice &&
                                   Pa_GetDefaultInputDevice() == paNoDevice) {
