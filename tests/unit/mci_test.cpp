@@ -62,9 +62,9 @@ TEST_F(MciTest, RecordingIntoTheMiddleInsertsAndMovesTheTailBack) {
     d.Close();
 
     const auto image = ReadWave(file());
-    ASSERT_EQ(image.data.size() % 8, 0u);
+    ASSERT_GE(image.data.size(), 32000u);
     const std::size_t recorded = image.data.size() - 32000;
-    EXPECT_EQ(recorded, std::size_t(length - 4000) * 8);
+    EXPECT_EQ(length, 4000 + recorded / 8);  // 8 frames a millisecond, the last one partly
     for (std::size_t i = 0; i < image.data.size(); ++i) {
         const std::uint8_t want = i < 16000 ? 0x40 : i < 16000 + recorded ? 0x10 : 0xC0;
         ASSERT_EQ(image.data[i], want) << "byte " << i;
