@@ -77,6 +77,7 @@ WaveReadResult ParseWave(const std::uint8_t* bytes, std::size_t size, WaveImage&
             out.format.blockAlign = LoadLE16(f + 12);
             out.format.bitsPerSample = LoadLE16(f + 14);
             const std::size_t extra = std::min(ckSize, avail) - 16;
+            out.format.extra.clear();  // a second format chunk replaces the first whole
             if (out.format.formatTag != kWaveFormatPcm)
                 out.format.extra.assign(f + 16, f + 16 + extra);
             if (out.format.channels == 0 || out.format.blockAlign == 0)
