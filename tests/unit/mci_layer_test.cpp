@@ -95,6 +95,24 @@ TEST_F(MciLayerTest, PlayWithWaitReturnsAtTheEndOfTheRange) {
     EXPECT_EQ(status(MCI_STATUS_MODE), MCI_MODE_STOP);
 }
 
+TEST_F(MciLayerTest, AStopFromAnotherThreadEndsAPlayThatWaits) {
+    const PcmFormat f{1, 8000, 8};
+    WriteWave(dir_.file("a.wav"), f, SegmentAudio(f, {{5000, 1}}));
+    open(dir_.file("a.wav"));
+    std::thread stopper([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        mciSendCommand(id_, MCI_STOP, MCI_WAIT, static_cast<MCI_GENERIC_PARMS*>(nullptr));
+    });
+    MCI_PLAY_PARMS play;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(mciSendCommand(id_, MCI_PLAY, MCI_WAIT, &play), 0u);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    const auto at = status(MCI_STATUS_POSITION);
+    EXPECT_GE(at, 150u);
+    EXPECT_LT(at, 2000u);
+}
+
 TEST_F(MciLayerTest, RecordingKeepsTheFilesFormatWhateverTheCaptureFileHas) {
     // Capture in 16-bit stereo at 16 kHz, recording into 8-bit mono at 8 kHz.
     const PcmFormat capture{2, 16000, 16};

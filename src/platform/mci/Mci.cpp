@@ -20,7 +20,10 @@ enum class Mode { kStop, kPlay, kRecord };
 
 // One open element. The audio is PCM in `pcm`; positions are in frames.
 struct Device {
-    std::mutex mutex;  // guards everything below but `stream` changes and `backend`
+    // Held by a command for its whole run, so commands on one device from several threads
+    // take turns; a play that waits for its end lets go of it while it waits.
+    std::mutex command;
+    std::mutex mutex;  // guards everything below but `stream` and `backend`
     std::condition_variable stopped;
     AudioBackend* backend = nullptr;
     PcmFormat pcm;
@@ -36,7 +39,7 @@ struct Device {
     std::size_t playEnd = 0;
     std::size_t recordAt = 0;
     std::vector<std::uint8_t> recorded;  // inserted at recordAt when recording stops
-    // Only the thread sending the command touches the stream; the back end's thread calls
+    // Only the command holding `command` touches the stream; the back end's thread calls
     // the pull or push, which take `mutex`.
     std::unique_ptr<AudioStream> stream;
 
@@ -158,11 +161,12 @@ MCIERROR close(MCIDEVICEID id) {
         d = it->second;
         gDevices.erase(it);
     }
+    std::lock_guard cmd(d->command);
     stop(*d);
     return 0;
 }
 
-MCIERROR play(Device& d, DWORD flags, const MCI_PLAY_PARMS* p) {
+MCIERROR play(Device& d, DWORD flags, const MCI_PLAY_PARMS* p, std::unique_lock<std::mutex>& cmd) {
     if ((flags & (MCI_FROM | MCI_TO)) && !p)
         return MCIERR_NULL_PARAMETER_BLOCK;
     stop(d);
@@ -214,6 +218,7 @@ MCIERROR play(Device& d, DWORD flags, const MCI_PLAY_PARMS* p) {
         return result == AudioStartResult::kBusy ? MCIERR_WAVE_OUTPUTSINUSE : MCIERR_HARDWARE;
     }
     if (flags & MCI_WAIT) {
+        cmd.unlock();
         std::unique_lock lock(d.mutex);
         d.stopped.wait(lock, [&] { return d.mode != Mode::kPlay; });
     }
@@ -396,7 +401,10 @@ MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_SET_PARMS
         return MCIERR_UNRECOGNIZED_COMMAND;
     MCIERROR e;
     auto d = deviceFor(id, flags, e);
-    return d ? set(*d, flags, params) : e;
+    if (!d)
+        return e;
+    std::unique_lock cmd(d->command);
+    return set(*d, flags, params);
 }
 
 MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_SEEK_PARMS* params) {
@@ -404,7 +412,10 @@ MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_SEEK_PARM
         return MCIERR_UNRECOGNIZED_COMMAND;
     MCIERROR e;
     auto d = deviceFor(id, flags, e);
-    return d ? seek(*d, flags, params) : e;
+    if (!d)
+        return e;
+    std::unique_lock cmd(d->command);
+    return seek(*d, flags, params);
 }
 
 MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_PLAY_PARMS* params) {
@@ -412,7 +423,10 @@ MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_PLAY_PARM
         return MCIERR_UNRECOGNIZED_COMMAND;
     MCIERROR e;
     auto d = deviceFor(id, flags, e);
-    return d ? play(*d, flags, params) : e;
+    if (!d)
+        return e;
+    std::unique_lock cmd(d->command);
+    return play(*d, flags, params, cmd);
 }
 
 MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_RECORD_PARMS* params) {
@@ -420,7 +434,10 @@ MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_RECORD_PA
         return MCIERR_UNRECOGNIZED_COMMAND;
     MCIERROR e;
     auto d = deviceFor(id, flags, e);
-    return d ? record(*d, flags, params) : e;
+    if (!d)
+        return e;
+    std::unique_lock cmd(d->command);
+    return record(*d, flags, params);
 }
 
 MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_STATUS_PARMS* params) {
@@ -428,7 +445,10 @@ MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_STATUS_PA
         return MCIERR_UNRECOGNIZED_COMMAND;
     MCIERROR e;
     auto d = deviceFor(id, flags, e);
-    return d ? status(*d, flags, params) : e;
+    if (!d)
+        return e;
+    std::unique_lock cmd(d->command);
+    return status(*d, flags, params);
 }
 
 MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_SAVE_PARMS* params) {
@@ -436,7 +456,10 @@ MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_SAVE_PARM
         return MCIERR_UNRECOGNIZED_COMMAND;
     MCIERROR e;
     auto d = deviceFor(id, flags, e);
-    return d ? save(*d, flags, params) : e;
+    if (!d)
+        return e;
+    std::unique_lock cmd(d->command);
+    return save(*d, flags, params);
 }
 
 MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_WAVE_DELETE_PARMS* params) {
@@ -444,7 +467,10 @@ MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_WAVE_DELE
         return MCIERR_UNRECOGNIZED_COMMAND;
     MCIERROR e;
     auto d = deviceFor(id, flags, e);
-    return d ? erase(*d, flags, params) : e;
+    if (!d)
+        return e;
+    std::unique_lock cmd(d->command);
+    return erase(*d, flags, params);
 }
 
 MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_GENERIC_PARMS*) {
@@ -459,6 +485,7 @@ MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_GENERIC_P
     auto d = deviceFor(id, flags, e);
     if (!d)
         return e;
+    std::lock_guard cmd(d->command);
     if (msg == MCI_STOP)
         stop(*d);
     else if (msg == MCI_DELETE)
