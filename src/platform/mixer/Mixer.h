@@ -20,26 +20,14 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/MMSystem.h"
 #include "platform/Win32Types.h"
 
 namespace korrin::platform {
 
-using MMRESULT = std::uint32_t;
-using UINT = unsigned;
-using DWORD_PTR = std::uintptr_t;
-
 struct MixerHandle;
 using HMIXER = MixerHandle*;
 
-constexpr MMRESULT MMSYSERR_NOERROR = 0;
-constexpr MMRESULT MMSYSERR_ERROR = 1;
-constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
-constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
-constexpr MMRESULT MMSYSERR_NODRIVER = 6;
-constexpr MMRESULT MMSYSERR_NOMEM = 7;
-constexpr MMRESULT MMSYSERR_NOTSUPPORTED = 8;
-constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
-constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 constexpr MMRESULT MIXERR_INVALLINE = 1024;
 constexpr MMRESULT MIXERR_INVALCONTROL = 1025;
 constexpr MMRESULT MIXERR_INVALVALUE = 1026;
