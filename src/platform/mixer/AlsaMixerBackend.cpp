@@ -183,7 +183,9 @@ class AlsaMixerDevice : public MixerDevice {
             bool changed[2] = {false, false};
             {
                 std::lock_guard lock(mutex_);
-                snd_mixer_handle_events(mixer_);
+                // A card that went away: stop watching rather than spin on its error.
+                if (snd_mixer_handle_events(mixer_) < 0)
+                    return;
                 for (unsigned c = 0; c < (hasSwitch_ ? 2u : 1u); ++c) {
                     std::vector<long> now;
                     if (readLocked(c, now) && now != last_[c]) {
