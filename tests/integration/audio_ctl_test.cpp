@@ -89,6 +89,19 @@ TEST_F(AudioCtlTest, PlaysTheAudioOfAMessageFileForItsLength) {
     EXPECT_GE(took, std::chrono::milliseconds(650));
 }
 
+TEST_F(AudioCtlTest, PlaysAGsmMessageForItsRealLength) {
+    auto file = korrin::test::GsmWave(1200);
+    ASSERT_FALSE(file.empty());
+    AppendLE32(file, 0);  // a trailer without fields: its length, then the revision
+    AppendLE32(file, 2);
+    ReplaceFile(dir_.file("KX8S.KX0"), file);
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = ctl({"play", dir_.file("KX8S.KX0")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "played 1.20 s of " + dir_.file("KX8S.KX0") + "\n");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1100));
+}
+
 TEST_F(AudioCtlTest, PlayRefusesWhatItCannotPlay) {
     korrin::test::WriteFile(dir_.file("a.kx1"), std::string("PK\x03\x04 archive", 12));
     auto r = ctl({"play", dir_.file("a.kx1")});

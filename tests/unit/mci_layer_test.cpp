@@ -142,6 +142,27 @@ TEST_F(MciLayerTest, RecordingKeepsTheFilesFormatWhateverTheCaptureFileHas) {
     EXPECT_EQ(image.data[1999], 0x80 + 0x40);
 }
 
+TEST_F(MciLayerTest, TheVirtualDeviceRecordsFromACompressedCaptureFile) {
+    ReplaceFile(dir_.file("capture.wav"), korrin::test::GsmWave(400));
+    ScopedEnv from{"KORRIN_AUDIO_CAPTURE", dir_.file("capture.wav")};
+    const PcmFormat local{1, 8000, 8};
+    WriteWave(dir_.file("a.wav"), local, {});
+    open(dir_.file("a.wav"));
+    ASSERT_EQ(mciSendCommand(id_, MCI_RECORD, 0, static_cast<MCI_RECORD_PARMS*>(nullptr)), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    mciSendCommand(id_, MCI_STOP, MCI_WAIT, static_cast<MCI_GENERIC_PARMS*>(nullptr));
+    MCI_SAVE_PARMS save;
+    save.lpfilename = dir_.file("a.wav");
+    ASSERT_EQ(mciSendCommand(id_, MCI_SAVE, MCI_SAVE_FILE, &save), 0u);
+    const auto image = ReadWave(save.lpfilename);
+    ASSERT_GE(image.data.size(), 2000u);
+    // The tone, not the silence of a capture that failed.
+    int loud = 0;
+    for (std::size_t i = 400; i < 2000; ++i)
+        loud += std::abs(int(image.data[i]) - 0x80) > 16;
+    EXPECT_GT(loud, 400);
+}
+
 TEST_F(MciLayerTest, RefusesWhatItCannotDo) {
     const PcmFormat f{1, 8000, 8};
     WriteWave(dir_.file("a.wav"), f, SegmentAudio(f, {{100, 1}}));
@@ -172,20 +193,21 @@ TEST_F(MciLayerTest, RefusesWhatItCannotDo) {
     EXPECT_EQ(text.size(), 9u);
 }
 
-TEST_F(MciLayerTest, AFileInAnotherFormatIsRefusedWithoutADecoder) {
-    // A GSM 6.10 header with one 65-byte block of audio.
-    WaveFormat gsm;
-    gsm.formatTag = 49;
-    gsm.channels = 1;
-    gsm.samplesPerSec = 8000;
-    gsm.avgBytesPerSec = 1625;
-    gsm.blockAlign = 65;
-    gsm.extra = {2, 0, 0x40, 0x01};
-    const std::vector<std::uint8_t> block(65, 0);
-    ReplaceFile(dir_.file("g.wav"), SerializeWave(gsm, block.data(), block.size()));
+TEST_F(MciLayerTest, AFileInAFormatNoDecoderTakesIsRefused) {
+    // MPEG layer 3 (tag 0x55): no driver of the compression manager decodes it.
+    WaveFormat mp3;
+    mp3.formatTag = 0x55;
+    mp3.channels = 1;
+    mp3.samplesPerSec = 8000;
+    mp3.avgBytesPerSec = 1000;
+    mp3.blockAlign = 1;
+    mp3.extra = {12, 0, 1, 0, 2, 0, 0, 0, 0x90, 0, 1, 0, 0x71, 5};
+    const std::vector<std::uint8_t> frames(100, 0);
+    ReplaceFile(dir_.file("m.wav"), SerializeWave(mp3, frames.data(), frames.size()));
     MCI_OPEN_PARMS p;
-    p.lpstrElementName = dir_.file("g.wav");
+    p.lpstrElementName = dir_.file("m.wav");
     EXPECT_EQ(mciSendCommand(0, MCI_OPEN, MCI_OPEN_ELEMENT, &p), MCIERR_WAVE_OUTPUTSUNSUITABLE);
+    EXPECT_EQ(p.wDeviceID, 0u);
 }
 
 TEST_F(MciLayerTest, AnUnusableBackEndFallsBackToTheVirtualOneAndSaysSoOnce) {

@@ -7,6 +7,7 @@
 #include "helpers/TestSupport.h"
 #include "helpers/WaveSupport.h"
 #include "korrin/audio/Mci.h"
+#include "platform/Endian.h"
 #include "platform/mci/AudioBackend.h"
 
 namespace {
@@ -222,6 +223,33 @@ TEST_F(MciTest, SeekingPastTheEndIsReportedAndKeepsThePosition) {
 
 TEST_F(MciTest, ErrorTextFallsBackToUnknownError) {
     EXPECT_EQ(MciDevice::ErrorText(12345, 61), "MCI ERROR:12345,Unknown error,Mci,61");
+}
+
+// A received message in GSM 6.10: its audio is decoded on open and plays for its real
+// length; saved unchanged it stays GSM, once cut it is saved as PCM.
+TEST_F(MciTest, AGsmRecordingPlaysForItsRealLength) {
+    const auto original = korrin::test::GsmWave(1000);
+    ASSERT_EQ(original.size(), 48u + 1625u + 1u);  // headers, 25 blocks of 320 samples, pad
+    ReplaceFile(dir_.file("gsm.wav"), original);
+
+    MciDevice d;
+    ASSERT_EQ(d.Open(dir_.file("gsm.wav")), 0u);
+    EXPECT_EQ(d.GetLength(0), 1000u);
+    const auto start = Clock::now();
+    ASSERT_EQ(d.Play(), 0u);
+    waitForPosition(d, 1000);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(900));
+    ASSERT_EQ(d.Save(dir_.file("same.wav")), 0u);
+    std::vector<std::uint8_t> saved;
+    ReadWholeFile(dir_.file("same.wav"), saved);
+    EXPECT_EQ(saved, original);
+    ASSERT_EQ(d.Seek(500), 0u);
+    ASSERT_EQ(d.Delete(), 0u);
+    ASSERT_EQ(d.Save(dir_.file("cut.wav")), 0u);
+    const auto cut = ReadWave(dir_.file("cut.wav"));
+    EXPECT_EQ(cut.format, ToWaveFormat(PcmFormat{1, 8000, 16}));
+    EXPECT_EQ(cut.data.size(), 8000u);
+    EXPECT_TRUE(log().empty());
 }
 
 // A sound card held by another program.

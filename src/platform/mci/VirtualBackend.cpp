@@ -1,6 +1,6 @@
 // The sound device of a machine without one: time runs as on a real device, playback goes
-// nowhere, and recording takes the PCM wave file named by KORRIN_AUDIO_CAPTURE (changed to
-// the recording's format), then silence.
+// nowhere, and recording takes the wave file named by KORRIN_AUDIO_CAPTURE (decoded and
+// changed to the recording's format), then silence.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +10,7 @@
 
 #include "platform/mci/AudioBackend.h"
 #include "platform/mci/PcmConvert.h"
+#include "platform/mci/WaveDecode.h"
 
 namespace korrin::platform {
 
@@ -76,11 +77,18 @@ std::vector<std::uint8_t> captureAudio(const PcmFormat& format) {
     if (!path || !*path || !ReadWholeFile(path, bytes))
         return out;
     WaveImage image;
-    if (ParseWave(bytes.data(), bytes.size(), image) != WaveReadResult::kOk ||
-        !IsPlayablePcm(image.format))
+    if (ParseWave(bytes.data(), bytes.size(), image) != WaveReadResult::kOk)
         return out;
-    PcmConverter converter(ToPcmFormat(image.format), format);
-    converter.Convert(image.data.data(), image.data.size(), out);
+    PcmFormat from;
+    std::vector<std::uint8_t> pcm;
+    if (IsPlayablePcm(image.format)) {
+        from = ToPcmFormat(image.format);
+        pcm = std::move(image.data);
+    } else if (!DecodeWaveToPcm(image, from, pcm)) {
+        return out;
+    }
+    PcmConverter converter(from, format);
+    converter.Convert(pcm.data(), pcm.size(), out);
     return out;
 }
 

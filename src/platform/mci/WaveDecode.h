@@ -8,8 +8,9 @@
 
 namespace korrin::platform {
 
-// The audio of a non-PCM file as PCM (16-bit, its own rate and channels). false when no
-// decoder takes the format.
+// The audio of a non-PCM file as PCM (16-bit, its own rate and channels), through the
+// compression manager's drivers. false when none takes the format or the audio is damaged
+// beyond decoding.
 bool DecodeWaveToPcm(const WaveImage& image, PcmFormat& format, std::vector<std::uint8_t>& pcm);
 
 }  // namespace korrin::platform
