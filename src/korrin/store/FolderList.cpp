@@ -1,0 +1,232 @@
+#include "korrin/store/FolderList.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <numeric>
+
+#include "korrin/app/EventReport.h"
+#include "platform/files/Files.h"
+
+namespace korrin {
+
+using namespace platform;
+
+namespace {
+
+std::int64_t secondsOf(const SYSTEMTIME& t) {
+    std::int64_t s;
+    SystemTimeToSeconds(t, &s);  // 0 for a date out of range
+    return s;
+}
+
+// The entry of a file whose trailer read gave `result`: without a good read, empty texts.
+MessageEntry entryFor(const std::string& path, const CMessageTrailer& t, int result) {
+    MessageEntry e;
+    e.path = path;
+    if (result == trailer::kRead) {
+        e.toNames = t.toNames;
+        e.subject = t.subject;
+        e.sentText = t.shortDate;
+        e.date = t.date;
+    }
+    std::uint64_t size = t.fileSize;
+    if (size == 0) {  // the read could not get at the file; ask the folder
+        std::error_code ec;
+        auto n = std::filesystem::file_size(path, ec);
+        size = ec ? 0 : n;
+    }
+    e.size = size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(size);
+    return e;
+}
+
+}  // namespace
+
+std::string SizeText(std::uint32_t size) {
+    return std::to_string((static_cast<std::uint64_t>(size) + 500) / 1000) + "K";
+}
+
+std::string StatusLineText(int folder, int rows) {
+    return std::string(FolderDirectoryName(folder)) + " - " + std::to_string(rows) +
+           " Quillion EMail for Windows(tm) Messages";
+}
+
+int FillEntries(int folder, std::vector<MessageEntry>* entries) {
+    entries->clear();
+    std::vector<std::string> kx0, kx1;
+    if (FindMessageFiles(folder, &kx0, &kx1) != 0)
+        return 1;
+    entries->reserve(kx0.size() + kx1.size());
+    for (const auto* list : {&kx0, &kx1}) {
+        const bool zipped = list == &kx1;
+        for (const auto& path : *list) {
+            CMessageTrailer t;
+            int result = t.ReadForList(path);
+            entries->push_back(entryFor(path, t, result));
+            std::this_thread::yield();  // keeps the user-interface thread responsive
+            if (zipped && result == trailer::kNoTrailer)
+                return 2;
+        }
+    }
+    return 0;
+}
+
+void SortNewestFirst(std::vector<MessageEntry>& entries) {
+    std::vector<std::int64_t> keys(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        keys[i] = secondsOf(entries[i].date);
+    std::vector<std::size_t> order(entries.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return keys[a] > keys[b]; });
+    std::vector<MessageEntry> sorted;
+    sorted.reserve(entries.size());
+    for (std::size_t i : order)
+        sorted.push_back(std::move(entries[i]));
+    entries.swap(sorted);
+}
+
+CFolderLists::~CFolderLists() {
+    WaitForScan();
+}
+
+int CFolderLists::LoadFolder(int folder) {
+    if (!valid(folder))
+        return 1;
+    outOfDate_[folder].store(false);
+    std::vector<MessageEntry> entries;
+    int result = FillEntries(folder, &entries);
+    if (result == 2) {
+        // The repair of old-style messages is not part of this release: say so and leave
+        // the folder's files exactly as they are.
+        entries.clear();
+        KORRIN_REPORT(std::string("Old messages found in ") + FolderDirectoryName(folder) +
+                      ": they cannot be fixed by this release and were left untouched");
+    }
+    SortNewestFirst(entries);
+    std::lock_guard lock(mutex_);
+    lists_[folder].swap(entries);
+    return result;
+}
+
+void CFolderLists::StartScan() {
+    WaitForScan();
+    scan_ = std::thread([this] {
+        for (int folder : {kSentItems, kOutbox, kDeletedItems})
+            LoadFolder(folder);
+        loaded_.store(true);
+    });
+}
+
+void CFolderLists::WaitForScan() {
+    if (scan_.joinable())
+        scan_.join();
+}
+
+void CFolderLists::MarkOutOfDate(int folder) {
+    if (valid(folder))
+        outOfDate_[folder].store(true);
+}
+
+bool CFolderLists::IsOutOfDate(int folder) const {
+    return valid(folder) && outOfDate_[folder].load();
+}
+
+bool CFolderLists::EntriesForShow(int folder, std::vector<MessageEntry>* rows) {
+    rows->clear();
+    if (!loaded_.load() || !valid(folder))
+        return false;
+    bool reload = outOfDate_[folder].load();
+    if (!reload) {
+        std::lock_guard lock(mutex_);
+        reload = lists_[folder].empty();
+    }
+    if (reload) {
+        {
+            std::lock_guard lock(mutex_);
+            lists_[folder].clear();
+        }
+        LoadFolder(folder);
+    }
+    std::lock_guard lock(mutex_);
+    *rows = lists_[folder];
+    return true;
+}
+
+std::vector<MessageEntry> CFolderLists::Entries(int folder) const {
+    if (!valid(folder))
+        return {};
+    std::lock_guard lock(mutex_);
+    return lists_[folder];
+}
+
+std::size_t CFolderLists::Count(int folder) const {
+    if (!valid(folder))
+        return 0;
+    std::lock_guard lock(mutex_);
+    return lists_[folder].size();
+}
+
+int CFolderLists::AddEntry(int folder, const std::string& path) {
+    CMessageTrailer t;
+    int result = t.ReadForList(path);
+    if (result == trailer::kNoTrailer || result == trailer::kDamaged)
+        KORRIN_REPORT("Old File Found failed");
+    MessageEntry entry = entryFor(path, t, result);
+    if (!valid(folder))
+        return 0;
+    std::lock_guard lock(mutex_);
+    lists_[folder].insert(lists_[folder].begin(), std::move(entry));
+    return 0;
+}
+
+int CFolderLists::RemoveEntry(int folder, const std::string& path, const std::string& formerPath) {
+    CMessageTrailer t;
+    SYSTEMTIME date;
+    if (t.ReadDate(path, &date) != trailer::kRead)
+        KORRIN_REPORT("Old File Found, or file corrupt : " + path);
+    const std::int64_t seconds = secondsOf(date);
+    if (valid(folder)) {
+        std::lock_guard lock(mutex_);
+        auto& list = lists_[folder];
+        auto it = list.end();
+        if (!formerPath.empty())
+            it = std::find_if(list.begin(), list.end(),
+                              [&](const MessageEntry& e) { return e.path == formerPath; });
+        if (it == list.end())
+            it = std::find_if(list.begin(), list.end(), [&](const MessageEntry& e) {
+                return secondsOf(e.date) == seconds;
+            });
+        if (it != list.end()) {
+            list.erase(it);
+            return 0;
+        }
+    }
+    KORRIN_REPORT("Message Object not found : " + path);
+    return 1;
+}
+
+void CFolderLists::AfterMove(const std::string& placed, int destination, int source,
+                             const std::string& formerPath) {
+    if (destination != source) {
+        AddEntry(destination, placed);
+        if (!IsFolderNumber(source))
+            KORRIN_REPORT("Removing from unknown folder.  This should never happen.");
+        else if (!(source == kOutbox && destination == kSentItems && IsOutOfDate(kOutbox)))
+            RemoveEntry(source, placed, formerPath);
+    }
+    Refresh();
+}
+
+void CFolderLists::Refresh() {
+    if (IFolderView* view = view_.load())
+        view->ShowFolder(current_.load());
+}
+
+void CFolderLists::FreeAll() {
+    WaitForScan();
+    std::lock_guard lock(mutex_);
+    for (auto& list : lists_)
+        list.clear();
+}
+
+}  // namespace korrin

@@ -1,0 +1,115 @@
+// The in-memory lists of the three message folders: one entry per message file, read from
+// disk by a start-up scan on its own thread, kept in step with moves entry by entry, and
+// reread only when a list is marked out of date.
+//
+// The lists are changed by the user-interface thread and by the transmission worker; every
+// access goes through the object's mutex, and no file is read while it is held. Readers get
+// copies. The loaded flag, the out-of-date marks and the current folder are atomic.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "korrin/store/Trailer.h"
+#include "korrin/transmit/Transmit.h"
+
+namespace korrin {
+
+struct MessageEntry {
+    std::string path;
+    std::string toNames;
+    std::string subject;
+    std::string sentText;  // the short date text, local time
+    SYSTEMTIME date;       // UTC
+    std::uint32_t size = 0;
+};
+
+// "%dK" of (size + 500) / 1000: 1K is 1000 bytes, rounded to the nearest.
+std::string SizeText(std::uint32_t size);
+// "OUTBOX - 3 Quillion EMail for Windows(tm) Messages" and likewise for SENT and DELETED.
+std::string StatusLineText(int folder, int rows);
+
+// Reads every message file of the folder (*.KX0 first, then *.KX1, in file-system order)
+// into entries. 0; 1 when InstallDir is missing (reported); 2 when a .KX1 file without a
+// current trailer was met, which stops the fill there. A .KX0 file without a readable
+// trailer gets an entry with empty texts.
+int FillEntries(int folder, std::vector<MessageEntry>* entries);
+
+// Newest first by date to the whole second; equal dates keep their order.
+void SortNewestFirst(std::vector<MessageEntry>& entries);
+
+// The window that shows one folder at a time. Called on the thread that changed a list; the
+// window brings the call to its own thread.
+class IFolderView {
+  public:
+    virtual ~IFolderView() = default;
+    virtual void ShowFolder(int folder) = 0;
+};
+
+class CFolderLists {
+  public:
+    CFolderLists() = default;
+    ~CFolderLists();  // waits for a running scan
+    CFolderLists(const CFolderLists&) = delete;
+    CFolderLists& operator=(const CFolderLists&) = delete;
+
+    // Rereads the folder from disk, sorted, and stores it; clears its out-of-date mark first
+    // so a mark set while the disk is read survives. Returns the fill's result. A folder
+    // holding old-style messages (2) is reported and left empty; its files are not touched
+    // (they need the repair of old messages, which this release does not have).
+    int LoadFolder(int folder);
+
+    // The start-up scan: folders 1, 2 and 3 on a thread of their own, then the loaded flag.
+    void StartScan();
+    void WaitForScan();
+    bool IsLoaded() const { return loaded_.load(); }
+
+    void MarkOutOfDate(int folder);
+    bool IsOutOfDate(int folder) const;
+
+    // The rows to show for a folder: the list as it is, or reread first when it is marked
+    // out of date or has no entries. False before the start-up scan has finished (the caller
+    // beeps and shows nothing).
+    bool EntriesForShow(int folder, std::vector<MessageEntry>* rows);
+    std::vector<MessageEntry> Entries(int folder) const;
+    std::size_t Count(int folder) const;
+
+    // A new message file at the front of the folder's list. Its trailer is read first; a
+    // file without a current trailer is reported ("Old File Found failed") and listed with
+    // empty texts. Returns 0.
+    int AddEntry(int folder, const std::string& path);
+    // Removes the entry of the message now at path: the entry listed under formerPath when
+    // there is one, else the first whose date (to the second) equals the file's date.
+    // 0; 1 when no entry matches ("Message Object not found : %s").
+    int RemoveEntry(int folder, const std::string& path, const std::string& formerPath = {});
+
+    // What a successful move does to the lists (destination first, then the source), then a
+    // refresh of the folder on show. formerPath is where the message was before the move.
+    void AfterMove(const std::string& placed, int destination, int source,
+                   const std::string& formerPath = {});
+
+    void SetCurrentFolder(int folder) { current_.store(folder); }  // 0: none (the tree root)
+    int CurrentFolder() const { return current_.load(); }
+    void SetView(IFolderView* view) { view_.store(view); }
+    // Shows the current folder again through the view (nothing when there is none).
+    void Refresh();
+
+    void FreeAll();
+
+  private:
+    static bool valid(int folder) { return folder >= 1 && folder <= 3; }
+
+    mutable std::mutex mutex_;
+    std::vector<MessageEntry> lists_[4];  // index = folder number; 0 unused
+    std::atomic<bool> outOfDate_[4] = {false, false, false, false};
+    std::atomic<bool> loaded_{false};
+    std::atomic<int> current_{0};
+    std::atomic<IFolderView*> view_{nullptr};
+    std::thread scan_;
+};
+
+}  // namespace korrin
