@@ -10,6 +10,7 @@
 #include "korrin/app/EventReport.h"
 #include "korrin/app/Utils.h"
 #include "korrin/app/Vendor.h"
+#include "platform/Endian.h"
 #include "platform/fileio/ShareFile.h"
 
 namespace korrin {
@@ -32,27 +33,8 @@ std::string_view cText(const std::string& s) {
     return std::string_view(s.c_str());
 }
 
-void put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-std::uint16_t get16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-std::uint32_t get32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-
 void putText(std::vector<std::uint8_t>& out, std::string_view text) {
-    put32(out, static_cast<std::uint32_t>(text.size() + 1));
+    AppendLE32(out, static_cast<std::uint32_t>(text.size() + 1));
     out.insert(out.end(), text.begin(), text.end());
     out.push_back(0);
 }
@@ -73,14 +55,14 @@ class FieldReader {
         const std::uint8_t* p;
         if (!take(4, &p))
             return false;
-        *v = get32(p);
+        *v = LoadLE32(p);
         return true;
     }
     bool u16(std::uint16_t* v) {
         const std::uint8_t* p;
         if (!take(2, &p))
             return false;
-        *v = get16(p);
+        *v = LoadLE16(p);
         return true;
     }
     // A stored text: count n, then n bytes. Loaded only when wanted.
@@ -249,7 +231,7 @@ int CMessageTrailer::readCommon(const std::string& path) {
         KORRIN_REPORT("_read failed");
         return trailer::kIoFailure;
     }
-    revision = get32(word);
+    revision = LoadLE32(word);
     int result = trailer::kRead;
     if (revision > trailer::kNewestRevision)
         result = trailer::kDamaged;
@@ -268,7 +250,7 @@ int CMessageTrailer::readCommon(const std::string& path) {
         KORRIN_REPORT("_read failed");
         return trailer::kIoFailure;
     }
-    length = get32(word);
+    length = LoadLE32(word);
     if (length > trailer::kMaxLength)
         return trailer::kDamaged;
     if (std::uint64_t(length) + 8 > size)
@@ -318,14 +300,14 @@ int CMessageTrailer::DecodeFields(const std::uint8_t* data, std::size_t size) {
     const std::uint8_t* d = nullptr;
     ok = ok && in.take(16, &d);
     if (ok) {
-        date.wYear = get16(d);
-        date.wMonth = get16(d + 2);
-        date.wDayOfWeek = get16(d + 4);
-        date.wDay = get16(d + 6);
-        date.wHour = get16(d + 8);
-        date.wMinute = get16(d + 10);
-        date.wSecond = get16(d + 12);
-        date.wMilliseconds = get16(d + 14);
+        date.wYear = LoadLE16(d);
+        date.wMonth = LoadLE16(d + 2);
+        date.wDayOfWeek = LoadLE16(d + 4);
+        date.wDay = LoadLE16(d + 6);
+        date.wHour = LoadLE16(d + 8);
+        date.wMinute = LoadLE16(d + 10);
+        date.wSecond = LoadLE16(d + 12);
+        date.wMilliseconds = LoadLE16(d + 14);
         makeDateTexts();
     }
     ok = ok && in.text(selection & kToNames, &toNames) &&
@@ -347,20 +329,20 @@ std::vector<std::uint8_t> CMessageTrailer::Serialize() const {
     putText(out, cText(senderAddress));
     putText(out, cText(subject));
     std::string_view noteText = cText(note);
-    put32(out, static_cast<std::uint32_t>(noteText.size() + 1));
-    put16(out, bannerLength);
+    AppendLE32(out, static_cast<std::uint32_t>(noteText.size() + 1));
+    AppendLE16(out, bannerLength);
     out.insert(out.end(), noteText.begin(), noteText.end());
     out.push_back(0);
     for (std::uint16_t v : {date.wYear, date.wMonth, date.wDayOfWeek, date.wDay, date.wHour,
                             date.wMinute, date.wSecond, date.wMilliseconds})
-        put16(out, v);
+        AppendLE16(out, v);
     putText(out, cText(toNames));
     putText(out, cText(toAddresses));
     putText(out, cText(ccNames));
     putText(out, cText(ccAddresses));
     const auto total = static_cast<std::uint32_t>(out.size());
-    put32(out, total);
-    put32(out, trailer::kRevision);
+    AppendLE32(out, total);
+    AppendLE32(out, trailer::kRevision);
     return out;
 }
 
@@ -430,8 +412,8 @@ int CMessageTrailer::ReplaceTrailer(const std::string& path) {
             KORRIN_REPORT("_read failed");
             return 1;
         }
-        const DWORD rev = get32(words + 4);
-        const DWORD len = get32(words);
+        const DWORD rev = LoadLE32(words + 4);
+        const DWORD len = LoadLE32(words);
         if (rev > trailer::kNewestRevision || (rev >= trailer::kRevision && len > trailer::kMaxLength))
             return trailer::kDamaged;
         if (rev >= trailer::kRevision && std::uint64_t(len) + 8 <= size)

@@ -27,6 +27,7 @@ const ButtonSet& buttonSet(unsigned type) {
         {"YesNoCancel", {IDYES, IDNO, IDCANCEL}},
         {"YesNo", {IDYES, IDNO}},
         {"RetryCancel", {IDRETRY, IDCANCEL}},
+        {"ContinueAbort", {IDCONTINUE, IDABORT}},
     };
     unsigned index = type & MB_TYPEMASK;
     return sets[index < std::size(sets) ? index : 0];

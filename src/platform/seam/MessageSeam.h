@@ -34,6 +34,8 @@ constexpr unsigned MB_ABORTRETRYIGNORE = 0x2;
 constexpr unsigned MB_YESNOCANCEL = 0x3;
 constexpr unsigned MB_YESNO = 0x4;
 constexpr unsigned MB_RETRYCANCEL = 0x5;
+// Continue (default) and Abort: the program's own set, for notices that may end the program.
+constexpr unsigned MB_CONTINUEABORT = 0x6;
 constexpr unsigned MB_TYPEMASK = 0xF;
 constexpr unsigned MB_ICONSTOP = 0x10;
 constexpr unsigned MB_ICONQUESTION = 0x20;

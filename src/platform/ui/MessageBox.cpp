@@ -49,6 +49,8 @@ std::vector<ButtonSpec> buttonsOf(unsigned type) {
             return {{IDYES, QMessageBox::Yes}, {IDNO, QMessageBox::No}};
         case MB_RETRYCANCEL:
             return {{IDRETRY, QMessageBox::Retry}, {IDCANCEL, QMessageBox::Cancel}};
+        case MB_CONTINUEABORT:  // Qt has no Continue button: Ok relabelled
+            return {{IDCONTINUE, QMessageBox::Ok}, {IDABORT, QMessageBox::Abort}};
         default:
             return {{IDOK, QMessageBox::Ok}};
     }
@@ -65,6 +67,8 @@ int showBox(QWidget* owner, const std::string& text, const std::string& caption,
     for (const auto& button : buttonsOf(type)) {
         QAbstractButton* b = box.addButton(button.standard);
         SetControlId(b, button.answer);
+        if (button.answer == IDCONTINUE)
+            b->setText(QStringLiteral("Continue"));
         answers[b] = button.answer;
         if (button.answer == defaultAnswer)
             box.setDefaultButton(qobject_cast<QPushButton*>(b));
