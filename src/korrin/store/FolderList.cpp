@@ -92,20 +92,35 @@ CFolderLists::~CFolderLists() {
 int CFolderLists::LoadFolder(int folder) {
     if (!valid(folder))
         return 1;
-    outOfDate_[folder].store(false);
-    std::vector<MessageEntry> entries;
-    int result = FillEntries(folder, &entries);
-    if (result == 2) {
-        // The repair of old-style messages is not part of this release: say so and leave
-        // the folder's files exactly as they are.
-        entries.clear();
-        KORRIN_REPORT(std::string("Old messages found in ") + FolderDirectoryName(folder) +
-                      ": they cannot be fixed by this release and were left untouched");
+    // An entry added or removed while the disk is read would be lost by storing what was
+    // read; read again then, and after a few rounds leave the list marked out of date.
+    constexpr int kRounds = 3;
+    for (int round = 1;; ++round) {
+        outOfDate_[folder].store(false);
+        std::uint64_t before;
+        {
+            std::lock_guard lock(mutex_);
+            before = changes_[folder];
+        }
+        std::vector<MessageEntry> entries;
+        int result = FillEntries(folder, &entries);
+        if (result == 2) {
+            // The repair of old-style messages is not part of this release: say so and leave
+            // the folder's files exactly as they are.
+            entries.clear();
+            KORRIN_REPORT(std::string("Old messages found in ") + FolderDirectoryName(folder) +
+                          ": they cannot be fixed by this release and were left untouched");
+        }
+        SortNewestFirst(entries);
+        std::lock_guard lock(mutex_);
+        if (changes_[folder] != before && round < kRounds)
+            continue;
+        if (changes_[folder] != before)
+            outOfDate_[folder].store(true);
+        lists_[folder].swap(entries);
+        ++changes_[folder];
+        return result;
     }
-    SortNewestFirst(entries);
-    std::lock_guard lock(mutex_);
-    lists_[folder].swap(entries);
-    return result;
 }
 
 void CFolderLists::StartScan() {
@@ -141,10 +156,6 @@ bool CFolderLists::EntriesForShow(int folder, std::vector<MessageEntry>* rows) {
         reload = lists_[folder].empty();
     }
     if (reload) {
-        {
-            std::lock_guard lock(mutex_);
-            lists_[folder].clear();
-        }
         LoadFolder(folder);
     }
     std::lock_guard lock(mutex_);
@@ -176,6 +187,7 @@ int CFolderLists::AddEntry(int folder, const std::string& path) {
         return 0;
     std::lock_guard lock(mutex_);
     lists_[folder].insert(lists_[folder].begin(), std::move(entry));
+    ++changes_[folder];
     return 0;
 }
 
@@ -198,6 +210,7 @@ int CFolderLists::RemoveEntry(int folder, const std::string& path, const std::st
             });
         if (it != list.end()) {
             list.erase(it);
+            ++changes_[folder];
             return 0;
         }
     }

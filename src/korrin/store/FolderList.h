@@ -58,7 +58,8 @@ class CFolderLists {
     CFolderLists& operator=(const CFolderLists&) = delete;
 
     // Rereads the folder from disk, sorted, and stores it; clears its out-of-date mark first
-    // so a mark set while the disk is read survives. Returns the fill's result. A folder
+    // so a mark set while the disk is read survives, and reads again when an entry was added
+    // or removed meanwhile. Returns the fill's result. A folder
     // holding old-style messages (2) is reported and left empty; its files are not touched
     // (they need the repair of old messages, which this release does not have).
     int LoadFolder(int folder);
@@ -105,6 +106,7 @@ class CFolderLists {
 
     mutable std::mutex mutex_;
     std::vector<MessageEntry> lists_[4];  // index = folder number; 0 unused
+    std::uint64_t changes_[4] = {0, 0, 0, 0};  // bumped by every change of a list
     std::atomic<bool> outOfDate_[4] = {false, false, false, false};
     std::atomic<bool> loaded_{false};
     std::atomic<int> current_{0};
