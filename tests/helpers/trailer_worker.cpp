@@ -1,7 +1,7 @@
 // Reads or rewrites one message file for the tests that need a process of its own:
 //   trailer_worker read FILE     prints "<result> <subject>"
-//   trailer_worker replace FILE  replaces the trailer with a new date, over and over, until
-//                                it is killed
+//   trailer_worker replace FILE  prints "ready", then replaces the trailer with a new date,
+//                                over and over, until it is killed
 #include <cstdio>
 #include <cstring>
 
@@ -17,6 +17,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (std::strcmp(argv[1], "replace") == 0) {
+        std::fputs("ready\n", stdout);  // the killing starts from here
+        std::fflush(stdout);
         for (korrin::WORD minute = 0;; minute = (minute + 1) % 60) {
             if (t.ReadForSending(argv[2], true, false) != 0)
                 return 1;

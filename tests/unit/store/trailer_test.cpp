@@ -414,14 +414,26 @@ TEST_F(TrailerTest, KilledDuringStripAndRewriteNeverLosesTheEnvelope) {
         c = static_cast<char>(random());
     makeMessage(path(), payload, "Bob", "Kept");
     const std::string worker = BuildDir() + "/trailer_worker";
+    const std::string file = path();
     int killedWhileRunning = 0;
     for (int round = 0; round < 200; ++round) {
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
         pid_t pid;
-        const char* argv[] = {worker.c_str(), "replace", path().c_str(), nullptr};
-        ASSERT_EQ(::posix_spawn(&pid, worker.c_str(), nullptr, nullptr,
+        const char* argv[] = {worker.c_str(), "replace", file.c_str(), nullptr};
+        ASSERT_EQ(::posix_spawn(&pid, worker.c_str(), &actions, nullptr,
                                 const_cast<char**>(argv), environ),
                   0);
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 40000));
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        char ready[6] = {};
+        ASSERT_EQ(::read(out[0], ready, 6), 6) << "the worker did not start";
+        ::close(out[0]);
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
         ::kill(pid, SIGKILL);
         int status = 0;
         ::waitpid(pid, &status, 0);
@@ -434,7 +446,7 @@ TEST_F(TrailerTest, KilledDuringStripAndRewriteNeverLosesTheEnvelope) {
         const std::string now = ReadFile(path());
         ASSERT_EQ(now.compare(0, payload.size(), payload), 0) << "round " << round;
     }
-    EXPECT_GT(killedWhileRunning, 150);
+    EXPECT_EQ(killedWhileRunning, 200) << "every round ends inside the loop";
     EXPECT_TRUE(reports().empty());
 }
 
