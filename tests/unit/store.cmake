@@ -8,3 +8,8 @@ korrin_add_test(store_test
     LIBS korrin_core
     LABELS threads)
 add_dependencies(store_test trailer_worker)
+
+korrin_add_test(korrinctl_store_test
+    SOURCES unit/store/korrinctl_store_test.cpp
+    LIBS korrin_core)
+add_dependencies(korrinctl_store_test korrinctl)

@@ -1,0 +1,87 @@
+// korrinctl show and korrinctl folder list, run as a user would.
+#include "korrin/store/Trailer.h"
+#include "platform/Endian.h"
+#include "unit/store/StoreFixture.h"
+
+namespace korrin {
+namespace {
+
+using namespace test;
+
+class KorrinctlStoreTest : public StoreTest {
+  protected:
+    RunResult ctl(const std::vector<std::string>& args,
+                  const std::map<std::string, std::string>& env = {}) {
+        std::vector<std::string> argv{BuildDir() + "/korrinctl"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return test::Run(argv, env);
+    }
+};
+
+TEST_F(KorrinctlStoreTest, ShowPrintsTheEnvelope) {
+    const std::string path = dir_.file("m.kx0");
+    WriteFile(path, "RIFF");
+    CMessageTrailer t;
+    t.SetSubjectFromEdit("Caf\xE9");
+    t.SetNoteFromEdit("call me");
+    ASSERT_EQ(t.WriteNew(path, "Ann", "a@x", "Bob", "b@y", "Cy", "c@z"), 0);
+    CMessageTrailer r;
+    ASSERT_EQ(r.ReadAllAndStrip(path), 0);
+    r.date = utcTime(1999, 3, 2, 16, 5);
+    ASSERT_EQ(r.Rewrite(path), 0);
+
+    RunResult out = ctl({"show", path});
+    EXPECT_EQ(out.exitCode, 0) << out.err;
+    for (const char* part :
+         {"\"result\": 0", "\"revision\": 2", "\"senderName\": \"Ann\"",
+          "\"subject\": \"Caf\xC3\xA9\"", "\"note\": \"call me\"",
+          "\"date\": \"1999-03-02T16:05:00.000Z\"",
+          "\"longDate\": \"Tuesday, March 2, 1999 4:05 PM\"",
+          "\"shortDate\": \"Tue 3/2/1999 4:05 PM\"", "\"ccAddresses\": \"c@z\""})
+        EXPECT_NE(out.out.find(part), std::string::npos) << part << "\n" << out.out;
+    EXPECT_NE(out.out.find("\"length\": " + std::to_string(r.length)), std::string::npos);
+
+    WriteFile(path, "plain audio" + std::string(4, '\0'));
+    out = ctl({"show", path});
+    EXPECT_EQ(out.exitCode, 1);
+    EXPECT_NE(out.out.find("\"result\": 2"), std::string::npos);
+}
+
+TEST_F(KorrinctlStoreTest, AbortOnANewerFileEndsWithZeroAndPrintsNothing) {
+    const std::string path = dir_.file("m.kx0");
+    CMessageTrailer t;
+    auto bytes = t.Serialize();
+    platform::StoreLE32(bytes.data() + bytes.size() - 4, 9);
+    WriteFile(path, std::string(bytes.begin(), bytes.end()));
+    RunResult out = ctl({"show", path}, {{"KORRIN_MESSAGE_ANSWERS", "Abort"}});
+    EXPECT_EQ(out.exitCode, 0);
+    EXPECT_EQ(out.out, "");
+    EXPECT_NE(ReadFile(logPath()).find("New Version Available"), std::string::npos);
+}
+
+TEST_F(KorrinctlStoreTest, FolderListShowsRowsNewestFirst) {
+    makeFolder("OUTBOX");
+    makeMessage(folder("OUTBOX") + "/KX1O.kx0", std::string(1000, 'a'), "Old", "first",
+                utcTime(2001, 1, 1, 0, 30));
+    makeMessage(folder("OUTBOX") + "/KX2O.KX1", std::string(3000, 'b'), "New", "second",
+                utcTime(2002, 2, 2, 12, 0));
+    RunResult out = ctl({"folder", "list", "outbox"});
+    EXPECT_EQ(out.exitCode, 0) << out.err;
+    auto lines = out.out;
+    EXPECT_EQ(lines.substr(0, lines.find('\n')), "From\tSubject\tSent\tSize");
+    const auto second = lines.find("New\tsecond\tSat 2/2/2002 12:00 PM\t");
+    const auto first = lines.find("Old\tfirst\tMon 1/1/2001 12:30 AM\t");
+    EXPECT_NE(second, std::string::npos) << lines;
+    EXPECT_NE(first, std::string::npos) << lines;
+    EXPECT_LT(second, first);
+    EXPECT_NE(lines.find("OUTBOX - 2 Quillion EMail for Windows(tm) Messages\n"),
+              std::string::npos);
+
+    EXPECT_EQ(ctl({"folder", "list", "inbox"}).exitCode, 2);
+    out = ctl({"folder", "list", "sent"});
+    EXPECT_EQ(out.exitCode, 0);
+    EXPECT_NE(out.out.find("SENT - 0 Quillion"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korrin
