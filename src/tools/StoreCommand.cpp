@@ -55,8 +55,8 @@ std::string isoDate(const SYSTEMTIME& t) {
     if (!platform::SystemTimeToSeconds(t, &seconds))
         return "";
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth,
-                  t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
     return buf;
 }
 

@@ -2,8 +2,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
-#include <QLineEdit>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QMouseEvent>
 
 #include <thread>
@@ -11,6 +12,7 @@
 #include "helpers/GuiSupport.h"
 #include "korrin/ui/MessageList.h"
 #include "korrin/ui/NewVersionDlg.h"
+#include "korrin/ui/TrailerEdit.h"
 #include "platform/Endian.h"
 #include "unit/store/StoreFixture.h"
 
@@ -79,8 +81,8 @@ TEST_F(StoreGuiTest, SelectedEntryIsTheSelectedAndFocusedRow) {
     view.setModel(&model);
     model.SetRows({entry("A", "a", 1), entry("B", "b", 2), entry("C", "c", 3)});
     EXPECT_EQ(view.SelectedEntry(), -1);
-    view.selectionModel()->setCurrentIndex(model.index(1, 0), QItemSelectionModel::ClearAndSelect |
-                                                                  QItemSelectionModel::Rows);
+    view.selectionModel()->setCurrentIndex(
+        model.index(1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     EXPECT_EQ(view.SelectedEntry(), 1);
     // Focused but not selected, and selected but not focused.
     view.selectionModel()->setCurrentIndex(model.index(2, 0), QItemSelectionModel::NoUpdate);
@@ -186,6 +188,20 @@ TEST_F(StoreGuiTest, TickedNoticeWritesTheRevision) {
     DWORD stored = 0;
     ASSERT_EQ(CUtils().GetRegistryDword(kKorrinKey, setting::kRevision, stored), 1);
     EXPECT_EQ(stored, 5u);
+}
+
+TEST_F(StoreGuiTest, SubjectAndNoteComeFromTheComposerBoxes) {
+    QWidget composer;
+    auto* subject = new QLineEdit(QString::fromUtf8("Caf\u00e9 plans"), &composer);
+    platform::SetControlId(subject, 1001);
+    auto* memo = new QPlainTextEdit(QStringLiteral("first\nsecond"), &composer);
+    platform::SetControlId(memo, 1002);
+    CMessageTrailer t;
+    SetSubjectFromDlgItem(t, &composer, 1001);
+    SetNoteFromDlgItem(t, &composer, 1002);
+    EXPECT_EQ(t.subject, "Caf\xE9 plans");
+    EXPECT_EQ(t.note, NoteBanner() + "first\r\nsecond");
+    EXPECT_EQ(t.bannerLength, NoteBanner().size());
 }
 
 }  // namespace

@@ -205,9 +205,8 @@ int CFolderLists::RemoveEntry(int folder, const std::string& path, const std::st
             it = std::find_if(list.begin(), list.end(),
                               [&](const MessageEntry& e) { return e.path == formerPath; });
         if (it == list.end())
-            it = std::find_if(list.begin(), list.end(), [&](const MessageEntry& e) {
-                return secondsOf(e.date) == seconds;
-            });
+            it = std::find_if(list.begin(), list.end(),
+                              [&](const MessageEntry& e) { return secondsOf(e.date) == seconds; });
         if (it != list.end()) {
             list.erase(it);
             ++changes_[folder];

@@ -105,7 +105,7 @@ class CFolderLists {
     static bool valid(int folder) { return folder >= 1 && folder <= 3; }
 
     mutable std::mutex mutex_;
-    std::vector<MessageEntry> lists_[4];  // index = folder number; 0 unused
+    std::vector<MessageEntry> lists_[4];       // index = folder number; 0 unused
     std::uint64_t changes_[4] = {0, 0, 0, 0};  // bumped by every change of a list
     std::atomic<bool> outOfDate_[4] = {false, false, false, false};
     std::atomic<bool> loaded_{false};

@@ -1,6 +1,7 @@
 #include "korrin/store/Trailer.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,9 +23,9 @@ namespace {
 constexpr const char* kLongDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                      "Thursday", "Friday", "Saturday"};
 constexpr const char* kShortDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonths[] = {"January", "February", "March",     "April",
-                                   "May",     "June",     "July",      "August",
-                                   "September", "October", "November", "December"};
+constexpr const char* kMonths[] = {"January",   "February", "March",    "April",
+                                   "May",       "June",     "July",     "August",
+                                   "September", "October",  "November", "December"};
 
 std::atomic<INewVersionNotice*> g_notice{nullptr};
 
@@ -89,12 +90,15 @@ std::string displayHour(const SYSTEMTIME& t, const char** suffix) {
     return std::to_string(hour);
 }
 
-// Opens the file the way every read does: tried 29 times 250 ms apart while it is held.
+// Opens the file the way every read does: tried 29 times 250 ms apart while another opener
+// holds it. A file that is missing or may not be opened at all fails at once: waiting seven
+// seconds would not change that.
 bool openRetried(ShareFile& file, const std::string& path, bool forChange) {
     for (int attempt = 1;; ++attempt) {
         if (file.Open(path, forChange))
             return true;
-        if (attempt >= trailer::kOpenTries)
+        const bool held = errno == EWOULDBLOCK || errno == ESTALE || errno == EINTR;
+        if (!held || attempt >= trailer::kOpenTries)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(trailer::kOpenRetryMs));
     }
@@ -414,7 +418,8 @@ int CMessageTrailer::ReplaceTrailer(const std::string& path) {
         }
         const DWORD rev = LoadLE32(words + 4);
         const DWORD len = LoadLE32(words);
-        if (rev > trailer::kNewestRevision || (rev >= trailer::kRevision && len > trailer::kMaxLength))
+        if (rev > trailer::kNewestRevision ||
+            (rev >= trailer::kRevision && len > trailer::kMaxLength))
             return trailer::kDamaged;
         if (rev >= trailer::kRevision && std::uint64_t(len) + 8 <= size)
             payload = size - 8 - len;

@@ -39,8 +39,8 @@ inline constexpr DWORD kCcAddresses = 0x0080;
 inline constexpr DWORD kStrip = 0x0400;  // cut the trailer off after reading
 inline constexpr DWORD kSubject = 0x0800;
 inline constexpr DWORD kNoteWithBanner = 0x1000;
-inline constexpr DWORD kAllText = kSenderName | kSenderAddress | kSubject | kToNames |
-                                  kToAddresses | kCcNames | kCcAddresses;
+inline constexpr DWORD kAllText =
+    kSenderName | kSenderAddress | kSubject | kToNames | kToAddresses | kCcNames | kCcAddresses;
 
 // Read results.
 inline constexpr int kRead = 0;
@@ -48,7 +48,7 @@ inline constexpr int kIoFailure = 1;
 inline constexpr int kNoTrailer = 2;
 inline constexpr int kDamaged = 3;
 
-inline constexpr DWORD kRevision = 2;         // what this release writes
+inline constexpr DWORD kRevision = 2;          // what this release writes
 inline constexpr DWORD kNewestRevision = 500;  // above this a file is damaged
 inline constexpr DWORD kMaxLength = 0x100000;  // L above this: damaged
 

@@ -106,8 +106,8 @@ std::string FolderPath(const std::string& installDir, int folder) {
 
 std::string MessageFileName(const std::string& installDir, int folder, DWORD number,
                             const std::string& extension) {
-    return FolderPath(installDir, folder) + "/KX" + std::to_string(number) +
-           FolderLetter(folder) + "." + extension;
+    return FolderPath(installDir, folder) + "/KX" + std::to_string(number) + FolderLetter(folder) +
+           "." + extension;
 }
 
 int FindMessageFiles(int folder, std::vector<std::string>* kx0, std::vector<std::string>* kx1) {

@@ -123,7 +123,8 @@ CFolderTree::CFolderTree(QWidget* parent) : QTreeWidget(parent) {
     const struct {
         const char* label;
         int folder;
-    } children[] = {{"Sent Items", kSentItems}, {"Outbox", kOutbox}, {"Deleted Items", kDeletedItems}};
+    } children[] = {
+        {"Sent Items", kSentItems}, {"Outbox", kOutbox}, {"Deleted Items", kDeletedItems}};
     for (const auto& c : children) {
         auto* item = new QTreeWidgetItem(root, QStringList{QString::fromLatin1(c.label)});
         item->setData(0, Qt::UserRole, c.folder);

@@ -77,8 +77,7 @@ bool ShareFile::Open(const std::string& path, bool forChange) {
     }
     if (forChange) {
         struct stat now;
-        if (::stat(path.c_str(), &now) != 0 || now.st_ino != st.st_ino ||
-            now.st_dev != st.st_dev) {
+        if (::stat(path.c_str(), &now) != 0 || now.st_ino != st.st_ino || now.st_dev != st.st_dev) {
             ::close(fd);
             errno = ESTALE;
             return false;

@@ -40,9 +40,9 @@ unsigned daysInMonth(unsigned y, unsigned m) {
 }
 
 bool valid(const SYSTEMTIME& t) {
-    return t.wYear >= 1601 && t.wYear <= 30827 && t.wMonth >= 1 && t.wMonth <= 12 &&
-           t.wDay >= 1 && t.wDay <= daysInMonth(t.wYear, t.wMonth) && t.wHour < 24 &&
-           t.wMinute < 60 && t.wSecond < 60 && t.wMilliseconds < 1000;
+    return t.wYear >= 1601 && t.wYear <= 30827 && t.wMonth >= 1 && t.wMonth <= 12 && t.wDay >= 1 &&
+           t.wDay <= daysInMonth(t.wYear, t.wMonth) && t.wHour < 24 && t.wMinute < 60 &&
+           t.wSecond < 60 && t.wMilliseconds < 1000;
 }
 
 SYSTEMTIME fromTm(const std::tm& tm, WORD ms) {

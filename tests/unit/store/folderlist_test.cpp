@@ -49,7 +49,7 @@ TEST_F(FolderListTest, NewestFirstAndEqualDatesKeepFileSystemOrder) {
     lists.WaitForScan();
     auto rows = lists.Entries(kSentItems);
     ASSERT_EQ(rows.size(), 6u);
-    EXPECT_EQ(rows[0].subject, "S6");  // 2006
+    EXPECT_EQ(rows[0].subject, "S6");    // 2006
     std::vector<std::string> sameShown;  // 2005-05-05, to the second
     for (int i = 1; i <= 3; ++i)
         sameShown.push_back(rows[i].path);
@@ -195,8 +195,7 @@ TEST_F(FolderListTest, WorkerMovesWhileTheWindowShows) {
     std::vector<std::string> outbox;
     for (int i = 1; i <= 12; ++i) {
         outbox.push_back(folder("OUTBOX") + "/KX" + std::to_string(i) + "O.kx0");
-        makeMessage(outbox.back(), "w", "T", "m" + std::to_string(i),
-                    utcTime(2010, 1, i, 0, 0));
+        makeMessage(outbox.back(), "w", "T", "m" + std::to_string(i), utcTime(2010, 1, i, 0, 0));
     }
     CUtils().SetRegistryDword(kKorrinKey, setting::kFileId, 100);
     CFolderLists lists;

@@ -32,12 +32,11 @@ TEST_F(KorrinctlStoreTest, ShowPrintsTheEnvelope) {
 
     RunResult out = ctl({"show", path});
     EXPECT_EQ(out.exitCode, 0) << out.err;
-    for (const char* part :
-         {"\"result\": 0", "\"revision\": 2", "\"senderName\": \"Ann\"",
-          "\"subject\": \"Caf\xC3\xA9\"", "\"note\": \"call me\"",
-          "\"date\": \"1999-03-02T16:05:00.000Z\"",
-          "\"longDate\": \"Tuesday, March 2, 1999 4:05 PM\"",
-          "\"shortDate\": \"Tue 3/2/1999 4:05 PM\"", "\"ccAddresses\": \"c@z\""})
+    for (const char* part : {"\"result\": 0", "\"revision\": 2", "\"senderName\": \"Ann\"",
+                             "\"subject\": \"Caf\xC3\xA9\"", "\"note\": \"call me\"",
+                             "\"date\": \"1999-03-02T16:05:00.000Z\"",
+                             "\"longDate\": \"Tuesday, March 2, 1999 4:05 PM\"",
+                             "\"shortDate\": \"Tue 3/2/1999 4:05 PM\"", "\"ccAddresses\": \"c@z\""})
         EXPECT_NE(out.out.find(part), std::string::npos) << part << "\n" << out.out;
     EXPECT_NE(out.out.find("\"length\": " + std::to_string(r.length)), std::string::npos);
 

@@ -69,11 +69,11 @@ class TrailerTest : public StoreTest {
 // ---- bytes
 
 TEST_F(TrailerTest, LayoutMatchesTheTableByteForByte) {
-    const std::string expected =
-        textField("Ann") + textField("a@x") + textField("Hi") + le32(14) + bytesOf({8, 0}) +
-        "BANNER\r\nhello" + std::string(1, '\0') +
-        bytesOf({0xCF, 0x07, 3, 0, 2, 0, 2, 0, 21, 0, 5, 0, 0, 0, 0, 0}) + textField("Bob") +
-        textField("b@y") + bytesOf({1, 0, 0, 0, 0}) + bytesOf({1, 0, 0, 0, 0});
+    const std::string expected = textField("Ann") + textField("a@x") + textField("Hi") + le32(14) +
+                                 bytesOf({8, 0}) + "BANNER\r\nhello" + std::string(1, '\0') +
+                                 bytesOf({0xCF, 0x07, 3, 0, 2, 0, 2, 0, 21, 0, 5, 0, 0, 0, 0, 0}) +
+                                 textField("Bob") + textField("b@y") + bytesOf({1, 0, 0, 0, 0}) +
+                                 bytesOf({1, 0, 0, 0, 0});
     ASSERT_EQ(expected.size(), 85u);
     writeRaw("");
     CMessageTrailer t = knownFields();
@@ -263,11 +263,11 @@ TEST_F(TrailerTest, AbortOnTheNoticeEndsTheProgramWithZero) {
     platform::StoreLE32(bytes.data() + bytes.size() - 4, 4);
     writeRaw(std::string(bytes.begin(), bytes.end()));
     RunResult r = test::Run({BuildDir() + "/trailer_worker", "read", path()},
-                      {{"KORRIN_MESSAGE_ANSWERS", "Abort"}});
+                            {{"KORRIN_MESSAGE_ANSWERS", "Abort"}});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "") << "the read never returned";
     r = test::Run({BuildDir() + "/trailer_worker", "read", path()},
-            {{"KORRIN_MESSAGE_ANSWERS", "Continue"}});
+                  {{"KORRIN_MESSAGE_ANSWERS", "Continue"}});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "0 Hi\n");
 }
@@ -369,6 +369,11 @@ TEST_F(TrailerTest, ReadWaitsForAnotherOpenerAndGivesUpAfter29Tries) {
     EXPECT_GE(waited, std::chrono::milliseconds(28 * 250));
     EXPECT_EQ(reports(), std::vector<std::string>{"_open file failed"});
 
+    // A file that is not there fails at once.
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(t.ReadForList(dir_.file("missing.kx0")), trailer::kIoFailure);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+
     // A writer gets one try.
     held = ::open(path().c_str(), O_RDONLY);
     ASSERT_EQ(::flock(held, LOCK_SH), 0);
@@ -425,8 +430,8 @@ TEST_F(TrailerTest, KilledDuringStripAndRewriteNeverLosesTheEnvelope) {
         posix_spawn_file_actions_addclose(&actions, out[0]);
         pid_t pid;
         const char* argv[] = {worker.c_str(), "replace", file.c_str(), nullptr};
-        ASSERT_EQ(::posix_spawn(&pid, worker.c_str(), &actions, nullptr,
-                                const_cast<char**>(argv), environ),
+        ASSERT_EQ(::posix_spawn(&pid, worker.c_str(), &actions, nullptr, const_cast<char**>(argv),
+                                environ),
                   0);
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
