@@ -230,12 +230,15 @@ int CMessageTrailer::readCommon(const std::string& path) {
         return trailer::kIoFailure;
     }
     fileSize = size;
-    std::uint8_t word[4];
-    if (!file.ReadAt(size - 4, word, 4)) {
+    // The two closing words in one read when the file holds both (the length word is only
+    // looked at once the revision has been accepted).
+    std::uint8_t words[8];
+    const bool both = size >= 8;
+    if (!file.ReadAt(both ? size - 8 : size - 4, both ? words : words + 4, both ? 8 : 4)) {
         KORRIN_REPORT("_read failed");
         return trailer::kIoFailure;
     }
-    revision = LoadLE32(word);
+    revision = LoadLE32(words + 4);
     int result = trailer::kRead;
     if (revision > trailer::kNewestRevision)
         result = trailer::kDamaged;
@@ -246,15 +249,11 @@ int CMessageTrailer::readCommon(const std::string& path) {
     if (result != trailer::kRead)
         return result;
 
-    if (size < 8) {
+    if (!both) {
         KORRIN_REPORT("_lseek failed");
         return trailer::kIoFailure;
     }
-    if (!file.ReadAt(size - 8, word, 4)) {
-        KORRIN_REPORT("_read failed");
-        return trailer::kIoFailure;
-    }
-    length = LoadLE32(word);
+    length = LoadLE32(words);
     if (length > trailer::kMaxLength)
         return trailer::kDamaged;
     if (std::uint64_t(length) + 8 > size)

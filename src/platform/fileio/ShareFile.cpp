@@ -83,8 +83,7 @@ bool ShareFile::Open(const std::string& path, bool forChange) {
             return false;
         }
     }
-    // Blocking reads and writes from here on (O_NONBLOCK only kept a FIFO from hanging us).
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK only kept a FIFO from hanging the open; on a regular file it changes nothing.
     fd_ = fd;
     return true;
 }
