@@ -159,6 +159,12 @@ int MoveMessage(const std::string& path, int destination, int source, CFolderLis
     return 0;
 }
 
+void DeleteMessage(const std::string& path, CFolderLists* lists) {
+    if (lists)
+        lists->RemoveEntry(kDeletedItems, path, path);
+    DeleteFileShared(path);
+}
+
 int DeleteFolderContents(int folder) {
     std::vector<std::string> kx0, kx1;
     if (FindMessageFiles(folder, &kx0, &kx1) != 0)

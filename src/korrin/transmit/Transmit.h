@@ -59,6 +59,10 @@ int FileIntoOutbox(const std::string& path, CFolderLists* lists, std::string* ne
 int MoveMessage(const std::string& path, int destination, int source, CFolderLists* lists,
                 std::string* newPath = nullptr);
 
+// Deletes one message from Deleted Items for good: its list entry goes first, then the file
+// (a file that cannot be deleted stays; nothing is reported). lists may be null.
+void DeleteMessage(const std::string& path, CFolderLists* lists);
+
 // Deletes every message file of the folder; files held by another opener and files of other
 // names stay. 0, or 1 when InstallDir cannot be read. The lists are not touched.
 int DeleteFolderContents(int folder);

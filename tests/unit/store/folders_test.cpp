@@ -137,6 +137,26 @@ TEST_F(FoldersTest, EmptyingAFolderTakesBothPatternsInAnyCaseOnly) {
     EXPECT_TRUE(reports().empty());
 }
 
+TEST_F(FoldersTest, DeletingOneMessageDropsItsEntryThenTheFile) {
+    makeFolder("DELETED");
+    const SYSTEMTIME same = utcTime(2003, 3, 3, 3, 3, 3);
+    const std::string first = folder("DELETED") + "/KX1D.kx0";
+    const std::string second = folder("DELETED") + "/KX2D.kx0";
+    makeMessage(first, "w", "T", "first", same);
+    makeMessage(second, "w", "T", "second", same);
+    CFolderLists lists;
+    lists.LoadFolder(kDeletedItems);
+    ASSERT_EQ(lists.Count(kDeletedItems), 2u);
+    // The entry of this very file goes, even when another has the same date.
+    const std::string victim = lists.Entries(kDeletedItems)[1].path;
+    DeleteMessage(victim, &lists);
+    EXPECT_FALSE(fs::exists(victim));
+    auto rows = lists.Entries(kDeletedItems);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_NE(rows[0].path, victim);
+    EXPECT_TRUE(reports().empty());
+}
+
 TEST_F(FoldersTest, MissingInstallDirIsReportedAndNothingMoves) {
     CUtils().SetRegistryString(kInstallKey, kInstallDirValue, "");
     platform::RegKeyGuard key;
