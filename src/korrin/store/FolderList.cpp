@@ -104,22 +104,26 @@ int CFolderLists::LoadFolder(int folder) {
             before = changes_[folder];
         }
         std::vector<MessageEntry> entries;
-        int result = FillEntries(folder, &entries);
+        const int result = FillEntries(folder, &entries);
+        if (result == 2)
+            entries.clear();
+        SortNewestFirst(entries);
+        {
+            std::lock_guard lock(mutex_);
+            const bool changed = changes_[folder] != before;
+            if (changed && round < kRounds)
+                continue;
+            if (changed)
+                outOfDate_[folder].store(true);
+            lists_[folder].swap(entries);
+            ++changes_[folder];
+        }
         if (result == 2) {
             // The repair of old-style messages is not part of this release: say so and leave
             // the folder's files exactly as they are.
-            entries.clear();
             KORRIN_REPORT(std::string("Old messages found in ") + FolderDirectoryName(folder) +
                           ": they cannot be fixed by this release and were left untouched");
         }
-        SortNewestFirst(entries);
-        std::lock_guard lock(mutex_);
-        if (changes_[folder] != before && round < kRounds)
-            continue;
-        if (changes_[folder] != before)
-            outOfDate_[folder].store(true);
-        lists_[folder].swap(entries);
-        ++changes_[folder];
         return result;
     }
 }
