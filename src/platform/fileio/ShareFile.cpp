@@ -55,8 +55,16 @@ ShareFile::~ShareFile() {
 }
 
 bool ShareFile::Open(const std::string& path, bool forChange) {
+    return open(path, forChange, O_RDWR);
+}
+
+bool ShareFile::OpenToHold(const std::string& path) {
+    return open(path, true, O_RDONLY);
+}
+
+bool ShareFile::open(const std::string& path, bool forChange, int access) {
     Close();
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    int fd = ::open(path.c_str(), access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return false;
     struct stat st;
@@ -150,7 +158,7 @@ bool ShareFile::Close() {
 
 BOOL MoveFileShared(const std::string& src, const std::string& dst) {
     ShareFile held;
-    if (!held.Open(src, true))
+    if (!held.OpenToHold(src))
         return 0;
     if (!MoveFile(src, dst))
         return 0;
@@ -163,7 +171,7 @@ BOOL MoveFileShared(const std::string& src, const std::string& dst) {
 
 BOOL DeleteFileShared(const std::string& path) {
     ShareFile held;
-    if (!held.Open(path, true))
+    if (!held.OpenToHold(path))
         return 0;
     return DeleteFile(path);
 }

@@ -29,6 +29,9 @@ class ShareFile {
     // that was renamed over after our open (the old file is no longer the one at the path)
     // fails with ESTALE instead of handing out a file nobody will see again.
     bool Open(const std::string& path, bool forChange);
+    // Takes the same lock on a file opened for reading only, to move or delete it: a file
+    // the user may not write to can still be moved.
+    bool OpenToHold(const std::string& path);
     bool IsOpen() const { return fd_ >= 0; }
 
     bool Size(std::uint64_t* size) const;
@@ -43,6 +46,7 @@ class ShareFile {
     int fd() const { return fd_; }
 
   private:
+    bool open(const std::string& path, bool forChange, int access);
     int fd_ = -1;
 };
 

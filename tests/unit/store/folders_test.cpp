@@ -81,6 +81,19 @@ TEST_F(FoldersTest, MovingFromSentToOutboxKeepsTheExtensionAndTheLists) {
     EXPECT_TRUE(reports().empty());
 }
 
+TEST_F(FoldersTest, AReadOnlyMessageStillMoves) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may open any file for writing";
+    makeFolder("SENT");
+    const std::string src = folder("SENT") + "/KX1S.kx0";
+    makeMessage(src, "w", "T", "read only");
+    fs::permissions(src, fs::perms::owner_read);
+    std::string placed;
+    ASSERT_EQ(MoveMessage(src, kDeletedItems, kSentItems, nullptr, &placed), 0);
+    EXPECT_TRUE(fs::exists(placed));
+    EXPECT_TRUE(reports().empty());
+}
+
 TEST_F(FoldersTest, AStoredMessageIsNeverReplaced) {
     makeFolder("OUTBOX");
     const std::string existing = folder("OUTBOX") + "/KX5O.kx0";
