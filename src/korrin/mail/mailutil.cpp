@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdlib>
@@ -288,8 +289,9 @@ std::string ContentTypeFor(const std::string& path) {
                 (type == platform::REG_SZ || type == platform::REG_EXPAND_SZ)) {
                 std::string value(reinterpret_cast<char*>(data), size);
                 value = value.substr(0, value.find('\0'));
+                std::erase_if(value, [](char c) { return static_cast<unsigned char>(c) < 32; });
                 if (!value.empty())
-                    return value + "; name=\"" + name + "\"";
+                    return value + "; name=\"" + QuotedText(name) + "\"";
             }
         }
     }
@@ -298,7 +300,8 @@ std::string ContentTypeFor(const std::string& path) {
     for (const char* i : images)
         if (platform::EqualsNoCase(ext, i))
             type = "image";
-    return type + "/" + (ext.empty() ? "unknown" : ext) + "; name=\"" + name + "\"";
+    return type + "/" + (ext.empty() ? "unknown" : QuotedText(ext)) + "; name=\"" +
+           QuotedText(name) + "\"";
 }
 
 std::string ContentTypeLines(const std::string& contentType) {
@@ -321,8 +324,14 @@ std::string ContentTypeLines(const std::string& contentType) {
             std::string value = eq == std::string::npos ? "" : piece.substr(eq + 1);
             out += ";\r\n\t" + name + "=";
             if (!value.empty() && value.front() == '"') {
-                auto close = value.find('"', 1);
-                out += value.substr(0, close) + (close == std::string::npos ? "\"" : "\"");
+                // Up to the closing quote (an escaped quote does not close), then closed.
+                std::size_t close = 1;
+                while (close < value.size() && value[close] != '"')
+                    close += value[close] == '\\' && close + 1 < value.size() ? 2 : 1;
+                for (char c : value.substr(0, std::min(close, value.size())))
+                    if (static_cast<unsigned char>(c) >= 32 && c != 127)
+                        out += c;
+                out += '"';
             } else {
                 out += "\"" + QuotedText(value) + "\"";
             }

@@ -116,11 +116,12 @@ class CMailUtil {
     // Runs body; a CSMTPError becomes its code (kept in error()), anything else -1.
     template <class F>
     int guarded(F&& body);
+    // Our own values, taken as they are (folds and the header block's end included).
+    void addRawHeader(const std::string& name, const std::string& value, HeaderMode mode);
 
   private:
     void addRecipient(const char* header, const std::string& displayName,
                       const std::string& address, int depth);
-    void addRawHeader(const std::string& name, const std::string& value, HeaderMode mode);
     void writeOut(std::FILE* out);
 
     int error_ = 0;

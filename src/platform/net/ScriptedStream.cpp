@@ -47,7 +47,7 @@ ScriptedStream& ScriptedStream::Reply(std::initializer_list<std::string> pieces)
     return *this;
 }
 
-ScriptedStream& ScriptedStream::Close() {
+ScriptedStream& ScriptedStream::ServerCloses() {
     steps_.push_back({Step::kClose, {}});
     return *this;
 }

@@ -6,7 +6,7 @@
 //   Reply(bytes)   what the client receives next, handed out in pieces of at most the chunk
 //                  size (SetChunkSize(1) splits every reply at every byte);
 //   Reply({a, b})  one reply delivered as the given pieces, one per receive;
-//   Close()        the server closes: receives return 0, sends still succeed;
+//   ServerCloses() the server closes: receives return 0, sends still succeed;
 //   FailSend()     the next send fails;
 //   Silence()      the next receive times out (at once: nothing waits in memory).
 // Connect fails when RefuseConnect() was called. Whatever the client writes is kept; the first
@@ -32,7 +32,7 @@ class ScriptedStream : public IStream {
     ScriptedStream& Expect(std::string clientBytes);
     ScriptedStream& Reply(std::string serverBytes);
     ScriptedStream& Reply(std::initializer_list<std::string> pieces);
-    ScriptedStream& Close();
+    ScriptedStream& ServerCloses();
     ScriptedStream& FailSend();
     ScriptedStream& Silence();
     ScriptedStream& RefuseConnect(ConnectResult result = ConnectResult::kUnreachable);
