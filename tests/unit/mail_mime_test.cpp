@@ -4,8 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <ctime>
+#include <filesystem>
 #include <set>
 
 #include "helpers/TestSupport.h"
@@ -135,8 +135,8 @@ TEST_F(MailTest, QuotedPrintableFollowsTheLineRules) {
     using mail::QuotedPrintable;
     EXPECT_EQ(QuotedPrintable("a=b\xE9\x01\tc"), "a=3Db=E9=01\tc=\r\n");
     std::string hundred(100, 'p');
-    EXPECT_EQ(QuotedPrintable(hundred), std::string(73, 'p') + "=\r\n" + std::string(27, 'p') +
-                                            "=\r\n");
+    EXPECT_EQ(QuotedPrintable(hundred),
+              std::string(73, 'p') + "=\r\n" + std::string(27, 'p') + "=\r\n");
     // Encoded bytes count three columns; the break comes once 73 is reached.
     EXPECT_EQ(QuotedPrintable(std::string(72, 'p') + "=="),
               std::string(72, 'p') + "=3D=\r\n=3D=\r\n");

@@ -249,7 +249,8 @@ std::string Rfc822Date(std::time_t t) {
     localtime_r(&t, &local);
     gmtime_r(&t, &utc);
     int zone = (local.tm_hour - utc.tm_hour) * 60 + (local.tm_min - utc.tm_min);
-    if (utc.tm_year > local.tm_year || (utc.tm_year == local.tm_year && utc.tm_yday > local.tm_yday))
+    if (utc.tm_year > local.tm_year ||
+        (utc.tm_year == local.tm_year && utc.tm_yday > local.tm_yday))
         zone -= 1440;
     else if (utc.tm_year < local.tm_year ||
              (utc.tm_year == local.tm_year && utc.tm_yday < local.tm_yday))
@@ -310,8 +311,8 @@ std::string ContentTypeLines(const std::string& contentType) {
     bool first = true;
     for (;;) {
         auto semi = contentType.find(';', start);
-        std::string piece = contentType.substr(
-            start, semi == std::string::npos ? std::string::npos : semi - start);
+        std::string piece =
+            contentType.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
         if (first) {
             out += piece;
             if (piece.find('/') == std::string::npos)
@@ -404,7 +405,7 @@ int ReadReply(net::IStream& s, std::vector<char>& buffer, int timeoutMs, std::st
         if (have >= limit)
             return CSMTPError::kReceiveFailed;
         int left = timeoutMs;
-        if (timeoutMs >= 0) {
+        if (timeoutMs >= 0 && have > 0) {
             auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::steady_clock::now() - start)
                              .count();
@@ -494,8 +495,8 @@ void CMailUtil::SetSubject(const std::string& text) {
 
 int CMailUtil::SetSenderAddress(const std::string& address) {
     return guarded([&] {
-        std::string bare = address.find('<') != std::string::npos ? mail::BareAddress(address)
-                                                                   : address;
+        std::string bare =
+            address.find('<') != std::string::npos ? mail::BareAddress(address) : address;
         if (HasControl(address)) {
             KORRIN_REPORT("The sender address holds a line break and was refused.");
             raise(CSMTPError::kLineBreak);
@@ -546,9 +547,8 @@ void CMailUtil::addRecipient(const char* header, const std::string& displayName,
     if (bare.empty())
         return;
     if (header) {
-        std::string value = displayName.empty()
-                                ? address
-                                : "\"" + QuotedText(displayName) + "\" <" + bare + ">";
+        std::string value =
+            displayName.empty() ? address : "\"" + QuotedText(displayName) + "\" <" + bare + ">";
         addRawHeader(header, value, HeaderMode::kAppend);
     }
     recipients_ += (recipients_.empty() ? "" : ",") + bare;
@@ -583,8 +583,8 @@ void CMailUtil::AddTextPart(const std::string& text) {
     p.contentType = "text/plain";
     p.encoding = CMailPart::kQuotedPrintable;
     const char* cs = std::getenv("MM_CHARSET");
-    p.charset = cs && *cs && !HasControl(cs) && std::strpbrk(cs, ";\"") == nullptr ? cs
-                                                                                     : "iso-8859-1";
+    p.charset =
+        cs && *cs && !HasControl(cs) && std::strpbrk(cs, ";\"") == nullptr ? cs : "iso-8859-1";
     p.data = text;
     parts_.push_back(std::move(p));
 }
@@ -652,8 +652,8 @@ void CMailUtil::writeOut(std::FILE* out) {
                 raise(CSMTPError::kOther);
             }
             if (got > 0)
-                Put(out, std::string_view(enc.data(), mail::Base64Lines(buf.data(), got,
-                                                                        enc.data())));
+                Put(out,
+                    std::string_view(enc.data(), mail::Base64Lines(buf.data(), got, enc.data())));
             if (got < kChunk)
                 break;
         }
@@ -772,9 +772,8 @@ void CSMTPEmail::readReply(net::IStream& s, const char* label, int timeoutMs) {
     std::string message = std::string(label) + " - " + shown +
                           ", Quillion EMail for Windows(tm) has detected a problem with your SMTP "
                           "server.  Please report this error to Quillion via email (" +
-                          vendor::kSupportEmail +
-                          ") for assistance.  You may also wish to check " + page +
-                          " or click the 'Fix info from the web' button below. ";
+                          vendor::kSupportEmail + ") for assistance.  You may also wish to check " +
+                          page + " or click the 'Fix info from the web' button below. ";
     CEventReport().ReportTip(message, "mailutil", __LINE__, std::string("More info from the Web"),
                              page);
     raise(CSMTPError::kServerError);

@@ -138,18 +138,18 @@ struct SmtpTimeouts {
     int helo = 300'000;
     int mailFrom = 300'000;
     int rcptTo = 300'000;
-    int data = 120'000;          // the reply to DATA
-    int block = 180'000;         // each piece of the message
-    int endOfData = 600'000;     // the reply to the final "."
+    int data = 120'000;       // the reply to DATA
+    int block = 180'000;      // each piece of the message
+    int endOfData = 600'000;  // the reply to the final "."
     int quit = 120'000;
-    int command = 300'000;       // writing a command
+    int command = 300'000;  // writing a command
 };
 
 class CSMTPEmail : public CMailUtil {
   public:
     static constexpr std::uint16_t kDefaultPort = 25;
     static constexpr std::size_t kReplyBufferSize = 4096;  // a reply holds at most 4,095 bytes
-    static constexpr std::size_t kPieceSize = 4096;         // the message goes out in these
+    static constexpr std::size_t kPieceSize = 4096;        // the message goes out in these
 
     CSMTPEmail();
     ~CSMTPEmail() override;

@@ -33,6 +33,11 @@ ScriptedStream& ScriptedStream::Expect(std::string clientBytes) {
     return *this;
 }
 
+ScriptedStream& ScriptedStream::ExpectUntil(std::string terminator) {
+    steps_.push_back({Step::kExpectUntil, std::move(terminator)});
+    return *this;
+}
+
 ScriptedStream& ScriptedStream::Reply(std::string serverBytes) {
     steps_.push_back({Step::kReply, std::move(serverBytes)});
     return *this;
@@ -99,6 +104,21 @@ SendResult ScriptedStream::SendAll(const char* data, std::size_t size, int timeo
     if (serverClosed_)
         return SendResult::kOk;  // the bytes go nowhere, as on a socket the peer has closed
     while (!in.empty()) {
+        if (!steps_.empty() && steps_.front().kind == Step::kExpectUntil) {
+            Step& s = steps_.front();
+            // Match the terminator across sends: look at the tail already captured as well.
+            std::size_t before = captured_.size();
+            captured_.append(in);
+            std::size_t from = before >= s.bytes.size() ? before - s.bytes.size() + 1 : 0;
+            auto at = captured_.find(s.bytes, from);
+            if (at == std::string::npos)
+                return SendResult::kOk;
+            std::size_t used = at + s.bytes.size() - before;
+            captured_.resize(at + s.bytes.size());
+            in.remove_prefix(used);
+            steps_.pop_front();
+            continue;
+        }
         if (steps_.empty() || steps_.front().kind != Step::kExpect) {
             fail("unexpected bytes from the client: \"" + Visible(std::string(in)) + "\"");
             return SendResult::kOk;
@@ -132,6 +152,7 @@ long ScriptedStream::ReceiveSome(char* buffer, std::size_t capacity, int timeout
     Step& s = steps_.front();
     switch (s.kind) {
         case Step::kExpect:
+        case Step::kExpectUntil:
             fail("the client reads before it has written \"" + Visible(s.bytes.substr(s.pos)) +
                  "\"");
             return 0;
@@ -176,9 +197,7 @@ StreamFactory ScriptedFactory(std::shared_ptr<ScriptedStream> stream) {
         SendResult SendAll(const char* d, std::size_t n, int t) override {
             return s->SendAll(d, n, t);
         }
-        long ReceiveSome(char* b, std::size_t c, int t) override {
-            return s->ReceiveSome(b, c, t);
-        }
+        long ReceiveSome(char* b, std::size_t c, int t) override { return s->ReceiveSome(b, c, t); }
         void Close() override { s->Close(); }
     };
     return [stream] { return std::make_unique<Forward>(stream); };

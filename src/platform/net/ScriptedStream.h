@@ -3,6 +3,8 @@
 //
 // The script is a list of steps taken in order:
 //   Expect(bytes)  the client must write exactly these bytes next (over any number of sends);
+//   ExpectUntil(t) the client may write anything up to and including the text t (kept in
+//                  captured(), t included), for a message body whose bytes the test checks apart;
 //   Reply(bytes)   what the client receives next, handed out in pieces of at most the chunk
 //                  size (SetChunkSize(1) splits every reply at every byte);
 //   Reply({a, b})  one reply delivered as the given pieces, one per receive;
@@ -30,6 +32,7 @@ namespace korrin::platform::net {
 class ScriptedStream : public IStream {
   public:
     ScriptedStream& Expect(std::string clientBytes);
+    ScriptedStream& ExpectUntil(std::string terminator);
     ScriptedStream& Reply(std::string serverBytes);
     ScriptedStream& Reply(std::initializer_list<std::string> pieces);
     ScriptedStream& ServerCloses();
@@ -45,6 +48,8 @@ class ScriptedStream : public IStream {
 
     // What the client has written, all of it.
     const std::string& written() const { return written_; }
+    // What ExpectUntil steps let through, all of it.
+    const std::string& captured() const { return captured_; }
     // Empty while the client followed the script.
     const std::string& Mismatch() const { return mismatch_; }
     bool Done() const { return steps_.empty(); }
@@ -57,7 +62,7 @@ class ScriptedStream : public IStream {
 
   private:
     struct Step {
-        enum Kind { kExpect, kReply, kClose, kFailSend, kSilence } kind;
+        enum Kind { kExpect, kExpectUntil, kReply, kClose, kFailSend, kSilence } kind;
         std::string bytes;
         std::size_t pos = 0;  // how much of bytes has been matched or handed out
         bool piece = false;   // one receive hands out the whole step
@@ -66,6 +71,7 @@ class ScriptedStream : public IStream {
 
     std::deque<Step> steps_;
     std::string written_;
+    std::string captured_;
     std::string mismatch_;
     std::string host_;
     std::uint16_t port_ = 0;

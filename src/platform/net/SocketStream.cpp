@@ -72,8 +72,8 @@ class SocketStream : public IStream {
         ConnectResult result = ConnectResult::kUnreachable;
         bool anySocket = false;
         for (addrinfo* a = list; a; a = a->ai_next) {
-            int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                            a->ai_protocol);
+            int fd =
+                socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
             if (fd < 0)
                 continue;
             anySocket = true;

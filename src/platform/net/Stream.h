@@ -16,9 +16,9 @@ namespace korrin::platform::net {
 
 enum class ConnectResult {
     kOk = 0,
-    kNoSocket,       // no socket could be made
-    kUnreachable,    // the name did not resolve, or no address accepted the connection
-    kTimedOut,       // no address answered within the bound
+    kNoSocket,     // no socket could be made
+    kUnreachable,  // the name did not resolve, or no address accepted the connection
+    kTimedOut,     // no address answered within the bound
 };
 
 enum class SendResult { kOk = 0, kFailed, kTimedOut };
