@@ -12,6 +12,8 @@ packages=(
     libsqlite3-dev sqlite3 media-types
     # tests and benchmarks
     googletest libgtest-dev libgmock-dev libbenchmark-dev python3
+    # a real SMTP server for the mail tests
+    python3-aiosmtpd
     # shell integration and zip packaging
     xdg-utils desktop-file-utils shared-mime-info zip unzip
 )
