@@ -31,6 +31,7 @@ constexpr std::size_t kAddressLineMax = 126;
 // An address file may name further address files; this deep and no deeper, so a file that
 // names itself ends.
 constexpr int kAddressFileDepth = 8;
+constexpr std::size_t kAddressFileMax = 1 << 20;
 // The content type read from the registry holds at most this many bytes with its zero.
 constexpr platform::DWORD kContentTypeBytes = 64;
 
@@ -534,8 +535,20 @@ void CMailUtil::addRecipient(const char* header, const std::string& displayName,
         std::ifstream in(address.substr(1), std::ios::binary);
         if (!in)
             raise(CSMTPError::kAddressFile);
-        std::string line;
-        while (std::getline(in, line)) {
+        // Bounded, so a name such as "@/dev/zero" ends instead of filling the memory.
+        std::string content;
+        char block[4096];
+        while (content.size() < kAddressFileMax &&
+               in.read(block, static_cast<std::streamsize>(sizeof block)).gcount() > 0)
+            content.append(block, static_cast<std::size_t>(in.gcount()));
+        if (content.size() > kAddressFileMax)
+            content.resize(kAddressFileMax);
+        std::size_t start = 0;
+        while (start < content.size()) {
+            auto nl = content.find('\n', start);
+            std::string_view line(content.data() + start,
+                                  (nl == std::string::npos ? content.size() : nl) - start);
+            start = nl == std::string::npos ? content.size() : nl + 1;
             std::string entry = mail::AddressFileLine(line);
             if (Trim(entry).empty())
                 continue;
