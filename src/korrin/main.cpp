@@ -5,6 +5,7 @@
 
 #include "korrin/app/Vendor.h"
 #include "korrin/ui/KorrinApp.h"
+#include "korrin/ui/Preferences.h"
 #include "korrin/ui/ReportDlg.h"
 #include "korrin/ui/Resources.h"
 
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("korrin"));
     QApplication::setWindowIcon(korrin::res::LoadIcon(korrin::res::kProgramIcon));
     korrin::InstallDialogReportSink();
+    korrin::InstallMailDialogWindows();
     korrin::CKorrinApp theApp;
     return theApp.InitInstance(korrin::JoinArguments(argc, argv));
 }
