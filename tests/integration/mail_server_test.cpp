@@ -222,4 +222,42 @@ TEST_F(MailServerTest, ClosedPortGivesSixAndASilentServerTimesOut) {
     close(fd);
 }
 
+TEST_F(MailServerTest, ServerOnIpv6LoopbackIsReachedThroughBracketsAndPort) {
+    int fd = socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        if (fd >= 0)
+            close(fd);
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    }
+    ASSERT_EQ(listen(fd, 1), 0);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    // One connection, answered by hand: greeting, then the reply to QUIT once it has come.
+    std::string heard;
+    std::thread server([&] {
+        int c = accept(fd, nullptr, nullptr);
+        if (c < 0)
+            return;
+        (void)!write(c, "220 six\r\n", 9);
+        char buf[64];
+        while (heard.find("\r\n") == std::string::npos) {
+            ssize_t n = read(c, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            heard.append(buf, static_cast<std::size_t>(n));
+        }
+        (void)!write(c, "221 bye\r\n", 9);
+        close(c);
+    });
+    CSMTPEmail m;
+    m.SetServer("[::1]:" + std::to_string(ntohs(a.sin6_port)));
+    EXPECT_EQ(m.CheckConnection(), 0);
+    server.join();
+    close(fd);
+    EXPECT_EQ(heard, "QUIT\r\n");
+}
+
 }  // namespace

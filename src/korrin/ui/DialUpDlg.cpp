@@ -25,6 +25,7 @@ QLabel* Text(const char* text) {
 
 CDialUpDlg::CDialUpDlg(QWidget* parent) : CDialog(kResourceId, parent), list_(new QListWidget) {
     setWindowTitle(QStringLiteral("Dial Up Connections"));
+    setMinimumWidth(440);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(
         Text("Quillion EMail for Windows(tm) cannot establish communication with your Outgoing "

@@ -62,6 +62,7 @@ bool CSmtpPage::OnInitDialog() {
     layout->addWidget(user);
     layout->addWidget(new QLabel(QStringLiteral("*Indicates Required Field")));
     layout->addStretch(1);
+    setMinimumWidth(400);
 
     CUtils utils;
     for (const Field& f : kFields) {

@@ -58,15 +58,11 @@ class SocketStream : public IStream {
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
         hints.ai_protocol = IPPROTO_TCP;
-        hints.ai_flags = AI_ADDRCONFIG;
+        // No AI_ADDRCONFIG: it hides the loopback addresses on a machine without a network,
+        // and an address family that cannot be used just fails to connect and the next is tried.
         addrinfo* list = nullptr;
         std::string service = std::to_string(port);
         int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-        if (rc == EAI_ADDRFAMILY || rc == EAI_NONAME) {
-            // AI_ADDRCONFIG hides loopback-only families on a machine without other networks.
-            hints.ai_flags = 0;
-            rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-        }
         if (rc != 0 || !list)
             return ConnectResult::kUnreachable;
         ConnectResult result = ConnectResult::kUnreachable;
