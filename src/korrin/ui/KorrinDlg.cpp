@@ -6,6 +6,7 @@
 
 #include "korrin/app/Utils.h"
 #include "korrin/app/Vendor.h"
+#include "korrin/ui/Preferences.h"
 #include "korrin/ui/ReportDlg.h"
 #include "korrin/ui/Resources.h"
 #include "platform/files/Files.h"
@@ -34,6 +35,10 @@ void CKorrinDlg::SetFileToOpen(const std::string& path) {
 }
 
 bool CKorrinDlg::OnInitDialog() {
+    auto* edit = menuBar_->addMenu(QStringLiteral("&Edit"));
+    QAction* prefs = edit->addAction(QStringLiteral("&Preferences..."));
+    prefs->setData(kPreferencesCommand);
+    connect(prefs, &QAction::triggered, this, [this] { OnCommand(kPreferencesCommand); });
     // The window menu of other desktops is not ours to extend; the About item stands in the
     // menu bar instead.
     auto* help = menuBar_->addMenu(QStringLiteral("&Help"));
@@ -100,6 +105,10 @@ void CKorrinDlg::OnCommand(int id) {
     if (id == kAboutCommand) {
         CAboutDlg about(this);
         about.DoModal();
+        return;
+    }
+    if (id == kPreferencesCommand) {
+        OpenPreferences(this);
         return;
     }
     CDialog::OnCommand(id);

@@ -1,0 +1,887 @@
+#include "korrin/mail/mailutil.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <mutex>
+#include <new>
+
+#include "korrin/app/EventReport.h"
+#include "korrin/app/Vendor.h"
+#include "platform/Text.h"
+#include "platform/files/Files.h"
+#include "platform/registry/Registry.h"
+
+namespace korrin {
+
+namespace net = platform::net;
+
+namespace {
+
+constexpr const char* kMailLibraryLine = "Quillion mail library v6.0 (Korrin)";
+constexpr std::size_t kFoldAfter = 75;
+constexpr std::size_t kAddressLineMax = 126;
+// An address file may name further address files; this deep and no deeper, so a file that
+// names itself ends.
+constexpr int kAddressFileDepth = 8;
+constexpr std::size_t kAddressFileMax = 1 << 20;
+// The content type read from the registry holds at most this many bytes with its zero.
+constexpr platform::DWORD kContentTypeBytes = 64;
+
+bool IsLineBreak(char c) {
+    return c == '\r' || c == '\n';
+}
+
+bool HasControl(std::string_view s) {
+    for (unsigned char c : s)
+        if ((c < 32 && c != '\t') || c == 127)
+            return true;
+    return false;
+}
+
+// Line breaks that are not a fold (CR LF + blank or TAB) become one blank.
+std::string CleanHeaderValue(std::string_view v) {
+    std::string out;
+    out.reserve(v.size());
+    for (std::size_t i = 0; i < v.size();) {
+        if (!IsLineBreak(v[i])) {
+            out += v[i++];
+            continue;
+        }
+        std::size_t j = i;
+        while (j < v.size() && IsLineBreak(v[j]))
+            ++j;
+        bool fold = j - i == 2 && v[i] == '\r' && v[i + 1] == '\n' && j < v.size() &&
+                    (v[j] == ' ' || v[j] == '\t') && !out.empty();
+        out += fold ? "\r\n" : " ";
+        i = j;
+    }
+    return out;
+}
+
+// Text that goes inside double quotes: quotes and backslashes escaped, controls dropped.
+std::string QuotedText(std::string_view s) {
+    std::string out;
+    for (char c : s) {
+        if (static_cast<unsigned char>(c) < 32 || c == 127)
+            continue;
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+std::string Trim(std::string_view s) {
+    auto a = s.find_first_not_of(" \t");
+    if (a == std::string_view::npos)
+        return {};
+    auto b = s.find_last_not_of(" \t");
+    return std::string(s.substr(a, b - a + 1));
+}
+
+std::string FileNameOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void Put(std::FILE* out, std::string_view s) {
+    if (!s.empty() && std::fwrite(s.data(), 1, s.size(), out) != s.size())
+        throw CSMTPError(CSMTPError::kOther);
+}
+
+// Shared count of live CSMTPEmail objects; the network layer is cleaned up with the last.
+std::mutex g_liveMutex;
+int g_live = 0;
+bool g_startedByUs = false;
+
+constexpr char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Two output characters for every 12-bit value, so a group of three bytes takes two lookups.
+struct PairTable {
+    std::array<std::uint16_t, 4096> v{};
+    PairTable() {
+        for (int i = 0; i < 4096; ++i) {
+            unsigned char a = kBase64Alphabet[i >> 6], b = kBase64Alphabet[i & 63];
+            std::memcpy(&v[i], std::array<unsigned char, 2>{a, b}.data(), 2);
+        }
+    }
+};
+const PairTable& Pairs() {
+    static const PairTable table;
+    return table;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Encoders and small parsers
+
+namespace mail {
+
+std::size_t Base64Lines(const std::uint8_t* in, std::size_t size, char* out) {
+    const auto& pairs = Pairs().v;
+    char* o = out;
+    while (size >= 57) {
+        for (int g = 0; g < 19; ++g) {
+            std::uint32_t n = (std::uint32_t(in[0]) << 16) | (std::uint32_t(in[1]) << 8) | in[2];
+            std::memcpy(o, &pairs[n >> 12], 2);
+            std::memcpy(o + 2, &pairs[n & 0xFFF], 2);
+            in += 3;
+            o += 4;
+        }
+        o[0] = '\r';
+        o[1] = '\n';
+        o += 2;
+        size -= 57;
+    }
+    if (size == 0)
+        return static_cast<std::size_t>(o - out);
+    while (size >= 3) {
+        std::uint32_t n = (std::uint32_t(in[0]) << 16) | (std::uint32_t(in[1]) << 8) | in[2];
+        std::memcpy(o, &pairs[n >> 12], 2);
+        std::memcpy(o + 2, &pairs[n & 0xFFF], 2);
+        in += 3;
+        o += 4;
+        size -= 3;
+    }
+    if (size > 0) {
+        std::uint32_t n = std::uint32_t(in[0]) << 16;
+        if (size == 2)
+            n |= std::uint32_t(in[1]) << 8;
+        o[0] = kBase64Alphabet[(n >> 18) & 63];
+        o[1] = kBase64Alphabet[(n >> 12) & 63];
+        o[2] = size == 2 ? kBase64Alphabet[(n >> 6) & 63] : '=';
+        o[3] = '=';
+        o += 4;
+    }
+    o[0] = '\r';
+    o[1] = '\n';
+    o += 2;
+    return static_cast<std::size_t>(o - out);
+}
+
+std::string QuotedPrintable(std::string_view text) {
+    // 0: written as it is; 1: encoded; 2: line-end characters, handled apart.
+    static const auto kind = [] {
+        std::array<std::uint8_t, 256> k{};
+        for (int c = 0; c < 256; ++c)
+            k[c] = (c < 32 && c != '\t') || c == '=' || c >= 127 ? 1 : 0;
+        k['\r'] = k['\n'] = 2;
+        return k;
+    }();
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    out.resize(text.size() * 3 + text.size() / 24 * 3 + 16);
+    char* o = out.data();
+    int column = 0;
+    char last = 0;  // the byte written before, for blanks at a line end
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        unsigned char c = *p;
+        switch (kind[c]) {
+            case 0:
+                *o++ = static_cast<char>(c);
+                last = static_cast<char>(c);
+                ++column;
+                ++p;
+                break;
+            case 1:
+                *o++ = '=';
+                *o++ = hex[c >> 4];
+                *o++ = hex[c & 15];
+                last = 0;
+                column += 3;
+                ++p;
+                break;
+            default:
+                if (c == '\r' && (p + 1 == end || p[1] != '\n')) {
+                    // A CR alone is no line end; as a raw byte it could make one on the wire.
+                    *o++ = '=';
+                    *o++ = '0';
+                    *o++ = 'D';
+                    last = 0;
+                    column += 3;
+                    ++p;
+                    break;
+                }
+                // CR LF, or a LF alone: one line end, written CR LF. A blank before it would
+                // be dropped by the reader, so a soft break keeps it.
+                if (last == ' ' || last == '\t') {
+                    *o++ = '=';
+                    *o++ = '\r';
+                    *o++ = '\n';
+                }
+                *o++ = '\r';
+                *o++ = '\n';
+                p += c == '\r' ? 2 : 1;
+                column = 0;
+                last = 0;
+                continue;
+        }
+        if (column >= 73) {
+            *o++ = '=';
+            *o++ = '\r';
+            *o++ = '\n';
+            column = 0;
+            last = 0;
+        }
+    }
+    if (column != 0) {
+        *o++ = '=';
+        *o++ = '\r';
+        *o++ = '\n';
+    }
+    out.resize(static_cast<std::size_t>(o - out.data()));
+    return out;
+}
+
+std::string Rfc822Date(std::time_t t) {
+    std::tm local{}, utc{};
+    localtime_r(&t, &local);
+    gmtime_r(&t, &utc);
+    int zone = (local.tm_hour - utc.tm_hour) * 60 + (local.tm_min - utc.tm_min);
+    if (utc.tm_year > local.tm_year ||
+        (utc.tm_year == local.tm_year && utc.tm_yday > local.tm_yday))
+        zone -= 1440;
+    else if (utc.tm_year < local.tm_year ||
+             (utc.tm_year == local.tm_year && utc.tm_yday < local.tm_yday))
+        zone += 1440;
+    static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char zoneText[8];
+    if (zone == 0) {
+        std::strcpy(zoneText, "GMT");
+    } else {
+        int a = zone < 0 ? -zone : zone;
+        if (a > 1439)
+            a = 1439;
+        std::snprintf(zoneText, sizeof zoneText, "%c%02d%02d", zone < 0 ? '-' : '+', a / 60,
+                      a % 60);
+    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s, %d %s %d %02d:%02d:%02d %s", days[local.tm_wday],
+                  local.tm_mday, months[local.tm_mon], local.tm_year + 1900, local.tm_hour,
+                  local.tm_min, local.tm_sec, zoneText);
+    return buf;
+}
+
+std::string ContentTypeFor(const std::string& path) {
+    std::string name = FileNameOf(path);
+    auto dot = name.find_last_of('.');
+    std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
+    if (!ext.empty()) {
+        platform::RegKeyGuard key;
+        if (platform::RegOpenKeyEx(platform::HKEY_CLASSES_ROOT, "." + ext, key.out()) ==
+            platform::ERROR_SUCCESS) {
+            std::uint8_t data[kContentTypeBytes] = {};
+            platform::DWORD type = 0, size = sizeof data;
+            if (platform::RegQueryValueEx(key.get(), "Content Type", &type, data, &size) ==
+                    platform::ERROR_SUCCESS &&
+                (type == platform::REG_SZ || type == platform::REG_EXPAND_SZ)) {
+                std::string value(reinterpret_cast<char*>(data), size);
+                value = value.substr(0, value.find('\0'));
+                std::erase_if(value, [](char c) { return static_cast<unsigned char>(c) < 32; });
+                if (!value.empty())
+                    return value + "; name=\"" + QuotedText(name) + "\"";
+            }
+        }
+    }
+    static const char* images[] = {"gif", "jpg", "tif", "tiff", "bmp", "jpeg", "pcd", "png"};
+    std::string type = "unknown";
+    for (const char* i : images)
+        if (platform::EqualsNoCase(ext, i))
+            type = "image";
+    return type + "/" + (ext.empty() ? "unknown" : QuotedText(ext)) + "; name=\"" +
+           QuotedText(name) + "\"";
+}
+
+std::string ContentTypeLines(const std::string& contentType) {
+    std::string out = "Content-type: ";
+    std::size_t start = 0;
+    bool first = true;
+    for (;;) {
+        auto semi = contentType.find(';', start);
+        std::string piece =
+            contentType.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
+        if (first) {
+            out += piece;
+            if (piece.find('/') == std::string::npos)
+                out += "/unknown";
+            first = false;
+        } else {
+            auto eq = piece.find('=');
+            std::string name = piece.substr(0, eq);
+            name.erase(0, name.find_first_not_of(' '));
+            std::string value = eq == std::string::npos ? "" : piece.substr(eq + 1);
+            out += ";\r\n\t" + name + "=";
+            if (!value.empty() && value.front() == '"') {
+                // Up to the closing quote (an escaped quote does not close), then closed.
+                std::size_t close = 1;
+                while (close < value.size() && value[close] != '"')
+                    close += value[close] == '\\' && close + 1 < value.size() ? 2 : 1;
+                for (char c : value.substr(0, std::min(close, value.size())))
+                    if (static_cast<unsigned char>(c) >= 32 && c != 127)
+                        out += c;
+                out += '"';
+            } else {
+                out += "\"" + QuotedText(value) + "\"";
+            }
+        }
+        if (semi == std::string::npos)
+            break;
+        start = semi + 1;
+    }
+    return out + "\r\n";
+}
+
+std::vector<std::string> SplitRecipientList(std::string_view list) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= list.size(); ++i) {
+        if (i == list.size() || list[i] == ',' || list[i] == ' ') {
+            if (i > start)
+                out.emplace_back(list.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return out;
+}
+
+std::string BareAddress(std::string_view address) {
+    auto lt = address.find('<');
+    if (lt != std::string_view::npos) {
+        auto gt = address.find('>', lt + 1);
+        return Trim(address.substr(lt + 1, gt == std::string_view::npos ? gt : gt - lt - 1));
+    }
+    return Trim(address);
+}
+
+std::string AddressFileLine(std::string_view line) {
+    line = line.substr(0, kAddressLineMax);
+    std::size_t n = 0;
+    for (; n < line.size(); ++n) {
+        char c = line[n];
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  std::strchr(".-_@<> '\"", c) != nullptr;
+        if (!ok || c == '\0')
+            break;
+    }
+    return std::string(line.substr(0, n));
+}
+
+bool ReplyComplete(std::string_view r) {
+    if (r.size() < 2 || r.substr(r.size() - 2) != "\r\n")
+        return false;
+    // The last line: after the CR LF before the final one.
+    auto body = r.substr(0, r.size() - 2);
+    auto nl = body.rfind("\r\n");
+    auto last = nl == std::string_view::npos ? body : body.substr(nl + 2);
+    bool continued = last.size() >= 4 && last[0] >= '0' && last[0] <= '9' && last[1] >= '0' &&
+                     last[1] <= '9' && last[2] >= '0' && last[2] <= '9' && last[3] == '-';
+    return !continued;
+}
+
+bool ReplyAccepted(std::string_view reply) {
+    return !reply.empty() && reply[0] >= '1' && reply[0] <= '3';
+}
+
+int ReadReply(net::IStream& s, std::vector<char>& buffer, int timeoutMs, std::string& reply) {
+    if (buffer.size() < CSMTPEmail::kReplyBufferSize)
+        buffer.resize(CSMTPEmail::kReplyBufferSize);
+    std::size_t have = 0;
+    const std::size_t limit = CSMTPEmail::kReplyBufferSize - 1;
+    auto start = std::chrono::steady_clock::now();
+    do {
+        if (have >= limit)
+            return CSMTPError::kReceiveFailed;
+        int left = timeoutMs;
+        if (timeoutMs >= 0 && have > 0) {
+            auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
+            left = spent >= timeoutMs ? 0 : static_cast<int>(timeoutMs - spent);
+        }
+        long n = s.ReceiveSome(buffer.data() + have, limit - have, left);
+        if (n <= 0)
+            return CSMTPError::kReceiveFailed;
+        have += static_cast<std::size_t>(n);
+        buffer[have] = '\0';
+    } while (!ReplyComplete(std::string_view(buffer.data(), have)));
+    reply.assign(buffer.data(), have);
+    return 0;
+}
+
+void DotStuff(const char* data, std::size_t size, bool& atLineStart, std::string& out) {
+    const char* end = data + size;
+    while (data < end) {
+        if (atLineStart && *data == '.')
+            out += '.';
+        const void* nl = std::memchr(data, '\n', static_cast<std::size_t>(end - data));
+        const char* stop = nl ? static_cast<const char*>(nl) + 1 : end;
+        out.append(data, stop);
+        atLineStart = nl != nullptr;
+        data = stop;
+    }
+}
+
+}  // namespace mail
+
+// ---------------------------------------------------------------------------------------------
+// CMailUtil
+
+void CMailUtil::raise(int code) {
+    error_ = code;
+    throw CSMTPError(code);
+}
+
+template <class F>
+int CMailUtil::guarded(F&& body) {
+    try {
+        body();
+        return 0;
+    } catch (const CSMTPError& e) {
+        error_ = e.code();
+        return e.code();
+    } catch (...) {
+        error_ = CSMTPError::kOther;
+        return CSMTPError::kOther;
+    }
+}
+
+void CMailUtil::addRawHeader(const std::string& name, const std::string& value, HeaderMode mode) {
+    for (auto& h : headers_) {
+        if (!platform::EqualsNoCase(h.first, name))
+            continue;
+        if (mode == HeaderMode::kReplace)
+            h.second = value;
+        else
+            h.second += (h.second.size() <= kFoldAfter ? "," : ",\r\n\t") + value;
+        return;
+    }
+    headers_.emplace_back(name, value);
+}
+
+void CMailUtil::AddHeader(const std::string& name, const std::string& value, HeaderMode mode) {
+    // A name is a run of printable characters without ':' (RFC 5322 2.2).
+    std::string cleanName;
+    for (char c : name)
+        if (c > 32 && c < 127 && c != ':')
+            cleanName += c;
+    if (cleanName.empty())
+        return;
+    addRawHeader(cleanName, CleanHeaderValue(value), mode);
+}
+
+std::string CMailUtil::FindHeader(const std::string& name, const std::string& defaultValue) const {
+    for (const auto& h : headers_)
+        if (platform::EqualsNoCase(h.first, name))
+            return h.second;
+    return defaultValue;
+}
+
+void CMailUtil::SetSubject(const std::string& text) {
+    AddHeader("Subject", text, HeaderMode::kReplace);
+}
+
+int CMailUtil::SetSenderAddress(const std::string& address) {
+    return guarded([&] {
+        std::string bare =
+            address.find('<') != std::string::npos ? mail::BareAddress(address) : address;
+        if (HasControl(address)) {
+            KORRIN_REPORT("The sender address holds a line break and was refused.");
+            raise(CSMTPError::kLineBreak);
+        }
+        addRawHeader("X-Sender", bare, HeaderMode::kReplace);
+    });
+}
+
+int CMailUtil::SetFrom(const std::string& text) {
+    return guarded([&] {
+        if (HasControl(text)) {
+            KORRIN_REPORT("The sender address holds a line break and was refused.");
+            raise(CSMTPError::kLineBreak);
+        }
+        addRawHeader("From", text, HeaderMode::kReplace);
+        bool haveSender = false;
+        for (const auto& h : headers_)
+            haveSender = haveSender || platform::EqualsNoCase(h.first, "X-Sender");
+        if (!haveSender)
+            addRawHeader("X-Sender", mail::BareAddress(text), HeaderMode::kReplace);
+    });
+}
+
+void CMailUtil::addRecipient(const char* header, const std::string& displayName,
+                             const std::string& address, int depth) {
+    if (HasControl(address) || HasControl(displayName)) {
+        KORRIN_REPORT("A recipient holds a line break and was refused.");
+        raise(CSMTPError::kLineBreak);
+    }
+    if (!address.empty() && address.front() == '@') {
+        if (depth >= kAddressFileDepth) {
+            KORRIN_REPORT("Address files nested too deep.");
+            raise(CSMTPError::kAddressFile);
+        }
+        std::ifstream in(address.substr(1), std::ios::binary);
+        if (!in)
+            raise(CSMTPError::kAddressFile);
+        // Bounded, so a name such as "@/dev/zero" ends instead of filling the memory.
+        std::string content;
+        char block[4096];
+        while (content.size() < kAddressFileMax &&
+               in.read(block, static_cast<std::streamsize>(sizeof block)).gcount() > 0)
+            content.append(block, static_cast<std::size_t>(in.gcount()));
+        if (content.size() > kAddressFileMax)
+            content.resize(kAddressFileMax);
+        std::size_t start = 0;
+        while (start < content.size()) {
+            auto nl = content.find('\n', start);
+            std::string_view line(content.data() + start,
+                                  (nl == std::string::npos ? content.size() : nl) - start);
+            start = nl == std::string::npos ? content.size() : nl + 1;
+            std::string entry = mail::AddressFileLine(line);
+            if (Trim(entry).empty())
+                continue;
+            addRecipient(header, "", entry, depth + 1);
+        }
+        return;
+    }
+    std::string bare = mail::BareAddress(address);
+    if (bare.empty())
+        return;
+    if (header) {
+        std::string value =
+            displayName.empty() ? address : "\"" + QuotedText(displayName) + "\" <" + bare + ">";
+        addRawHeader(header, value, HeaderMode::kAppend);
+    }
+    recipients_ += (recipients_.empty() ? "" : ",") + bare;
+}
+
+int CMailUtil::AddTo(const std::string& displayName, const std::string& address) {
+    return guarded([&] { addRecipient("To", displayName, address, 0); });
+}
+
+int CMailUtil::AddCc(const std::string& displayName, const std::string& address) {
+    return guarded([&] { addRecipient("Cc", displayName, address, 0); });
+}
+
+int CMailUtil::AddBcc(const std::string& address) {
+    return guarded([&] { addRecipient(nullptr, "", address, 0); });
+}
+
+void CMailUtil::AddDate(const std::optional<std::string>& text) {
+    if (text) {
+        AddHeader("Date", *text, HeaderMode::kReplace);
+        return;
+    }
+    for (const auto& h : headers_)
+        if (platform::EqualsNoCase(h.first, "Date"))
+            return;
+    addRawHeader("Date", mail::Rfc822Date(std::time(nullptr)), HeaderMode::kReplace);
+}
+
+void CMailUtil::AddTextPart(const std::string& text) {
+    CMailPart p;
+    p.isText = true;
+    p.contentType = "text/plain";
+    p.encoding = CMailPart::kQuotedPrintable;
+    const char* cs = std::getenv("MM_CHARSET");
+    p.charset =
+        cs && *cs && !HasControl(cs) && std::strpbrk(cs, ";\"") == nullptr ? cs : "iso-8859-1";
+    p.data = text;
+    parts_.push_back(std::move(p));
+}
+
+void CMailUtil::AddFilePart(const std::string& path) {
+    CMailPart p;
+    p.isText = false;
+    p.contentType = mail::ContentTypeFor(path);
+    p.encoding = CMailPart::kBase64;
+    p.data = path;
+    p.disposition = "attachment; filename=\"" + QuotedText(FileNameOf(path)) + "\"";
+    parts_.push_back(std::move(p));
+}
+
+void CMailUtil::writeOut(std::FILE* out) {
+    addRawHeader("MIME-Version", "1.0", HeaderMode::kReplace);
+    addRawHeader("X-MailLibrary", kMailLibraryLine, HeaderMode::kReplace);
+    if (FindHeader("From", "").empty())
+        addRawHeader("From", FindHeader("X-Sender", "(NULL)"), HeaderMode::kReplace);
+    if (parts_.empty())
+        return;
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now().time_since_epoch())
+                  .count();
+    boundary_ = "PART.BOUNDARY.MU." + std::to_string(static_cast<std::int32_t>(getpid())) + "." +
+                std::to_string(static_cast<std::int32_t>(std::time(nullptr))) + "." +
+                std::to_string(static_cast<std::int32_t>(ms));
+    addRawHeader("Content-type", "multipart/mixed;\r\n\tboundary=" + boundary_ + "\r\n\r\n",
+                 HeaderMode::kReplace);
+    for (const auto& h : headers_)
+        Put(out, h.first + ": " + h.second + "\r\n");
+    Put(out,
+        "> THIS IS A MESSAGE IN 'MIME' FORMAT.  Your mail reader does not support MIME.\r\n"
+        "> Some parts of this will be readable as plain text.\r\n"
+        "> To see the rest, you will need to upgrade your mail reader.\r\n");
+    for (const auto& part : parts_) {
+        Put(out, "\r\n--" + boundary_ + "\r\n");
+        if (part.isText) {
+            Put(out, "Content-type: text/plain; charset=" + part.charset + "\r\n");
+            Put(out, "Content-Transfer-Encoding: quoted-printable\r\n\r\n");
+            Put(out, mail::QuotedPrintable(part.data));
+            continue;
+        }
+        std::FILE* in = std::fopen(part.data.c_str(), "rb");
+        if (!in)
+            raise(CSMTPError::kFileOpen);
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> guard(in, &std::fclose);
+        Put(out, mail::ContentTypeLines(part.contentType));
+        Put(out, "Content-Disposition: " + part.disposition + "\r\n");
+        Put(out, "Content-Transfer-Encoding: base64\r\n\r\n");
+        // Whole lines per read: 57 input bytes make one line of 76 characters.
+        constexpr std::size_t kChunk = 57 * 1024;
+        std::vector<std::uint8_t> buf(kChunk);
+        std::vector<char> enc(mail::Base64OutputSize(kChunk));
+        for (;;) {
+            std::size_t got = 0;
+            while (got < kChunk) {
+                std::size_t n = std::fread(buf.data() + got, 1, kChunk - got, in);
+                if (n == 0)
+                    break;
+                got += n;
+            }
+            if (std::ferror(in)) {
+                KORRIN_REPORT("fread failed");
+                raise(CSMTPError::kOther);
+            }
+            if (got > 0)
+                Put(out,
+                    std::string_view(enc.data(), mail::Base64Lines(buf.data(), got, enc.data())));
+            if (got < kChunk)
+                break;
+        }
+    }
+    Put(out, "\r\n--" + boundary_ + "--\r\n");
+    if (std::fflush(out) != 0 || std::ferror(out))
+        raise(CSMTPError::kOther);
+}
+
+int CMailUtil::WriteOutMessage(std::FILE* out) {
+    return guarded([&] { writeOut(out); });
+}
+
+std::FILE* CMailUtil::OpenTempMessageFile(std::string& path) {
+    std::string dir = platform::GetTempPath();
+    if (!platform::DirectoryExists(dir)) {
+        KORRIN_REPORT("No temp path exists");
+        return nullptr;
+    }
+    std::string pattern = dir + "~mailXXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        KORRIN_REPORT("mkstemp failed");
+        return nullptr;
+    }
+    std::FILE* f = fdopen(fd, "w+b");
+    if (!f) {
+        ::close(fd);
+        ::unlink(name.data());
+        KORRIN_REPORT("fdopen failed");
+        return nullptr;
+    }
+    path = name.data();
+    return f;
+}
+
+// ---------------------------------------------------------------------------------------------
+// CSMTPEmail
+
+CSMTPEmail::CSMTPEmail() : factory_(&net::MakeSocketStream) {
+    std::lock_guard<std::mutex> lock(g_liveMutex);
+    ++g_live;
+}
+
+CSMTPEmail::~CSMTPEmail() {
+    std::lock_guard<std::mutex> lock(g_liveMutex);
+    if (--g_live == 0 && g_startedByUs) {
+        net::NetCleanup();
+        g_startedByUs = false;
+    }
+}
+
+int CSMTPEmail::LiveObjects() {
+    std::lock_guard<std::mutex> lock(g_liveMutex);
+    return g_live;
+}
+
+void CSMTPEmail::openConnection(std::unique_ptr<net::IStream>& socket) {
+    {
+        std::lock_guard<std::mutex> lock(g_liveMutex);
+        if (!g_startedByUs) {
+            if (net::NetStartup() != 0)
+                raise(CSMTPError::kNoStartup);
+            g_startedByUs = true;
+        }
+    }
+    std::string host;
+    std::uint16_t port = kDefaultPort;
+    if (!net::SplitHostPort(server_, kDefaultPort, host, port))
+        host.clear();
+    socket = factory_ ? factory_() : nullptr;
+    if (!socket)
+        raise(CSMTPError::kNoSocket);
+    switch (socket->Connect(host, port, timeouts_.connect)) {
+        case net::ConnectResult::kOk:
+            return;
+        case net::ConnectResult::kNoSocket:
+            raise(CSMTPError::kNoSocket);
+        default:
+            raise(CSMTPError::kNoConnection);
+    }
+}
+
+void CSMTPEmail::sendCommand(net::IStream& s, const std::string& text, int timeoutMs) {
+    if (text.empty())
+        return;
+    // A command is one line: a line break anywhere but at its end would start another.
+    auto body = std::string_view(text).substr(0, text.size() - 2);
+    if (text.size() < 2 || text.compare(text.size() - 2, 2, "\r\n") != 0 ||
+        body.find_first_of("\r\n") != std::string_view::npos) {
+        KORRIN_REPORT("A command with a line break was refused.");
+        raise(CSMTPError::kLineBreak);
+    }
+    if (s.SendAll(text.data(), text.size(), timeoutMs) != net::SendResult::kOk)
+        raise(CSMTPError::kSendFailed);
+}
+
+void CSMTPEmail::readReply(net::IStream& s, const char* label, int timeoutMs) {
+    if (buffer_.empty()) {
+        try {
+            buffer_.resize(kReplyBufferSize);
+        } catch (const std::bad_alloc&) {
+            raise(CSMTPError::kNoMemory);
+        }
+    }
+    std::string reply;
+    if (mail::ReadReply(s, buffer_, timeoutMs, reply) != 0)
+        raise(CSMTPError::kReceiveFailed);
+    if (mail::ReplyAccepted(reply))
+        return;
+    // The reply as shown: without its final line end.
+    std::string shown = reply.substr(0, reply.size() - 2);
+    std::string page = vendor::Page("PreferencesSmtp.html");
+    std::string message = std::string(label) + " - " + shown +
+                          ", Quillion EMail for Windows(tm) has detected a problem with your SMTP "
+                          "server.  Please report this error to Quillion via email (" +
+                          vendor::kSupportEmail + ") for assistance.  You may also wish to check " +
+                          page + " or click the 'Fix info from the web' button below. ";
+    CEventReport().ReportTip(message, "mailutil", __LINE__, std::string("More info from the Web"),
+                             page);
+    raise(CSMTPError::kServerError);
+}
+
+void CSMTPEmail::sendMessageFile(net::IStream& s, std::FILE* file) {
+    std::vector<char> piece(kPieceSize);
+    std::string out;
+    out.reserve(kPieceSize * 2);
+    bool atLineStart = true;
+    for (;;) {
+        std::size_t n = std::fread(piece.data(), 1, piece.size(), file);
+        if (n == 0) {
+            if (std::ferror(file)) {
+                KORRIN_REPORT("fread failed");
+                raise(CSMTPError::kOther);
+            }
+            return;
+        }
+        out.clear();
+        mail::DotStuff(piece.data(), n, atLineStart, out);
+        if (s.SendAll(out.data(), out.size(), timeouts_.block) != net::SendResult::kOk)
+            raise(CSMTPError::kSendFailed);
+    }
+}
+
+void CSMTPEmail::_SendIt(std::unique_ptr<net::IStream>& socket) {
+    openConnection(socket);
+    net::IStream& s = *socket;
+    readReply(s, "Welcome Message", timeouts_.greeting);
+    if (localHost_.empty() && !net::GetLocalHostName(localHost_))
+        raise(CSMTPError::kNoHostName);
+    sendCommand(s, "HELO " + localHost_ + "\r\n", timeouts_.command);
+    readReply(s, "HELO ", timeouts_.helo);
+
+    std::string sender = FindHeader("X-Sender", "(NULL)");
+    sendCommand(s, "MAIL FROM:<" + sender + ">\r\n", timeouts_.command);
+    readReply(s, "MAIL FROM: ", timeouts_.mailFrom);
+    for (const auto& rcpt : mail::SplitRecipientList(recipients()))
+        if (auto bare = mail::BareAddress(rcpt); !bare.empty()) {
+            sendCommand(s, "RCPT TO:<" + bare + ">\r\n", timeouts_.command);
+            readReply(s, "RCPT TO: ", timeouts_.rcptTo);
+        }
+    sendCommand(s, "DATA\r\n", timeouts_.command);
+    readReply(s, "DATA", timeouts_.data);
+
+    addRawHeader("Return-Path", sender, HeaderMode::kReplace);
+    AddDate();
+    std::string tempPath;
+    std::FILE* file = OpenTempMessageFile(tempPath);
+    if (!file)
+        raise(CSMTPError::kFileOpen);
+    // The temporary copy holds the user's message: it goes on every path out of here.
+    struct Remove {
+        std::FILE* f;
+        std::string path;
+        ~Remove() {
+            std::fclose(f);
+            ::unlink(path.c_str());
+        }
+    } remove{file, tempPath};
+    if (int rc = WriteOutMessage(file); rc != 0)
+        raise(rc);
+    std::rewind(file);
+    sendMessageFile(s, file);
+    // The end of the data is the one text with a line break inside that goes out as it is.
+    static constexpr char kEndOfData[] = "\r\n.\r\n";
+    if (s.SendAll(kEndOfData, sizeof kEndOfData - 1, timeouts_.block) != net::SendResult::kOk)
+        raise(CSMTPError::kSendFailed);
+    readReply(s, "End of Message Tag", timeouts_.endOfData);
+    sendCommand(s, "QUIT\r\n", timeouts_.command);
+    readReply(s, "Quit", timeouts_.quit);
+    socket->Close();
+    socket.reset();
+}
+
+int CSMTPEmail::Send() {
+    std::unique_ptr<net::IStream> socket;
+    int rc = guarded([&] { _SendIt(socket); });
+    if (socket)
+        socket->Close();
+    return rc;
+}
+
+int CSMTPEmail::CheckConnection() {
+    std::unique_ptr<net::IStream> socket;
+    int rc = guarded([&] {
+        openConnection(socket);
+        readReply(*socket, "Check Connection - Welcome Message", timeouts_.greeting);
+        sendCommand(*socket, "QUIT\r\n", timeouts_.command);
+        readReply(*socket, "Check Connection - QUIT", timeouts_.quit);
+    });
+    if (socket)
+        socket->Close();
+    return rc;
+}
+
+}  // namespace korrin

@@ -1,0 +1,238 @@
+// One Internet mail message: the builder (CMailUtil) that keeps its headers, recipients and
+// body parts and writes them out as MIME text, and the SMTP client (CSMTPEmail) that delivers
+// it. One object serves one message and is then destroyed.
+//
+// Inside this module failures are raised as CSMTPError; every public entry point catches them
+// and returns the code, which the object also keeps (error()). Nothing is thrown out of it.
+//
+// Threads: an object belongs to one thread at a time (the sender's worker, or the
+// user-interface thread for the connection check). Only the count of live CSMTPEmail objects
+// is shared, and it is guarded.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/net/Stream.h"
+
+namespace korrin {
+
+class CSMTPError {
+  public:
+    enum Code {
+        kSuccess = 0,
+        kAddressFile = 1,    // an "@file" address file cannot be opened (or nests too deep)
+        kLineBreak = 2,      // a recipient or sender holds a line break or control character
+        kNoStartup = 3,      // the network layer cannot be started
+        kNoSocket = 5,       // no socket can be created
+        kNoConnection = 6,   // the server cannot be reached
+        kSendFailed = 7,     // sending failed or timed out
+        kReceiveFailed = 8,  // receiving failed, timed out, the peer closed, or a reply too long
+        kServerError = 9,    // the server refused a step
+        kNoHostName = 10,    // the local host name cannot be had
+        kNoMemory = 11,      // no memory for the reply buffer
+        kFileOpen = 12,      // the temporary message file or an attachment cannot be opened
+        kOther = -1,         // any other failure while the message was written out
+    };
+    explicit CSMTPError(int code) : code_(code) {}
+    int code() const { return code_; }
+
+  private:
+    int code_;
+};
+
+enum class HeaderMode { kReplace, kAppend };
+
+// One body part.
+struct CMailPart {
+    bool isText = false;
+    std::string contentType;  // "text/plain", or the attachment's type with its name parameter
+    enum Encoding { kQuotedPrintable, kBase64 } encoding = kBase64;
+    std::string charset;      // text parts: $MM_CHARSET when the part was made, else iso-8859-1
+    std::string data;         // the text, or the attachment's path (read when written out)
+    std::string disposition;  // attachments: attachment; filename="name"
+};
+
+class CMailUtil {
+  public:
+    CMailUtil() = default;
+    virtual ~CMailUtil() = default;
+    CMailUtil(const CMailUtil&) = delete;
+    CMailUtil& operator=(const CMailUtil&) = delete;
+
+    int error() const { return error_; }
+
+    // A value may carry folded continuation lines (CR LF followed by a blank or TAB); any other
+    // line break in it is turned into one blank, so no value can start a header of its own.
+    void AddHeader(const std::string& name, const std::string& value,
+                   HeaderMode mode = HeaderMode::kReplace);
+    std::string FindHeader(const std::string& name, const std::string& defaultValue = "") const;
+    const std::vector<std::pair<std::string, std::string>>& headers() const { return headers_; }
+
+    void SetSubject(const std::string& text);
+    // "X-Sender": the text between < and > when there is a <, else the whole text. 0, or 2
+    // when it holds a line break.
+    int SetSenderAddress(const std::string& address);
+    // "From"; also the sender address while there is none yet. 0 or 2.
+    int SetFrom(const std::string& text);
+
+    // An address beginning with "@" names a file of addresses, one a line. 0 on success;
+    // 1 when an address file cannot be opened; 2 when the name or address holds a line break
+    // (the recipient is refused and nothing of it is added).
+    int AddTo(const std::string& displayName, const std::string& address);
+    int AddCc(const std::string& displayName, const std::string& address);
+    int AddBcc(const std::string& address);
+    // Bare addresses joined by ","; empty while there are none.
+    const std::string& recipients() const { return recipients_; }
+
+    // With a text, "Date" is set to it; without, the current time is added unless a Date exists.
+    void AddDate(const std::optional<std::string>& text = std::nullopt);
+
+    void AddTextPart(const std::string& text);
+    void AddFilePart(const std::string& path);
+    const std::vector<CMailPart>& parts() const { return parts_; }
+
+    // Writes the whole message to an open binary stream: 0, or the failure's code (12 for an
+    // attachment that cannot be opened, -1 for a read or write failure).
+    int WriteOutMessage(std::FILE* out);
+
+    // The boundary of the last WriteOutMessage.
+    const std::string& boundary() const { return boundary_; }
+
+    // Creates a fresh temporary file for one message, "~mail" and a unique tail in the
+    // temporary folder, open for writing and reading; its path goes to path. Null (after a
+    // report) when it cannot be made.
+    static std::FILE* OpenTempMessageFile(std::string& path);
+
+  protected:
+    [[noreturn]] void raise(int code);
+    // Runs body; a CSMTPError becomes its code (kept in error()), anything else -1.
+    template <class F>
+    int guarded(F&& body);
+    // Our own values, taken as they are (folds and the header block's end included).
+    void addRawHeader(const std::string& name, const std::string& value, HeaderMode mode);
+
+  private:
+    void addRecipient(const char* header, const std::string& displayName,
+                      const std::string& address, int depth);
+    void writeOut(std::FILE* out);
+
+    int error_ = 0;
+    std::vector<std::pair<std::string, std::string>> headers_;
+    std::vector<CMailPart> parts_;
+    std::string recipients_;
+    std::string boundary_;
+};
+
+// Per-step bounds of the SMTP dialogue in milliseconds, after RFC 5321 4.5.3.2.
+struct SmtpTimeouts {
+    int connect = 60'000;
+    int greeting = 300'000;
+    int helo = 300'000;
+    int mailFrom = 300'000;
+    int rcptTo = 300'000;
+    int data = 120'000;       // the reply to DATA
+    int block = 180'000;      // each piece of the message
+    int endOfData = 600'000;  // the reply to the final "."
+    int quit = 120'000;
+    int command = 300'000;  // writing a command
+};
+
+class CSMTPEmail : public CMailUtil {
+  public:
+    static constexpr std::uint16_t kDefaultPort = 25;
+    static constexpr std::size_t kReplyBufferSize = 4096;  // a reply holds at most 4,095 bytes
+    static constexpr std::size_t kPieceSize = 4096;        // the message goes out in these
+
+    CSMTPEmail();
+    ~CSMTPEmail() override;
+
+    // "host", "host:port" or "[v6]:port"; the port defaults to 25.
+    void SetServer(const std::string& server) { server_ = server; }
+    const std::string& server() const { return server_; }
+    void SetLocalHostName(const std::string& name) { localHost_ = name; }
+    void SetTimeouts(const SmtpTimeouts& t) { timeouts_ = t; }
+    // Where connections come from; sockets unless a test scripts them.
+    void SetStreamFactory(platform::net::StreamFactory factory) { factory_ = std::move(factory); }
+
+    // The whole session; 0 when the server accepted the message, else the code.
+    int Send();
+    // Greets the server and quits; 0 when it answered.
+    int CheckConnection();
+
+    // How many CSMTPEmail objects are alive in this process.
+    static int LiveObjects();
+
+  private:
+    void _SendIt(std::unique_ptr<platform::net::IStream>& socket);
+    void openConnection(std::unique_ptr<platform::net::IStream>& socket);
+    void sendCommand(platform::net::IStream& s, const std::string& text, int timeoutMs);
+    void readReply(platform::net::IStream& s, const char* label, int timeoutMs);
+    void sendMessageFile(platform::net::IStream& s, std::FILE* file);
+
+    std::string server_;
+    std::string localHost_;
+    std::vector<char> buffer_;
+    SmtpTimeouts timeouts_;
+    platform::net::StreamFactory factory_;
+};
+
+// Pieces that tests, fuzzers and benchmarks reach directly.
+namespace mail {
+
+// Standard base64 in lines of 76 characters, each ended by CR LF; the last line (shorter) is
+// ended too. Whole lines need a multiple of 57 input bytes: only the last call of a message may
+// pass another count. out must hold Base64OutputSize(size) bytes. Returns the bytes written.
+std::size_t Base64Lines(const std::uint8_t* in, std::size_t size, char* out);
+constexpr std::size_t Base64OutputSize(std::size_t size) {
+    std::size_t chars = (size + 2) / 3 * 4;
+    return chars + (chars + 75) / 76 * 2;
+}
+
+// Quoted-printable as the text part is written: line ends become CR LF, blanks before a line
+// end are kept by a soft break, lines end in a soft break before 74 characters.
+std::string QuotedPrintable(std::string_view text);
+
+// "Www, d Mmm yyyy hh:mm:ss ZONE" for the local time of t; ZONE is "GMT" or +HHMM / -HHMM.
+std::string Rfc822Date(std::time_t t);
+
+// The content type of an attachment with its name parameter, from HKEY_CLASSES_ROOT.
+std::string ContentTypeFor(const std::string& path);
+
+// "Content-type: ..." with one continuation line per parameter, ended by CR LF.
+std::string ContentTypeLines(const std::string& contentType);
+
+// Splits a recipient list at commas and blanks; empty pieces are dropped.
+std::vector<std::string> SplitRecipientList(std::string_view list);
+
+// The address inside < > when there is a <, else the text; blanks around it removed.
+std::string BareAddress(std::string_view address);
+
+// One line of an address file cut at the first character an address cannot hold.
+std::string AddressFileLine(std::string_view line);
+
+// True while a reply is complete: it ends with CR LF and its last line is not a "ddd-" line.
+bool ReplyComplete(std::string_view received);
+// Accepted replies begin with 1, 2 or 3.
+bool ReplyAccepted(std::string_view reply);
+
+// Reads one reply into buffer (capacity kReplyBufferSize): 0 with the reply in reply, or
+// kReceiveFailed when the stream fails, closes, times out or 4,095 bytes hold no complete
+// reply.
+int ReadReply(platform::net::IStream& s, std::vector<char>& buffer, int timeoutMs,
+              std::string& reply);
+
+// Copies size bytes to out with a "." put before every line that begins with one; atLineStart
+// carries across calls so a line starting at a piece boundary is caught too.
+void DotStuff(const char* data, std::size_t size, bool& atLineStart, std::string& out);
+
+}  // namespace mail
+
+}  // namespace korrin

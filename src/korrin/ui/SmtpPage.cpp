@@ -1,0 +1,94 @@
+#include "korrin/ui/SmtpPage.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include "korrin/app/Defaults.h"
+#include "korrin/app/EventReport.h"
+#include "korrin/app/Utils.h"
+#include "platform/registry/Registry.h"
+
+namespace korrin {
+
+namespace {
+
+// Box number and registry value, in the order the page reads and stores them.
+struct Field {
+    int id;
+    const char* value;
+};
+constexpr Field kFields[] = {
+    {CSmtpPage::kDisplayNameId, setting::kName},
+    {CSmtpPage::kOrganizationId, setting::kOrganization},
+    {CSmtpPage::kServerId, setting::kSmtpHost},
+    {CSmtpPage::kEmailId, setting::kEmailAddress},
+    {CSmtpPage::kAccountId, setting::kAccount},
+    {CSmtpPage::kPasswordId, setting::kPassword},
+};
+constexpr platform::DWORD kReadBytes = 256;
+
+QLineEdit* AddRow(QGridLayout* grid, int row, const QString& label, int id) {
+    auto* edit = new QLineEdit;
+    edit->setMaxLength(CSmtpPage::kMaxChars);
+    platform::SetControlId(edit, id);
+    auto* text = new QLabel(label);
+    text->setBuddy(edit);
+    grid->addWidget(text, row, 0);
+    grid->addWidget(edit, row, 1);
+    return edit;
+}
+
+}  // namespace
+
+CSmtpPage::CSmtpPage() : CPropertyPage(kResourceId, QStringLiteral("SMTP")) {}
+
+bool CSmtpPage::OnInitDialog() {
+    auto* layout = new QVBoxLayout(this);
+    auto* server = new QGroupBox(QStringLiteral("Server information"));
+    auto* serverGrid = new QGridLayout(server);
+    AddRow(serverGrid, 0, QStringLiteral("O&utgoing mail (SMTP)*"), kServerId);
+    AddRow(serverGrid, 1, QStringLiteral("A&ccount Name*"), kAccountId);
+    AddRow(serverGrid, 2, QStringLiteral("&Password*"), kPasswordId)
+        ->setEchoMode(QLineEdit::Password);
+    auto* user = new QGroupBox(QStringLiteral("User information"));
+    auto* userGrid = new QGridLayout(user);
+    AddRow(userGrid, 0, QStringLiteral("Display Name*"), kDisplayNameId);
+    AddRow(userGrid, 1, QStringLiteral("Organization"), kOrganizationId);
+    AddRow(userGrid, 2, QStringLiteral("E-&mail address*"), kEmailId);
+    layout->addWidget(server);
+    layout->addWidget(user);
+    layout->addWidget(new QLabel(QStringLiteral("*Indicates Required Field")));
+    layout->addStretch(1);
+    setMinimumWidth(400);
+
+    CUtils utils;
+    for (const Field& f : kFields) {
+        std::string text;
+        if (!utils.GetRegistryString(kKorrinKey, f.value, text, kReadBytes))
+            text.clear();
+        platform::SetDlgItemText(this, f.id, QString::fromStdString(text));
+    }
+    return true;
+}
+
+void CSmtpPage::OnOK() {
+    platform::RegKeyGuard key;
+    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, kKorrinKey, key.out()) !=
+        platform::ERROR_SUCCESS) {
+        KORRIN_REPORT("RegOpenKeyEx failed");
+        return;
+    }
+    for (const Field& f : kFields) {
+        std::string text = platform::GetDlgItemText(this, f.id).left(kMaxChars).toStdString();
+        // Stored with its terminating zero, as string values always were; a single value that
+        // cannot be written is not reported.
+        platform::RegSetValueEx(key.get(), f.value, platform::REG_SZ,
+                                reinterpret_cast<const std::uint8_t*>(text.c_str()),
+                                static_cast<platform::DWORD>(text.size() + 1));
+    }
+}
+
+}  // namespace korrin

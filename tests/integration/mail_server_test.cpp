@@ -1,0 +1,263 @@
+// Mail delivered over real sockets: to a real SMTP server (aiosmtpd) on 127.0.0.1 that the test
+// starts on a free port, read back with Python's email package; and against a closed port and
+// a server that never speaks.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "helpers/TestSupport.h"
+#include "korrin/mail/mailutil.h"
+
+extern char** environ;
+
+using namespace korrin;
+using namespace korrin::test;
+
+namespace {
+
+const char* kPython = "/usr/bin/python3";  // the system's, which has aiosmtpd
+
+std::string Script(const std::string& name) {
+    return SourceDir() + "/tests/integration/mail/" + name;
+}
+
+// The aiosmtpd server, started for one test and stopped (by its process id) at the end.
+class SmtpServer {
+  public:
+    explicit SmtpServer(const std::string& outdir) {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+        posix_spawn_file_actions_addclose(&fa, fds[0]);
+        std::string script = Script("smtp_server.py");
+        char* argv[] = {const_cast<char*>(kPython), script.data(),
+                        const_cast<char*>(outdir.c_str()), nullptr};
+        if (posix_spawn(&pid_, kPython, &fa, nullptr, argv, environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&fa);
+        close(fds[1]);
+        std::string line;
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n')
+            line += c;
+        close(fds[0]);
+        port_ = line.empty() ? 0 : std::atoi(line.c_str());
+    }
+    ~SmtpServer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+        }
+    }
+    int port() const { return port_; }
+
+  private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+// A port on 127.0.0.1 that nothing listens on (bound, then let go).
+int ClosedPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+class MailServerTest : public RegistryTest {
+  protected:
+    ScopedEnv log_{"KORRIN_MESSAGE_LOG", dir_.file("log")};
+    ScopedEnv answers_{"KORRIN_MESSAGE_ANSWERS", "OK"};
+    ScopedEnv tmp_{"TMPDIR", dir_.path()};
+    ScopedEnv mime_{"KORRIN_MIME_TYPES", dir_.file("mime.types")};
+
+    void SetUp() override {
+        ASSERT_EQ(access(kPython, X_OK), 0) << "python3 is needed (scripts/install-deps.sh)";
+        WriteFile(dir_.file("mime.types"), "");
+        std::mt19937 rng(7);
+        std::string wave = "RIFF\x24\x10\x00\x00WAVEfmt ";
+        for (int i = 0; i < 150000; ++i)
+            wave += static_cast<char>(rng());
+        WriteFile(dir_.file("KX12O.kx0"), wave + "trailer\r\n.\r\nfrom@x");
+        std::string zip = "PK\x03\x04";
+        for (int i = 0; i < 70001; ++i)
+            zip += static_cast<char>(rng() % 3 == 0 ? '.' : rng() % 2 ? '\n' : rng());
+        WriteFile(dir_.file("KX13O.kx1"), zip);
+    }
+
+    // Filled as the voice-message sender fills it.
+    void Compose(CSMTPEmail& m, int port, const std::string& attachment) {
+        m.SetServer("127.0.0.1:" + std::to_string(port));
+        m.SetSenderAddress("me@here.test");
+        m.AddTo("a1@x.test", "a1@x.test");
+        m.AddTo(" b2@x.test", " b2@x.test");
+        m.AddBcc("c3@x.test");
+        m.SetSubject("Voice message\r\nBcc: injected@x.test");
+        m.AddTextPart(kNote);
+        m.AddFilePart(dir_.file(attachment));
+        m.AddHeader("X-Mailer",
+                    "Quillion EMail for Windows(tm) v.6.0\r\n\tsupport\r\n\thttp://www.example/");
+    }
+
+    RunResult Check(const std::string& eml, const std::string& original) {
+        return korrin::test::Run({kPython, Script("check_mail.py"), eml, original});
+    }
+
+    static constexpr const char* kNote =
+        "\r\nThis is a voice message.\r\n.\r\n..two dots\r\nend = here \r\n";
+};
+
+TEST_F(MailServerTest, RealServerGetsHeadersInOrderTheNoteAndTheExactFiles) {
+    SmtpServer server(dir_.path());
+    ASSERT_GT(server.port(), 0);
+    for (const char* file : {"KX12O.kx0", "KX13O.kx1"}) {
+        SCOPED_TRACE(file);
+        CSMTPEmail m;
+        Compose(m, server.port(), file);
+        ASSERT_EQ(m.Send(), 0);
+    }
+    for (int i = 1; i <= 2; ++i) {
+        std::string base = dir_.file("mail" + std::to_string(i));
+        std::string envelope = ReadFile(base + ".json");
+        EXPECT_NE(envelope.find("\"from\": \"me@here.test\""), std::string::npos) << envelope;
+        EXPECT_NE(envelope.find("\"rcpt\": [\"a1@x.test\", \"b2@x.test\", \"c3@x.test\"]"),
+                  std::string::npos)
+            << envelope;
+        RunResult r = Check(base + ".eml", dir_.file(i == 1 ? "KX12O.kx0" : "KX13O.kx1"));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(JsonField(r.out, "headers"),
+                  "X-Sender|To|Subject|X-Mailer|Return-Path|Date|MIME-Version|X-MailLibrary|From|"
+                  "Content-type");
+        EXPECT_EQ(JsonField(r.out, "defects"), "0");
+        EXPECT_EQ(JsonField(r.out, "to"), "\"a1@x.test\" <a1@x.test>,\" b2@x.test\" <b2@x.test>");
+        EXPECT_EQ(JsonField(r.out, "subject"), "Voice message Bcc: injected@x.test");
+        EXPECT_EQ(JsonField(r.out, "xmailer"),
+                  "Quillion EMail for Windows(tm) v.6.0\n\tsupport\n\thttp://www.example/");
+        // The reader gives line ends as LF.
+        EXPECT_EQ(JsonField(r.out, "text"),
+                  "\nThis is a voice message.\n.\n..two dots\nend = here \n");
+        EXPECT_EQ(JsonField(r.out, "names"), i == 1 ? "KX12O.kx0" : "KX13O.kx1");
+        EXPECT_EQ(JsonField(r.out, "types"), i == 1 ? "unknown/kx0" : "unknown/kx1");
+        EXPECT_EQ(JsonField(r.out, "same"), "same");
+    }
+    EXPECT_EQ(CSMTPEmail::LiveObjects(), 0);
+}
+
+TEST_F(MailServerTest, TwoSendsAtOnceFromTwoThreadsBothArrive) {
+    SmtpServer server(dir_.path());
+    ASSERT_GT(server.port(), 0);
+    int results[2] = {-5, -5};
+    std::thread a([&] {
+        CSMTPEmail m;
+        Compose(m, server.port(), "KX12O.kx0");
+        results[0] = m.Send();
+    });
+    std::thread b([&] {
+        CSMTPEmail m;
+        Compose(m, server.port(), "KX13O.kx1");
+        results[1] = m.Send();
+    });
+    a.join();
+    b.join();
+    EXPECT_EQ(results[0], 0);
+    EXPECT_EQ(results[1], 0);
+    int same = 0;
+    for (int i = 1; i <= 2; ++i) {
+        std::string eml = dir_.file("mail" + std::to_string(i) + ".eml");
+        for (const char* f : {"KX12O.kx0", "KX13O.kx1"})
+            same += JsonField(Check(eml, dir_.file(f)).out, "same") == "same";
+    }
+    EXPECT_EQ(same, 2);  // each file arrived whole, in its own mail
+}
+
+TEST_F(MailServerTest, ClosedPortGivesSixAndASilentServerTimesOut) {
+    int port = ClosedPort();
+    CSMTPEmail m;
+    Compose(m, port, "KX12O.kx0");
+    EXPECT_EQ(m.CheckConnection(), CSMTPError::kNoConnection);
+    EXPECT_EQ(m.Send(), CSMTPError::kNoConnection);
+    m.SetServer("name.that.does.not.resolve.invalid");
+    EXPECT_EQ(m.CheckConnection(), CSMTPError::kNoConnection);
+    m.SetServer("");
+    EXPECT_EQ(m.CheckConnection(), CSMTPError::kNoConnection);
+
+    // Listening but never accepting: the connection is made by the kernel, nobody greets.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(fd, 4), 0);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    CSMTPEmail silent;
+    Compose(silent, ntohs(a.sin_port), "KX12O.kx0");
+    SmtpTimeouts t;
+    t.greeting = 300;
+    silent.SetTimeouts(t);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(silent.Send(), CSMTPError::kReceiveFailed);
+    EXPECT_EQ(silent.CheckConnection(), CSMTPError::kReceiveFailed);
+    auto spent = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(spent, std::chrono::seconds(30));  // the bound ended it, not the test's time limit
+    close(fd);
+}
+
+TEST_F(MailServerTest, ServerOnIpv6LoopbackIsReachedThroughBracketsAndPort) {
+    int fd = socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        if (fd >= 0)
+            close(fd);
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    }
+    ASSERT_EQ(listen(fd, 1), 0);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    // One connection, answered by hand: greeting, then the reply to QUIT once it has come.
+    std::string heard;
+    std::thread server([&] {
+        int c = accept(fd, nullptr, nullptr);
+        if (c < 0)
+            return;
+        (void)!write(c, "220 six\r\n", 9);
+        char buf[64];
+        while (heard.find("\r\n") == std::string::npos) {
+            ssize_t n = read(c, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            heard.append(buf, static_cast<std::size_t>(n));
+        }
+        (void)!write(c, "221 bye\r\n", 9);
+        close(c);
+    });
+    CSMTPEmail m;
+    m.SetServer("[::1]:" + std::to_string(ntohs(a.sin6_port)));
+    EXPECT_EQ(m.CheckConnection(), 0);
+    server.join();
+    close(fd);
+    EXPECT_EQ(heard, "QUIT\r\n");
+}
+
+}  // namespace
