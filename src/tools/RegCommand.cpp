@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ostream>
+#include <sstream>
 
 #include "platform/Endian.h"
 #include "platform/registry/Registry.h"
@@ -49,7 +50,7 @@ struct Context {
         err << "korrinctl reg: " << message << "\nRun 'korrinctl reg --help' for the syntax.\n";
         return kExitUsage;
     }
-    // A registry failure other than "not found".
+    // A registry failure other than "not found", with the reason the registry gave for it.
     int registryFailure(LONG code, const std::string& what) {
         std::string why;
         switch (code) {
@@ -57,7 +58,16 @@ struct Context {
                 why = "the database cannot be opened";
                 break;
             case ERROR_BADDB:
-                why = "the file is not a registry database";
+                why = "the file is not a registry database or is damaged";
+                break;
+            case ERROR_TIMEOUT:
+                why = "the database is busy";
+                break;
+            case ERROR_CANTREAD:
+                why = "the database cannot be read";
+                break;
+            case ERROR_CANTWRITE:
+                why = "the database cannot be written";
                 break;
             case ERROR_ACCESS_DENIED:
                 why = "access denied";
@@ -68,7 +78,9 @@ struct Context {
             default:
                 why = "error " + std::to_string(code);
         }
-        return fail(kExitFailed, what + ": " + why + " (" + RegistryPath() + ")");
+        if (std::string detail = RegLastFailure(); !detail.empty())
+            why += " (" + detail + ")";
+        return fail(kExitFailed, what + ": " + RegistryPath() + ": " + why);
     }
 };
 
@@ -103,13 +115,19 @@ std::string queryLine(const std::string& name, DWORD type, const std::vector<std
            "    " + shown + "\n";
 }
 
-// The spelling the value was stored with, found among the key's values.
-std::string storedValueName(HKEY key, const std::string& name) {
+// The spelling the value was stored with, found among the key's values (the name as given
+// for a value that is not stored, such as a content type from mime.types).
+LONG storedValueName(HKEY key, const std::string& name, std::string* stored) {
+    *stored = name;
     std::string entry;
-    for (DWORD i = 0; RegEnumValue(key, i, &entry, nullptr, nullptr) == ERROR_SUCCESS; ++i)
-        if (SameRegName(entry, name))
-            return entry;
-    return name;
+    LONG r;
+    for (DWORD i = 0; (r = RegEnumValue(key, i, &entry, nullptr, nullptr)) == ERROR_SUCCESS; ++i) {
+        if (SameRegName(entry, name)) {
+            *stored = entry;
+            return ERROR_SUCCESS;
+        }
+    }
+    return r == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : r;
 }
 
 std::optional<RegKeyName> parseKey(Context& c, const std::string& text) {
@@ -161,17 +179,29 @@ int query(Context& c, const std::vector<std::string>& args) {
         if (r != ERROR_SUCCESS)
             return c.registryFailure(r, "cannot read " + header);
         data.resize(size);
-        c.out << header << "\n" << queryLine(storedValueName(key.get(), args[2]), type, data);
+        std::string stored;
+        r = storedValueName(key.get(), args[2], &stored);
+        if (r != ERROR_SUCCESS)
+            return c.registryFailure(r, "cannot list the values of " + header);
+        c.out << header << "\n" << queryLine(stored, type, data);
         return kExitOk;
     }
-    c.out << header << "\n";
+    // Gathered first, so that a failure part way prints nothing but the message.
+    std::ostringstream text;
+    text << header << "\n";
     std::string entry;
     DWORD type = 0;
     std::vector<std::uint8_t> data;
-    for (DWORD i = 0; RegEnumValue(key.get(), i, &entry, &type, &data) == ERROR_SUCCESS; ++i)
-        c.out << queryLine(entry, type, data);
-    for (DWORD i = 0; RegEnumKey(key.get(), i, &entry) == ERROR_SUCCESS; ++i)
-        c.out << (i == 0 ? "\n" : "") << header << "\\" << entry << "\n";
+    LONG r;
+    for (DWORD i = 0; (r = RegEnumValue(key.get(), i, &entry, &type, &data)) == ERROR_SUCCESS; ++i)
+        text << queryLine(entry, type, data);
+    if (r != ERROR_NO_MORE_ITEMS)
+        return c.registryFailure(r, "cannot list the values of " + header);
+    for (DWORD i = 0; (r = RegEnumKey(key.get(), i, &entry)) == ERROR_SUCCESS; ++i)
+        text << (i == 0 ? "\n" : "") << header << "\\" << entry << "\n";
+    if (r != ERROR_NO_MORE_ITEMS)
+        return c.registryFailure(r, "cannot list the subkeys of " + header);
+    c.out << text.str();
     return kExitOk;
 }
 
@@ -182,8 +212,9 @@ int set(Context& c, const std::vector<std::string>& args) {
     if (!name)
         return kExitUsage;
     if (RegNameHasControl(args[2]))
-        return c.usage("bad value name: it holds a control character, which a .reg file cannot "
-                       "carry");
+        return c.usage(
+            "bad value name: it holds a control character, which a .reg file cannot "
+            "carry");
     auto type = ParseRegType(args[3]);
     if (!type)
         return c.usage("unknown type '" + args[3] + "' (use REG_SZ, REG_DWORD or REG_BINARY)");
@@ -242,21 +273,33 @@ int remove(Context& c, const std::vector<std::string>& args) {
     return kExitOk;
 }
 
-// One section per key, the key first, then its subkeys in name order.
-void exportTree(Context& c, HKEY key, const std::string& name) {
-    c.out << "[" << name << "]\n";
+// One section per key, the key first, then its subkeys in name order. Any failure ends the
+// export: a backup must not come out shorter than the registry without a word.
+int exportTree(Context& c, std::ostream& out, HKEY key, const std::string& name) {
+    out << "[" << name << "]\n";
     std::string entry;
     DWORD type = 0;
     std::vector<std::uint8_t> data;
-    for (DWORD i = 0; RegEnumValue(key, i, &entry, &type, &data) == ERROR_SUCCESS; ++i)
-        c.out << RegFileValue(entry, type, data);
-    c.out << "\n";
-    for (DWORD i = 0; RegEnumKey(key, i, &entry) == ERROR_SUCCESS; ++i) {
+    LONG r;
+    for (DWORD i = 0; (r = RegEnumValue(key, i, &entry, &type, &data)) == ERROR_SUCCESS; ++i)
+        out << RegFileValue(entry, type, data);
+    if (r != ERROR_NO_MORE_ITEMS)
+        return c.registryFailure(r, "cannot list the values of " + name);
+    out << "\n";
+    for (DWORD i = 0; (r = RegEnumKey(key, i, &entry)) == ERROR_SUCCESS; ++i) {
         RegKeyGuard child;
+        LONG opened = RegOpenKeyEx(key, entry, child.out());
         // A subkey deleted meanwhile by someone else is left out.
-        if (RegOpenKeyEx(key, entry, child.out()) == ERROR_SUCCESS)
-            exportTree(c, child.get(), name + "\\" + entry);
+        if (opened == ERROR_FILE_NOT_FOUND)
+            continue;
+        if (opened != ERROR_SUCCESS)
+            return c.registryFailure(opened, "cannot open " + name + "\\" + entry);
+        if (int status = exportTree(c, out, child.get(), name + "\\" + entry))
+            return status;
     }
+    if (r != ERROR_NO_MORE_ITEMS)
+        return c.registryFailure(r, "cannot list the subkeys of " + name);
+    return kExitOk;
 }
 
 int exportKeys(Context& c, const std::vector<std::string>& args) {
@@ -281,12 +324,18 @@ int exportKeys(Context& c, const std::vector<std::string>& args) {
         keys.push_back(key);
     }
     if (keys.size() == names.size()) {
-        c.out << "Windows Registry Editor Version 5.00\n\n";
+        // Written out only when all of it could be read.
+        std::ostringstream text;
+        text << "Windows Registry Editor Version 5.00\n\n";
         for (HKEY key : keys) {
             std::string full;
             RegQueryKeyName(key, &full);
-            exportTree(c, key, full);
+            status = exportTree(c, text, key, full);
+            if (status != kExitOk)
+                break;
         }
+        if (status == kExitOk)
+            c.out << text.str();
     }
     for (HKEY key : keys)
         RegCloseKey(key);

@@ -1,4 +1,8 @@
 // korrinctl reg, run as the built program the way scripts run it.
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "helpers/TestSupport.h"
 #include "platform/registry/Registry.h"
 
@@ -145,6 +149,94 @@ TEST_F(KorrinctlReg, ExportWritesTheRegFormat) {
               0u);
     EXPECT_NE(all.out.find("\n[HKEY_CLASSES_ROOT]\n"), std::string::npos);
     EXPECT_EQ(reg({"export", "HKLM\\Nope"}).exitCode, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Damages the root page of the index that finds keys by parent and name, as a disk fault
+// would, with dd.
+void damageKeysPage(const std::string& path) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* s = nullptr;
+    ASSERT_EQ(
+        sqlite3_prepare_v2(
+            db, "SELECT rootpage FROM sqlite_schema WHERE type = 'index' AND tbl_name = 'keys'", -1,
+            &s, nullptr),
+        SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+    const int page = sqlite3_column_int(s, 0);
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    ASSERT_GT(page, 1);
+    auto dd = korrin::test::Run({"/bin/dd", "if=/dev/zero", "of=" + path, "bs=4096",
+                                 "seek=" + std::to_string(page - 1), "count=1", "conv=notrunc"});
+    ASSERT_EQ(dd.exitCode, 0) << dd.err;
+}
+
+TEST_F(KorrinctlReg, ADamagedDatabaseFailsInsteadOfPrintingAnEmptyRegistry) {
+    {
+        RegKeyGuard key;
+        ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillion\\Korrin", key.out()),
+                  ERROR_SUCCESS);
+        for (int i = 0; i < 300; ++i) {
+            RegKeyGuard sub;
+            ASSERT_EQ(RegCreateKeyEx(key.get(), "Mailbox " + std::to_string(i), sub.out()),
+                      ERROR_SUCCESS);
+        }
+        const std::uint8_t one[4] = {1, 0, 0, 0};
+        ASSERT_EQ(RegSetValueEx(HKEY_LOCAL_MACHINE, "Version", REG_DWORD, one, 4), ERROR_SUCCESS);
+    }  // the last connection closed: everything is in the file itself
+    damageKeysPage(dbPath());
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"export"}, {"query", "HKLM"}}) {
+        SCOPED_TRACE(args[0]);
+        auto r = reg(args);
+        EXPECT_EQ(r.exitCode, 3) << r.out;
+        EXPECT_EQ(r.out, "") << "nothing that looks like a complete backup";
+        EXPECT_NE(r.err.find(dbPath()), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("database disk image is malformed"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(KorrinctlReg, ADatabaseThatCannotBeOpenedSaysWhy) {
+    korrin::test::WriteFile(dir_.file("plain"), "not a folder");
+    const std::pair<std::string, std::string> cases[] = {
+        {dir_.file("plain/registry.db"), "Not a directory"},
+        {dir_.path(), "Is a directory"},
+    };
+    for (const auto& [path, why] : cases) {
+        SCOPED_TRACE(path);
+        auto r = korrin::test::Run({BuildDir() + "/korrinctl", "reg", "export"},
+                                   {{"KORRIN_REGISTRY", path}});
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(path + ": the database cannot be opened (" + why + ")"),
+                  std::string::npos)
+            << r.err;
+    }
+
+    // A folder the user may not enter. Root may enter any, so then the tool runs as nobody.
+    std::vector<std::string> argv = {BuildDir() + "/korrinctl", "reg", "query", "HKLM"};
+    if (geteuid() == 0) {
+        if (access("/usr/bin/setpriv", X_OK) != 0) {
+            GTEST_SKIP() << "no setpriv to drop root for the permission case";
+        }
+        argv.insert(argv.begin(),
+                    {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    }
+    ASSERT_EQ(mkdir(dir_.file("private").c_str(), 0700), 0);
+    const std::string locked = dir_.file("private/registry.db");
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod(dir_.file("private").c_str(), 0), 0);
+    }
+    auto r = korrin::test::Run(argv, {{"KORRIN_REGISTRY", locked}});
+    chmod(dir_.file("private").c_str(), 0700);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find("(Permission denied)"), std::string::npos) << r.err;
 }
 
 }  // namespace

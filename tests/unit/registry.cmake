@@ -16,5 +16,10 @@ add_dependencies(registry_process_tests registry_worker korrinctl)
 
 korrin_add_test(korrinctl_reg_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/KorrinctlRegTest.cpp ${CMAKE_CURRENT_LIST_DIR}/RegTextTest.cpp
-    LIBS platform_core korrin_regtext)
+    LIBS platform_core korrin_regtext SQLite::SQLite3)
 add_dependencies(korrinctl_reg_tests korrinctl)
+
+korrin_add_test(registry_thread_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/RegistryThreadsTest.cpp
+    LIBS platform_core SQLite::SQLite3 Threads::Threads
+    LABELS threads)

@@ -21,17 +21,23 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/Endian.h"
 #include "platform/Text.h"
 #include "platform/files/Files.h"
 #include "platform/registry/MimeTypes.h"
 
 namespace korrin::platform {
 
+using Clock = std::chrono::steady_clock;
+
 // One SQLite connection. Keys opened from one another share it and may be used from
-// different threads, so every use holds the mutex.
+// different threads: a call holds the mutex from its first use of the connection to its end.
 struct Db {
     sqlite3* handle = nullptr;
     std::mutex mutex;
+    // The wait of the call that holds the mutex: SQLite's busy handler stops at its deadline.
+    Clock::time_point deadline;
+    std::chrono::milliseconds limit{0};
     Db() = default;
     Db(const Db&) = delete;
     Db& operator=(const Db&) = delete;
@@ -57,8 +63,12 @@ namespace {
 constexpr std::int64_t kLocalMachineId = 1;
 constexpr std::int64_t kClassesRootId = 2;
 constexpr int kSchemaVersion = 1;
-// Writers queue behind each other; 30 s covers a slow disk under eight busy processes.
-constexpr int kBusyTimeoutMs = 30000;
+// The one wait of a call: for its turn on a shared connection, for other connections' locks
+// (SQLite's busy handler) and for retries, all counted from the start of the call. Long enough
+// for writers queued behind each other on a slow disk; short enough that a settings read on
+// the user-interface thread gives up and is reported instead of freezing the program.
+// KORRIN_REGISTRY_WAIT_MS overrides it.
+constexpr std::chrono::milliseconds kDefaultWait{10000};
 // Windows' own limit on one key name; longer ones are refused rather than stored.
 constexpr std::size_t kMaxKeyNameLength = 255;
 // Internal result: SQLite was busy in a way its busy handler does not wait for.
@@ -84,6 +94,14 @@ INSERT INTO keys(id, parent, name) VALUES(2, NULL, 'HKEY_CLASSES_ROOT');
 PRAGMA user_version = 1;
 )sql";
 
+// Why the last failing call on this thread failed, for RegLastFailure.
+thread_local std::string tFailure;
+
+LONG recordFailure(LONG code, std::string why) {
+    tFailure = std::move(why);
+    return code;
+}
+
 LONG fromSqlite(int rc, bool writing) {
     switch (rc & 0xff) {
         case SQLITE_OK:
@@ -94,6 +112,11 @@ LONG fromSqlite(int rc, bool writing) {
         case SQLITE_LOCKED:
         case SQLITE_PROTOCOL:
             return kRetry;
+        default:
+            break;
+    }
+    tFailure = sqlite3_errstr(rc);
+    switch (rc & 0xff) {
         case SQLITE_NOTADB:
         case SQLITE_CORRUPT:
             return ERROR_BADDB;
@@ -164,20 +187,55 @@ LONG exec(sqlite3* db, const char* sql, bool writing) {
     return fromSqlite(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), writing);
 }
 
-// Runs attempt until it gives something other than kRetry, for as long as the busy timeout.
+std::optional<std::string> envValue(const char* name) {
+    const char* v = std::getenv(name);
+    if (v && *v)
+        return std::string(v);
+    return std::nullopt;
+}
+
+std::chrono::milliseconds waitLimit() {
+    if (auto text = envValue("KORRIN_REGISTRY_WAIT_MS")) {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long ms = std::strtoul(text->c_str(), &end, 10);
+        if (errno == 0 && *end == '\0' && (*text)[0] != '-' && ms <= 3600000)
+            return std::chrono::milliseconds(ms);
+    }
+    return kDefaultWait;
+}
+
+LONG timedOut(std::chrono::milliseconds limit) {
+    return recordFailure(ERROR_TIMEOUT, "the database stayed locked by another connection for " +
+                                            std::to_string(limit.count()) + " ms");
+}
+
+// Sleeps a little before the next try, never past the deadline; false once it has passed.
+bool pause(int round, Clock::time_point deadline) {
+    const auto now = Clock::now();
+    if (now >= deadline)
+        return false;
+    const auto step = std::chrono::milliseconds(std::min(round, 20));
+    std::this_thread::sleep_for(std::min<Clock::duration>(step, deadline - now));
+    return true;
+}
+
+// SQLite's busy handler: it waits for other connections' locks until the call's deadline.
+int busyHandler(void* db, int count) {
+    return pause(count + 1, static_cast<Db*>(db)->deadline) ? 1 : 0;
+}
+
+// Runs attempt until it gives something other than kRetry, until the call's deadline.
 // SQLite's busy handler covers writers waiting for writers; this covers the rest (a WAL
 // index being rebuilt by a connection that just opened, a checkpoint racing a close).
 template <class F>
-LONG retrying(bool writing, F&& attempt) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+LONG retrying(Db& db, F&& attempt) {
     for (int round = 1;; ++round) {
         LONG r = attempt();
         if (r != kRetry)
             return r;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(round, 20)));
+        if (!pause(round, db.deadline))
+            return timedOut(db.limit);
     }
 }
 
@@ -187,7 +245,7 @@ LONG retrying(bool writing, F&& attempt) {
 // body may run more than once.
 template <class F>
 LONG transact(Db& db, bool writing, F&& body) {
-    return retrying(writing, [&]() -> LONG {
+    return retrying(db, [&]() -> LONG {
         LONG r = exec(db.handle, writing ? "BEGIN IMMEDIATE" : "BEGIN", writing);
         try {
             if (r == ERROR_SUCCESS) {
@@ -220,7 +278,7 @@ LONG readUserVersion(sqlite3* db, int* version) {
 // write lock so that exactly one of them creates the tables.
 LONG ensureSchema(Db& db) {
     int version = 0;
-    LONG r = retrying(false, [&] { return readUserVersion(db.handle, &version); });
+    LONG r = retrying(db, [&] { return readUserVersion(db.handle, &version); });
     if (r != ERROR_SUCCESS)
         return r;
     if (version == kSchemaVersion)
@@ -228,7 +286,7 @@ LONG ensureSchema(Db& db) {
     if (version != 0)
         return ERROR_BADDB;
     // WAL keeps readers going while a writer commits; it is a property of the file.
-    r = retrying(true, [&] { return exec(db.handle, "PRAGMA journal_mode=WAL", true); });
+    r = retrying(db, [&] { return exec(db.handle, "PRAGMA journal_mode=WAL", true); });
     if (r != ERROR_SUCCESS)
         return r;
     return transact(db, true, [&]() -> LONG {
@@ -244,13 +302,6 @@ LONG ensureSchema(Db& db) {
     });
 }
 
-std::optional<std::string> envValue(const char* name) {
-    const char* v = std::getenv(name);
-    if (v && *v)
-        return std::string(v);
-    return std::nullopt;
-}
-
 // Missing folders on the way are made private: the file will hold the SMTP password.
 void makeParentFolders(const std::string& path) {
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
@@ -259,10 +310,17 @@ void makeParentFolders(const std::string& path) {
     }
 }
 
-LONG openDb(std::shared_ptr<Db>* out) {
+// Cannot open or create the file: says why (no permission, not a folder, ...).
+LONG cannotOpen(int error) {
+    return recordFailure(ERROR_CANTOPEN, error ? std::strerror(error)
+                                               : std::string(sqlite3_errstr(SQLITE_CANTOPEN)));
+}
+
+// A new connection for a call whose wait ends at deadline.
+LONG openDb(Clock::time_point deadline, std::chrono::milliseconds limit, std::shared_ptr<Db>* out) {
     const std::string path = RegistryPath();
     if (path.empty())
-        return ERROR_CANTOPEN;
+        return recordFailure(ERROR_CANTOPEN, "no home folder to keep it in");
     // Made here, not by SQLite, so that the mode is 0600 whatever the umask; SQLite gives
     // the -wal and -shm files the mode of the database.
     const int flags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
@@ -274,15 +332,23 @@ LONG openDb(std::shared_ptr<Db>* out) {
     if (fd >= 0) {
         ::fchmod(fd, 0600);
         ::close(fd);
+    } else if (errno != EEXIST) {
+        // Neither made nor there (a file where a folder should be, no permission, ...).
+        return cannotOpen(errno);
     }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return cannotOpen(EISDIR);
     auto db = std::make_shared<Db>();
+    db->deadline = deadline;
+    db->limit = limit;
     // No SQLITE_OPEN_CREATE: if the file vanished meanwhile, failing beats a 0644 file.
     int rc = sqlite3_open_v2(path.c_str(), &db->handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                              nullptr);
     if (rc != SQLITE_OK)
-        return ERROR_CANTOPEN;
-    sqlite3_busy_timeout(db->handle, kBusyTimeoutMs);
-    LONG r = exec(db->handle, "PRAGMA synchronous=FULL", false);
+        return cannotOpen(db->handle ? sqlite3_system_errno(db->handle) : 0);
+    sqlite3_busy_handler(db->handle, busyHandler, db.get());
+    LONG r = retrying(*db, [&] { return exec(db->handle, "PRAGMA synchronous=FULL", false); });
     if (r == ERROR_SUCCESS)
         r = ensureSchema(*db);
     if (r == ERROR_CANTREAD || r == ERROR_CANTWRITE)
@@ -293,13 +359,75 @@ LONG openDb(std::shared_ptr<Db>* out) {
     return ERROR_SUCCESS;
 }
 
-// The connection a call on key uses: the key's own, or for a root one opened for the call.
-LONG connectionFor(HKEY key, std::shared_ptr<Db>* db) {
-    if (key->db) {
-        *db = key->db;
+// One call of an entry point: its one bounded wait, and once it needs the database, the
+// connection it works through with its turn on it, held until the call returns.
+class Call {
+  public:
+    explicit Call(bool writing)
+        : writing_(writing), limit_(waitLimit()), deadline_(Clock::now() + limit_) {
+        tFailure.clear();
+    }
+
+    // Takes key's connection (for a root, opens one for this call alone), waiting for the
+    // turn on it no longer than the call's wait, then runs body(sqlite3*) in one transaction
+    // (body may run more than once).
+    template <class F>
+    LONG run(HKEY key, F&& body) {
+        if (LONG r = connect(key))
+            return r;
+        return transact(*db_, writing_, [&] { return body(db_->handle); });
+    }
+
+    // The connection run took, for the handles the call hands out.
+    const std::shared_ptr<Db>& connection() const { return db_; }
+
+  private:
+    LONG connect(HKEY key) {
+        if (db_)
+            return ERROR_SUCCESS;
+        if (!key->db) {
+            if (LONG r = openDb(deadline_, limit_, &db_))
+                return r;
+            turn_ = std::unique_lock(db_->mutex);
+            return ERROR_SUCCESS;
+        }
+        // Polled rather than a timed lock, which ThreadSanitizer cannot follow.
+        std::unique_lock turn(key->db->mutex, std::try_to_lock);
+        for (int round = 1; !turn.owns_lock(); ++round) {
+            if (!pause(std::min(round, 2), deadline_))
+                return timedOut(limit_);
+            turn.try_lock();
+        }
+        db_ = key->db;
+        turn_ = std::move(turn);
+        db_->deadline = deadline_;
+        db_->limit = limit_;
         return ERROR_SUCCESS;
     }
-    return openDb(db);
+
+    bool writing_;
+    std::chrono::milliseconds limit_;
+    Clock::time_point deadline_;
+    std::shared_ptr<Db> db_;  // before turn_: the turn ends before the last reference goes
+    std::unique_lock<std::mutex> turn_;
+};
+
+// The preamble every entry point shares: nothing escapes as an exception (an allocation
+// failing, say), a null handle is refused, and the call gets its one bounded wait.
+template <class F>
+LONG entry(HKEY key, bool writing, F&& body) noexcept {
+    try {
+        if (!key)
+            return ERROR_INVALID_HANDLE;
+        Call call(writing);
+        LONG r = body(call);
+        // Busy is only ever waited for, never handed out.
+        return r == kRetry ? timedOut(waitLimit()) : r;
+    } catch (const std::exception& e) {
+        return recordFailure(writing ? ERROR_CANTWRITE : ERROR_CANTREAD, e.what());
+    } catch (...) {
+        return recordFailure(writing ? ERROR_CANTWRITE : ERROR_CANTREAD, "unexpected failure");
+    }
 }
 
 LONG splitPath(const std::string& subKey, std::vector<std::string>* out) {
@@ -434,16 +562,6 @@ std::optional<std::vector<std::uint8_t>> mimeContentType(HKEY key, const std::st
     return bytes;
 }
 
-// Every entry point: nothing may escape as an exception (an allocation failing, say).
-template <class F>
-LONG guarded(LONG onException, F&& f) noexcept {
-    try {
-        return f();
-    } catch (...) {
-        return onException;
-    }
-}
-
 // Deletes the key and everything below it, or with keepKey only what is below it and its
 // values. Done with a recursive query rather than cascades, which stop at a depth of 1000.
 LONG deleteTree(sqlite3* db, std::int64_t id, bool keepKey) {
@@ -467,59 +585,50 @@ LONG deleteTree(sqlite3* db, std::int64_t id, bool keepKey) {
 }
 
 LONG deleteKeyImpl(HKEY base, const std::string& subKey, bool tree) {
-    if (!base)
-        return ERROR_INVALID_HANDLE;
-    std::vector<std::string> comps;
-    if (LONG r = splitPath(subKey, &comps))
-        return r;
-    const bool keyItself = comps.empty();
-    if (keyItself && !tree && (base->kind == KeyKind::Root || base->id == rootId(base)))
-        return ERROR_ACCESS_DENIED;
-    std::shared_ptr<Db> db;
-    if (LONG r = connectionFor(base, &db))
-        return r;
-    std::lock_guard lock(db->mutex);
-    const std::int64_t start = startOf(base, &comps);
-    return transact(*db, true, [&]() -> LONG {
-        if (LONG r = requireLive(db->handle, base))
+    return entry(base, true, [&](Call& call) -> LONG {
+        std::vector<std::string> comps;
+        if (LONG r = splitPath(subKey, &comps))
             return r;
-        std::int64_t id = 0;
-        std::vector<std::string> names;
-        if (LONG r = findPath(db->handle, start, comps, &id, &names))
-            return r;
-        if (tree)
-            return deleteTree(db->handle, id, keyItself);
-        Stmt children(db->handle, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
-        int rc = children.bind(1, id).step();
-        if (rc == SQLITE_ROW)
+        const bool keyItself = comps.empty();
+        if (keyItself && !tree && (base->kind == KeyKind::Root || base->id == rootId(base)))
             return ERROR_ACCESS_DENIED;
-        if (rc != SQLITE_DONE)
-            return fromSqlite(rc, true);
-        return deleteTree(db->handle, id, false);
+        const std::int64_t start = startOf(base, &comps);
+        return call.run(base, [&](sqlite3* db) -> LONG {
+            if (LONG r = requireLive(db, base))
+                return r;
+            std::int64_t id = 0;
+            std::vector<std::string> names;
+            if (LONG r = findPath(db, start, comps, &id, &names))
+                return r;
+            if (tree)
+                return deleteTree(db, id, keyItself);
+            Stmt children(db, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
+            int rc = children.bind(1, id).step();
+            if (rc == SQLITE_ROW)
+                return ERROR_ACCESS_DENIED;
+            if (rc != SQLITE_DONE)
+                return fromSqlite(rc, true);
+            return deleteTree(db, id, false);
+        });
     });
 }
 
-// What opening or creating a key below base starts from: the names of its path, the
-// connection, and the row the names are looked up from.
-struct KeyWalk {
-    std::vector<std::string> comps;
-    std::shared_ptr<Db> db;
-    std::int64_t start = 0;
-};
-
-LONG beginWalk(HKEY base, const std::string& subKey, HKEY* result, KeyWalk* walk) {
-    if (!base)
-        return ERROR_INVALID_HANDLE;
+// The path below base that opening or creating a key walks, made absolute for a virtual
+// base, and the row the walk starts from.
+LONG beginWalk(HKEY base, const std::string& subKey, HKEY* result, std::vector<std::string>* comps,
+               std::int64_t* start) {
     if (!result)
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    if (LONG r = splitPath(subKey, &walk->comps))
+    if (LONG r = splitPath(subKey, comps))
         return r;
-    if (LONG r = connectionFor(base, &walk->db))
-        return r;
-    walk->start = startOf(base, &walk->comps);
+    *start = startOf(base, comps);
     return ERROR_SUCCESS;
 }
+
+constexpr const char* kUpsertValue =
+    "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
+    "ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data";
 
 }  // namespace
 
@@ -542,33 +651,34 @@ std::string RegistryPath() {
     return base + "/korrin/registry.db";
 }
 
+std::string RegLastFailure() {
+    return tFailure;
+}
+
 LONG RegCreateKeyEx(HKEY base, const std::string& subKey, HKEY* result, DWORD* disposition) {
-    return guarded(ERROR_CANTWRITE, [&]() -> LONG {
-        KeyWalk walk;
-        if (LONG r = beginWalk(base, subKey, result, &walk))
+    return entry(base, true, [&](Call& call) -> LONG {
+        std::vector<std::string> comps;
+        std::int64_t start = 0;
+        if (LONG r = beginWalk(base, subKey, result, &comps, &start))
             return r;
-        std::vector<std::string>& comps = walk.comps;
-        std::shared_ptr<Db>& db = walk.db;
-        const std::int64_t start = walk.start;
-        std::lock_guard lock(db->mutex);
         std::int64_t id = 0;
         std::vector<std::string> names;
         bool created = false;
-        LONG r = transact(*db, true, [&]() -> LONG {
+        LONG r = call.run(base, [&](sqlite3* db) -> LONG {
             names.clear();
             created = false;
-            if (LONG e = requireLive(db->handle, base))
+            if (LONG e = requireLive(db, base))
                 return e;
             id = start;
             for (const auto& c : comps) {
                 std::string stored;
-                LONG e = findChild(db->handle, id, c, &id, &stored);
+                LONG e = findChild(db, id, c, &id, &stored);
                 if (e == ERROR_FILE_NOT_FOUND) {
-                    Stmt ins(db->handle, "INSERT INTO keys(parent, name) VALUES(?1, ?2)");
+                    Stmt ins(db, "INSERT INTO keys(parent, name) VALUES(?1, ?2)");
                     int rc = ins.bind(1, id).bind(2, c).step();
                     if (rc != SQLITE_DONE)
                         return fromSqlite(rc, true);
-                    id = sqlite3_last_insert_rowid(db->handle);
+                    id = sqlite3_last_insert_rowid(db);
                     stored = c;
                     created = true;
                 } else if (e != ERROR_SUCCESS) {
@@ -580,7 +690,8 @@ LONG RegCreateKeyEx(HKEY base, const std::string& subKey, HKEY* result, DWORD* d
         });
         if (r != ERROR_SUCCESS)
             return r;
-        *result = new RegKey{KeyKind::Stored, base->classesRoot, id, pathBelow(base, names), db};
+        *result = new RegKey{KeyKind::Stored, base->classesRoot, id, pathBelow(base, names),
+                             call.connection()};
         if (disposition)
             *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
@@ -588,23 +699,20 @@ LONG RegCreateKeyEx(HKEY base, const std::string& subKey, HKEY* result, DWORD* d
 }
 
 LONG RegOpenKeyEx(HKEY base, const std::string& subKey, HKEY* result) {
-    return guarded(ERROR_CANTREAD, [&]() -> LONG {
-        KeyWalk walk;
-        if (LONG r = beginWalk(base, subKey, result, &walk))
+    return entry(base, false, [&](Call& call) -> LONG {
+        std::vector<std::string> comps;
+        std::int64_t start = 0;
+        if (LONG r = beginWalk(base, subKey, result, &comps, &start))
             return r;
-        std::vector<std::string>& comps = walk.comps;
-        std::shared_ptr<Db>& db = walk.db;
-        const std::int64_t start = walk.start;
-        std::lock_guard lock(db->mutex);
         std::int64_t id = 0;
         std::vector<std::string> names;
-        LONG r = transact(*db, false, [&]() -> LONG {
+        LONG r = call.run(base, [&](sqlite3* db) -> LONG {
             names.clear();
-            return findPath(db->handle, start, comps, &id, &names);
+            return findPath(db, start, comps, &id, &names);
         });
         if (r == ERROR_SUCCESS) {
-            *result =
-                new RegKey{KeyKind::Stored, base->classesRoot, id, pathBelow(base, names), db};
+            *result = new RegKey{KeyKind::Stored, base->classesRoot, id, pathBelow(base, names),
+                                 call.connection()};
             return ERROR_SUCCESS;
         }
         if (r != ERROR_FILE_NOT_FOUND)
@@ -614,7 +722,7 @@ LONG RegOpenKeyEx(HKEY base, const std::string& subKey, HKEY* result) {
         auto ext = extensionKey(base->classesRoot, path);
         if (!ext || !SystemMimeTypeForExtension(*ext))
             return ERROR_FILE_NOT_FOUND;
-        *result = new RegKey{KeyKind::Virtual, true, 0, std::move(path), db};
+        *result = new RegKey{KeyKind::Virtual, true, 0, std::move(path), call.connection()};
         return ERROR_SUCCESS;
     });
 }
@@ -628,9 +736,7 @@ LONG RegCloseKey(HKEY key) {
 }
 
 LONG RegQueryKeyName(HKEY key, std::string* name) {
-    return guarded(ERROR_CANTREAD, [&]() -> LONG {
-        if (!key)
-            return ERROR_INVALID_HANDLE;
+    return entry(key, false, [&](Call&) -> LONG {
         if (!name)
             return ERROR_INVALID_PARAMETER;
         *name = key->classesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_LOCAL_MACHINE";
@@ -642,9 +748,7 @@ LONG RegQueryKeyName(HKEY key, std::string* name) {
 
 LONG RegQueryValueEx(HKEY key, const std::string& name, DWORD* type, std::uint8_t* data,
                      DWORD* size) {
-    return guarded(ERROR_CANTREAD, [&]() -> LONG {
-        if (!key)
-            return ERROR_INVALID_HANDLE;
+    return entry(key, false, [&](Call& call) -> LONG {
         if (data && !size)
             return ERROR_INVALID_PARAMETER;
         bool found = false;
@@ -652,12 +756,8 @@ LONG RegQueryValueEx(HKEY key, const std::string& name, DWORD* type, std::uint8_
         DWORD storedType = REG_NONE;
         std::vector<std::uint8_t> bytes;
         if (key->kind != KeyKind::Virtual) {
-            std::shared_ptr<Db> db;
-            if (LONG r = connectionFor(key, &db))
-                return r;
-            std::lock_guard lock(db->mutex);
-            LONG r = transact(*db, false, [&]() -> LONG {
-                Stmt s(db->handle, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
+            LONG r = call.run(key, [&](sqlite3* db) -> LONG {
+                Stmt s(db, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
                 int rc = s.bind(1, key->id).bind(2, name).step();
                 found = rc == SQLITE_ROW;
                 if (found) {
@@ -667,8 +767,7 @@ LONG RegQueryValueEx(HKEY key, const std::string& name, DWORD* type, std::uint8_
                 }
                 if (rc != SQLITE_DONE)
                     return fromSqlite(rc, false);
-                return key->kind == KeyKind::Stored ? keyExists(db->handle, key->id, &live)
-                                                    : ERROR_SUCCESS;
+                return key->kind == KeyKind::Stored ? keyExists(db, key->id, &live) : ERROR_SUCCESS;
             });
             if (r != ERROR_SUCCESS)
                 return r;
@@ -686,25 +785,16 @@ LONG RegQueryValueEx(HKEY key, const std::string& name, DWORD* type, std::uint8_
 
 LONG RegSetValueEx(HKEY key, const std::string& name, DWORD type, const std::uint8_t* data,
                    DWORD size) {
-    return guarded(ERROR_CANTWRITE, [&]() -> LONG {
-        if (!key)
-            return ERROR_INVALID_HANDLE;
+    return entry(key, true, [&](Call& call) -> LONG {
         if (!data && size)
             return ERROR_INVALID_PARAMETER;
         if (key->kind == KeyKind::Virtual)
             return ERROR_ACCESS_DENIED;
-        std::shared_ptr<Db> db;
-        if (LONG r = connectionFor(key, &db))
-            return r;
-        std::lock_guard lock(db->mutex);
-        return transact(*db, true, [&]() -> LONG {
-            if (LONG r = requireLive(db->handle, key))
+        return call.run(key, [&](sqlite3* db) -> LONG {
+            if (LONG r = requireLive(db, key))
                 return r;
             // The upsert keeps the spelling the value was first written with.
-            Stmt s(db->handle,
-                   "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
-                   "ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, "
-                   "data = excluded.data");
+            Stmt s(db, kUpsertValue);
             int rc = s.bind(1, key->id)
                          .bind(2, name)
                          .bind(3, std::int64_t{type})
@@ -716,50 +806,37 @@ LONG RegSetValueEx(HKEY key, const std::string& name, DWORD type, const std::uin
 }
 
 LONG RegDeleteValue(HKEY key, const std::string& name) {
-    return guarded(ERROR_CANTWRITE, [&]() -> LONG {
-        if (!key)
-            return ERROR_INVALID_HANDLE;
+    return entry(key, true, [&](Call& call) -> LONG {
         if (key->kind == KeyKind::Virtual)
             return ERROR_ACCESS_DENIED;
-        std::shared_ptr<Db> db;
-        if (LONG r = connectionFor(key, &db))
-            return r;
-        std::lock_guard lock(db->mutex);
-        return transact(*db, true, [&]() -> LONG {
-            if (LONG r = requireLive(db->handle, key))
+        return call.run(key, [&](sqlite3* db) -> LONG {
+            if (LONG r = requireLive(db, key))
                 return r;
-            Stmt s(db->handle, "DELETE FROM vals WHERE key = ?1 AND name = ?2");
+            Stmt s(db, "DELETE FROM vals WHERE key = ?1 AND name = ?2");
             int rc = s.bind(1, key->id).bind(2, name).step();
             if (rc != SQLITE_DONE)
                 return fromSqlite(rc, true);
-            return sqlite3_changes(db->handle) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+            return sqlite3_changes(db) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
         });
     });
 }
 
 LONG RegDeleteKey(HKEY base, const std::string& subKey) {
-    return guarded(ERROR_CANTWRITE, [&] { return deleteKeyImpl(base, subKey, false); });
+    return deleteKeyImpl(base, subKey, false);
 }
 
 LONG RegDeleteTree(HKEY base, const std::string& subKey) {
-    return guarded(ERROR_CANTWRITE, [&] { return deleteKeyImpl(base, subKey, true); });
+    return deleteKeyImpl(base, subKey, true);
 }
 
 LONG RegEnumKey(HKEY key, DWORD index, std::string* name) {
-    return guarded(ERROR_CANTREAD, [&]() -> LONG {
-        if (!key)
-            return ERROR_INVALID_HANDLE;
+    return entry(key, false, [&](Call& call) -> LONG {
         if (!name)
             return ERROR_INVALID_PARAMETER;
         if (key->kind == KeyKind::Virtual)
             return ERROR_NO_MORE_ITEMS;
-        std::shared_ptr<Db> db;
-        if (LONG r = connectionFor(key, &db))
-            return r;
-        std::lock_guard lock(db->mutex);
-        return transact(*db, false, [&]() -> LONG {
-            Stmt s(db->handle,
-                   "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
+        return call.run(key, [&](sqlite3* db) -> LONG {
+            Stmt s(db, "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
             int rc = s.bind(1, key->id).bind(2, std::int64_t{index}).step();
             if (rc == SQLITE_ROW) {
                 *name = s.text(0);
@@ -767,16 +844,14 @@ LONG RegEnumKey(HKEY key, DWORD index, std::string* name) {
             }
             if (rc != SQLITE_DONE)
                 return fromSqlite(rc, false);
-            return endOfList(db->handle, key);
+            return endOfList(db, key);
         });
     });
 }
 
 LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type,
                   std::vector<std::uint8_t>* data) {
-    return guarded(ERROR_CANTREAD, [&]() -> LONG {
-        if (!key)
-            return ERROR_INVALID_HANDLE;
+    return entry(key, false, [&](Call& call) -> LONG {
         if (!name)
             return ERROR_INVALID_PARAMETER;
         if (key->kind == KeyKind::Virtual) {
@@ -790,12 +865,8 @@ LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type,
                 *data = std::move(*bytes);
             return ERROR_SUCCESS;
         }
-        std::shared_ptr<Db> db;
-        if (LONG r = connectionFor(key, &db))
-            return r;
-        std::lock_guard lock(db->mutex);
-        return transact(*db, false, [&]() -> LONG {
-            Stmt s(db->handle,
+        return call.run(key, [&](sqlite3* db) -> LONG {
+            Stmt s(db,
                    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY name "
                    "LIMIT 1 OFFSET ?2");
             int rc = s.bind(1, key->id).bind(2, std::int64_t{index}).step();
@@ -809,49 +880,38 @@ LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type,
             }
             if (rc != SQLITE_DONE)
                 return fromSqlite(rc, false);
-            return endOfList(db->handle, key);
+            return endOfList(db, key);
         });
     });
 }
 
 LONG RegUpdateDword(HKEY key, const std::string& name,
                     const std::function<DWORD(std::optional<DWORD>)>& update, DWORD* result) {
-    return guarded(ERROR_CANTWRITE, [&]() -> LONG {
-        if (!key)
-            return ERROR_INVALID_HANDLE;
+    return entry(key, true, [&](Call& call) -> LONG {
         if (!update)
             return ERROR_INVALID_PARAMETER;
         if (key->kind == KeyKind::Virtual)
             return ERROR_ACCESS_DENIED;
-        std::shared_ptr<Db> db;
-        if (LONG r = connectionFor(key, &db))
-            return r;
-        std::lock_guard lock(db->mutex);
         DWORD written = 0;
-        LONG r = transact(*db, true, [&]() -> LONG {
-            if (LONG e = requireLive(db->handle, key))
+        LONG r = call.run(key, [&](sqlite3* db) -> LONG {
+            if (LONG e = requireLive(db, key))
                 return e;
             std::optional<DWORD> current;
             {
-                Stmt s(db->handle, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
+                Stmt s(db, "SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
                 int rc = s.bind(1, key->id).bind(2, name).step();
                 if (rc == SQLITE_ROW) {
                     auto bytes = s.blob(1);
                     if (s.integer(0) == REG_DWORD && bytes.size() == 4)
-                        current = DWORD(bytes[0]) | DWORD(bytes[1]) << 8 | DWORD(bytes[2]) << 16 |
-                                  DWORD(bytes[3]) << 24;
+                        current = LoadLE32(bytes.data());
                 } else if (rc != SQLITE_DONE) {
                     return fromSqlite(rc, false);
                 }
             }
             written = update(current);
-            const std::uint8_t bytes[4] = {std::uint8_t(written), std::uint8_t(written >> 8),
-                                           std::uint8_t(written >> 16),
-                                           std::uint8_t(written >> 24)};
-            Stmt s(db->handle,
-                   "INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
-                   "ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, "
-                   "data = excluded.data");
+            std::uint8_t bytes[4];
+            StoreLE32(bytes, written);
+            Stmt s(db, kUpsertValue);
             int rc = s.bind(1, key->id)
                          .bind(2, name)
                          .bind(3, std::int64_t{REG_DWORD})

@@ -13,7 +13,7 @@
 //    ERROR_MORE_DATA with the needed size in *size (a null data pointer asks for the size);
 //  - every write is one SQLite transaction: a killed writer leaves the old value or the new
 //    one, never part of one. Several threads and processes may use the file at once; writers
-//    wait for each other (busy timeout) instead of failing.
+//    wait for each other instead of failing, within the one wait of a call (below);
 //  - HKEY_CLASSES_ROOT\.ext value "Content Type" falls back to the mime.types file
 //    ($KORRIN_MIME_TYPES, default /etc/mime.types) when it is not stored; such a key opens
 //    even when nothing is stored under it, as a read-only key (writes: ERROR_ACCESS_DENIED)
@@ -21,13 +21,23 @@
 //  - a handle whose key has been deleted fails writes with ERROR_KEY_DELETED and reads with
 //    ERROR_FILE_NOT_FOUND, even after a key of the same path has been created again;
 //  - failures of the file itself: ERROR_CANTOPEN (cannot open or create), ERROR_BADDB (not
-//    a registry database), ERROR_ACCESS_DENIED (read-only), ERROR_CANTREAD/ERROR_CANTWRITE.
+//    a registry database, or damaged), ERROR_ACCESS_DENIED (read-only),
+//    ERROR_CANTREAD/ERROR_CANTWRITE; RegLastFailure() says why in words.
 //
-// Threads: an HKEY belongs to the thread that opened it (it holds its own connection); any
-// number of threads may open keys at the same time. Every handle that a call hands out must
-// be closed with RegCloseKey (RegKeyGuard does it). A call on one of the two roots opens a
-// connection for that call alone; opening a key with subKey "" from a root gives a handle
-// (to be closed) that keeps its connection, for many calls in a row.
+// Waiting: every call waits at most once, for one bound counted from its start (10 s,
+// $KORRIN_REGISTRY_WAIT_MS overrides it): for its turn on a connection another thread is
+// using, for locks other connections and processes hold, and for retries, all together. When
+// the bound runs out the call fails with ERROR_TIMEOUT, which the caller reports like any
+// other failure; no call blocks for longer than the bound plus its own work.
+//
+// Threads: a handle may be used from any thread, also from several at once. A key opened
+// from a root holds a connection of its own; keys opened or created from that key share it,
+// and calls on handles sharing a connection take turns (each call holds the connection from
+// its first use to its end, and waits for its turn within its bound). Closing a handle while
+// another thread still uses that same handle is the caller's error. Every handle that a call
+// hands out must be closed with RegCloseKey (RegKeyGuard does it). A call on one of the two
+// roots opens a connection for that call alone; opening a key with subKey "" from a root
+// gives a handle (to be closed) that keeps its connection, for many calls in a row.
 #pragma once
 
 #include <functional>
@@ -45,17 +55,14 @@ using HKEY = RegKey*;
 extern const HKEY HKEY_CLASSES_ROOT;
 extern const HKEY HKEY_LOCAL_MACHINE;
 
-constexpr DWORD REG_NONE = 0;
-constexpr DWORD REG_SZ = 1;
-constexpr DWORD REG_EXPAND_SZ = 2;
-constexpr DWORD REG_BINARY = 3;
-constexpr DWORD REG_DWORD = 4;
-
-constexpr DWORD REG_CREATED_NEW_KEY = 1;
-constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
-
 // The database file the next open will use.
 std::string RegistryPath();
+
+// Why the last call on this thread failed, in words for a message: SQLite's reason ("database
+// disk image is malformed"), the system's for a file that cannot be opened ("Permission
+// denied", "Not a directory"), or the wait that ran out. Meaningful right after a call failed
+// with one of the codes of the file itself or ERROR_TIMEOUT.
+std::string RegLastFailure();
 
 // base is a root or an open key; subKey is relative to it ("" opens base itself again).
 LONG RegCreateKeyEx(HKEY base, const std::string& subKey, HKEY* result,

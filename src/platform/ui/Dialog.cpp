@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTextEdit>
 #include <QThread>
 #include <QTimer>
@@ -27,10 +28,35 @@ int ControlId(const QWidget* control) {
     return v.isValid() ? v.toInt() : 0;
 }
 
+namespace {
+
+// Breadth first like findChild, but never into another window: a message box or dialog
+// parented to this one numbers its own controls (1 and 2 among them).
+QWidget* findControl(const QWidget* parent, const QString& name) {
+    QList<const QWidget*> level{parent};
+    while (!level.isEmpty()) {
+        QList<const QWidget*> next;
+        for (const QWidget* w : level) {
+            for (QObject* child : w->children()) {
+                auto* widget = qobject_cast<QWidget*>(child);
+                if (!widget || widget->isWindow())
+                    continue;
+                if (widget->objectName() == name)
+                    return widget;
+                next.append(widget);
+            }
+        }
+        level = std::move(next);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 QWidget* GetDlgItem(const QWidget* window, int id) {
     if (!window)
         return nullptr;
-    return window->findChild<QWidget*>(QStringLiteral("ctrl_%1").arg(id));
+    return findControl(window, QStringLiteral("ctrl_%1").arg(id));
 }
 
 bool SetDlgItemText(QWidget* window, int id, const QString& text) {
@@ -103,22 +129,30 @@ CDialog::CDialog(int resourceId, QWidget* parent) : QDialog(parent), resourceId_
 }
 
 CDialog::~CDialog() {
-    if (loop_)
-        loop_->exit();
+    // Deleted while it runs (by its owner, or its parent going): the loop ends with Cancel
+    // unless EndDialog already gave it its result.
+    if (loop_ && running_)
+        loop_->exit(IDCANCEL);
 }
 
 int CDialog::DoModal() {
+    // The dialog may be deleted by anything its loop runs; after that only locals are used.
+    QPointer<CDialog> self(this);
     running_ = true;
     result_ = IDCANCEL;
     visibleAfterInit_ = true;
     setWindowModality(Qt::ApplicationModal);
     OnInitDialog();
+    if (!self)
+        return IDCANCEL;
     if (running_) {
         if (visibleAfterInit_)
             show();
         QEventLoop loop;
         loop_ = &loop;
-        loop.exec(QEventLoop::DialogExec);
+        const int ended = loop.exec(QEventLoop::DialogExec);
+        if (!self)
+            return ended;
         loop_ = nullptr;
     }
     for (auto& [id, timer] : timers_)
@@ -133,7 +167,7 @@ void CDialog::EndDialog(int result) {
     running_ = false;
     hide();
     if (loop_)
-        loop_->exit();
+        loop_->exit(result);
 }
 
 void CDialog::ShowWindow(bool visible) {

@@ -2,8 +2,9 @@
 // timers by id: what the windows of the program are written against.
 //
 // Every control that callers or tests need carries its number (SetControlId); GetDlgItem
-// finds it again among a window's descendants. Numbers 1 (OK) and 2 (Cancel) are the
-// standard buttons.
+// finds it again among a window's descendants, never inside another window (a message box or
+// dialog) parented to it, whose controls carry numbers of their own. Numbers 1 (OK) and 2
+// (Cancel) are the standard buttons.
 #pragma once
 
 #include <QDialog>
@@ -61,7 +62,8 @@ LRESULT SendMessage(QObject* target, unsigned msg, WPARAM wParam = 0, LPARAM lPa
 
 // A dialog run modally by DoModal() until EndDialog(). OnInitDialog runs before the window
 // is shown; a dialog that calls ShowWindow(false) there stays hidden while it runs (the main
-// window does that when it is started on a file).
+// window does that when it is started on a file). A dialog deleted while it runs (its parent
+// closing, say) ends DoModal with IDCANCEL, or with the result EndDialog gave it just before.
 class CDialog : public QDialog {
   public:
     explicit CDialog(int resourceId, QWidget* parent = nullptr);

@@ -18,8 +18,29 @@ void RunOnUiThread(const std::function<void()>& fn);
 
 // The same for a modal box or dialog: calls from workers run one after another, each only
 // once the one before it has closed, so two reports never stand on top of each other. A call
-// on the user-interface thread itself runs at once.
-void RunModalOnUiThread(const std::function<void()>& fn);
+// on the user-interface thread itself runs at once. What fn throws is thrown again in the
+// caller's thread, and the calls after it run as usual.
+//
+// Returns false, without running fn, when the user-interface thread will not serve a worker's
+// call: the application is quitting or gone, or the user-interface thread holds a
+// UiWaitsForWorkers. A call already queued then returns false too, as long as fn has not
+// started. The caller takes its default answer (MessageBox logs the box with it).
+bool RunModalOnUiThread(const std::function<void()>& fn);
+
+// Held by the user-interface thread while it blocks waiting for workers (joining a thread,
+// waiting for a sending run to stop): the boxes and reports workers ask for meanwhile, queued
+// or new, are answered with their default instead of waiting for a thread that cannot show
+// them. Scopes nest; on any other thread the object does nothing.
+class UiWaitsForWorkers {
+  public:
+    UiWaitsForWorkers();
+    ~UiWaitsForWorkers();
+    UiWaitsForWorkers(const UiWaitsForWorkers&) = delete;
+    UiWaitsForWorkers& operator=(const UiWaitsForWorkers&) = delete;
+
+  private:
+    bool active_;
+};
 
 // The wait cursor for the life of the object (user-interface thread only; nothing elsewhere).
 class CWaitCursor {
