@@ -1,0 +1,6 @@
+# The voice-message sender and the transmission session against a real SMTP server
+# (aiosmtpd on 127.0.0.1); the session tests also run under ThreadSanitizer.
+korrin_add_test(smtp_sender_test
+    SOURCES integration/smtp_sender_test.cpp
+    LIBS korrin_core)
+add_dependencies(smtp_sender_test korrinctl)
