@@ -4,3 +4,9 @@ korrin_add_test(smtp_sender_test
     SOURCES integration/smtp_sender_test.cpp
     LIBS korrin_core)
 add_dependencies(smtp_sender_test korrinctl)
+
+korrin_add_test(transmit_session_test
+    SOURCES integration/transmit_session_test.cpp
+    LIBS korrin_core
+    LABELS threads)
+add_dependencies(transmit_session_test korrinctl)
