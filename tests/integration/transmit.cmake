@@ -10,3 +10,9 @@ korrin_add_test(transmit_session_test
     LIBS korrin_core
     LABELS threads)
 add_dependencies(transmit_session_test korrinctl)
+
+# korrinctl outbox send killed at random moments (KORRIN_KILL_RUNS runs, default 200).
+korrin_add_test(outbox_kill_test
+    SOURCES integration/outbox_kill_test.cpp
+    LIBS korrin_core)
+add_dependencies(outbox_kill_test korrinctl)
