@@ -9,8 +9,10 @@
 #include <QTimer>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <ctime>
@@ -32,14 +34,17 @@ class RecordingView : public ITransmitView {
     std::vector<bool> calls;
 };
 
-// A session whose Transmit timer can never be set.
+// A session whose Transmit timer (and with outboxToo its Outbox timer) can never be set.
 class NoTransmitTimer : public CTransmitDlg {
   public:
     using CTransmitDlg::CTransmitDlg;
+    bool outboxToo = false;
 
   protected:
     bool SetTimer(int id, int ms) override {
-        return id == kTransmitTimerId ? false : CTransmitDlg::SetTimer(id, ms);
+        if (id == kTransmitTimerId || outboxToo)
+            return false;
+        return CTransmitDlg::SetTimer(id, ms);
     }
 };
 
@@ -336,6 +341,38 @@ TEST_F(SessionTest, TransmitTimerThatCannotBeSetEndsTheSessionAfterTheCurrentMes
               texts.end());
     EXPECT_TRUE(session.OutboxTimerActive());
     EXPECT_EQ(view_.calls, (std::vector<bool>{true, false}));
+
+    session.outboxToo = true;
+    session.StartOutboxTimer();
+    EXPECT_FALSE(session.OutboxTimerActive());
+    auto r = reports();
+    EXPECT_NE(std::find(r.begin(), r.end(), "Could not start Outbox Timer."), r.end());
+}
+
+TEST_F(SessionTest, OldStyleFileIsReportedTheRestIsSentAndOldLeftoversGo) {
+    startServer();
+    auto paths = threeMessages();
+    // A .kx1 without a current envelope stops the reading of the Outbox where it is met:
+    // the .kx0 files, read first, still go out.
+    const std::string old = folder("OUTBOX") + "/KX9O.kx1";
+    WriteFile(old, payload(700, 9, "PK\x03\x04") + std::string(8, '\0'));
+    // What an envelope rewrite cut short leaves behind: taken away once it is old.
+    const std::string stale = folder("OUTBOX") + "/KX1O.kx0.123456.new";
+    const std::string young = folder("OUTBOX") + "/KX2O.kx0.654321.new";
+    WriteFile(stale, "partial");
+    WriteFile(young, "partial");
+    struct timespec times[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, stale.c_str(), times, 0), 0);
+    CTransmitDlg session(nullptr, &view_);
+    ASSERT_TRUE(session.OutboxTimerTick());
+    auto end = runSession(session);
+    ASSERT_TRUE(end);
+    auto r = reports();
+    EXPECT_NE(std::find(r.begin(), r.end(), "FillTolvObjects failed."), r.end());
+    EXPECT_EQ(receivedSubjects(), (std::vector<std::string>{"m3", "m2", "m1"}));
+    EXPECT_EQ(files("OUTBOX"), std::vector<std::string>{old});
+    EXPECT_NE(access(stale.c_str(), F_OK), 0);
+    EXPECT_EQ(access(young.c_str(), F_OK), 0);
 }
 
 TEST_F(SessionTest, MissingSettingOrNoServerEndsTheSessionWithEveryMessageKept) {
