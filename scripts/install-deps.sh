@@ -50,5 +50,7 @@ if [ -n "$need_postfix" ]; then
     fi
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends postfix ||
         echo "postfix could not be installed: the smtp-sink comparison will be skipped"
-    [ -n "$made_policy" ] && $SUDO rm -f "$policy"
+    if [ -n "$made_policy" ]; then
+        $SUDO rm -f "$policy"
+    fi
 fi

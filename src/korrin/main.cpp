@@ -5,7 +5,6 @@
 
 #include "korrin/app/Vendor.h"
 #include "korrin/ui/KorrinApp.h"
-#include "korrin/ui/NewVersionDlg.h"
 #include "korrin/ui/Preferences.h"
 #include "korrin/ui/ReportDlg.h"
 #include "korrin/ui/Resources.h"
@@ -42,7 +41,6 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("korrin"));
     QApplication::setWindowIcon(korrin::res::LoadIcon(korrin::res::kProgramIcon));
     korrin::InstallDialogReportSink();
-    korrin::InstallNewVersionWindow();
     korrin::InstallMailDialogWindows();
     korrin::CKorrinApp theApp;
     return theApp.InitInstance(korrin::JoinArguments(argc, argv));

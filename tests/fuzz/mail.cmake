@@ -5,7 +5,3 @@ korrin_add_fuzzer(smtp_reply_fuzz
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/smtp_reply_fuzz.cpp ${_mailutil} LIBS korrin_core)
 korrin_add_fuzzer(recipients_fuzz
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/recipients_fuzz.cpp ${_mailutil} LIBS korrin_core)
-korrin_add_fuzzer(envelope_list_fuzz
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/envelope_list_fuzz.cpp
-            ${CMAKE_SOURCE_DIR}/src/korrin/mail/SmtpSender.cpp ${_mailutil}
-    LIBS korrin_core)

@@ -27,9 +27,15 @@ bool BadBreak(const std::string& v) {
 }
 
 // Address files named without a folder resolve here, so fuzzed lines reach only our file.
+char g_folder[] = "/tmp/recipients_fuzz_XXXXXX";
 const bool kInFolder = [] {
-    char tmpl[] = "/tmp/recipients_fuzz_XXXXXX";
-    return mkdtemp(tmpl) && chdir(tmpl) == 0;
+    if (!mkdtemp(g_folder) || chdir(g_folder) != 0)
+        return false;
+    std::atexit([] {
+        unlink((std::string(g_folder) + "/list").c_str());
+        rmdir(g_folder);
+    });
+    return true;
 }();
 
 }  // namespace

@@ -143,7 +143,9 @@ TEST_F(ReportDialogTest, WorkerReportsBlockOnlyTheirWorkerAndComeOneAtATime) {
     EXPECT_EQ(dismissed, 2);
     EXPECT_EQ(maxVisible, 1);
     EXPECT_FALSE(finishedBeforeDismiss);
-    EXPECT_GT(ticks, 20);
+    // The user-interface thread kept serving its timers meanwhile (a few ticks suffice: a
+    // blocked thread gives none at all while both dialogs were up).
+    EXPECT_GT(ticks, 5);
     EXPECT_EQ(ReadLines(dir_.file("log")).size(), 2u);
 }
 

@@ -48,10 +48,12 @@ class StartupTest : public ::testing::Test {
 // Help and version are answered on stdout without any window system; a file whose name looks
 // like an option is still a file when written as a path.
 TEST_F(StartupTest, HelpAndVersionPrintAndEnd) {
-    RunResult help = korrin::test::Run({BuildDir() + "/korrin", "--help"}, {{"QT_QPA_PLATFORM", "none"}});
+    RunResult help =
+        korrin::test::Run({BuildDir() + "/korrin", "--help"}, {{"QT_QPA_PLATFORM", "none"}});
     EXPECT_EQ(help.exitCode, 0) << help.err;
     EXPECT_EQ(help.out.rfind("Usage: korrin [FILE]", 0), 0u) << help.out;
-    RunResult version = korrin::test::Run({BuildDir() + "/korrin", "--version"}, {{"QT_QPA_PLATFORM", "none"}});
+    RunResult version =
+        korrin::test::Run({BuildDir() + "/korrin", "--version"}, {{"QT_QPA_PLATFORM", "none"}});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, "korrin 6.0\n");
 
@@ -66,6 +68,15 @@ TEST_F(StartupTest, HelpAndVersionPrintAndEnd) {
                                        60000);
     EXPECT_EQ(file.out.find("Usage:"), std::string::npos);
     EXPECT_FALSE(log().empty()) << "the file was taken for a message to open";
+}
+
+// The command-line companion runs where no window system is installed: it must not even load
+// the widget library.
+TEST(Layering, KorrinctlLinksNoWidgets) {
+    RunResult r = korrin::test::Run({"/usr/bin/ldd", BuildDir() + "/korrinctl"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.find("libQt6Widgets"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("libQt6Gui"), std::string::npos) << r.out;
 }
 
 // The desktop entry that setup installs is valid for the desktop's tools.

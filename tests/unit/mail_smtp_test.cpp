@@ -254,6 +254,16 @@ TEST_F(SmtpTest, EachStepWaitsWithinItsOwnBound) {
     auto sends = server_->sendBounds();
     EXPECT_EQ(std::count(sends.begin(), sends.end(), 9), 7);  // HELO MAIL 3xRCPT DATA QUIT
     EXPECT_GE(std::count(sends.begin(), sends.end(), 8), 2);  // the message and its end
+
+    // The connection check waits no longer than its own bound.
+    auto check = std::make_shared<ScriptedStream>();
+    check->Reply("220 hi\r\n").Expect("QUIT\r\n").Reply("221 bye\r\n");
+    CSMTPEmail c;
+    c.SetStreamFactory(ScriptedFactory(check));
+    t.check = 3;
+    c.SetTimeouts(t);
+    ASSERT_EQ(c.CheckConnection(), 0);
+    EXPECT_EQ(check->receiveBounds(), (std::vector<int>{1, 3}));
 }
 
 TEST_F(SmtpTest, OverlongReplyWithoutLineEndFailsAtTheLimit) {

@@ -52,16 +52,35 @@ int CUtils::GetRegistryString(const std::string& subKey, const std::string& valu
 }
 
 int CUtils::GetRegistryDword(const std::string& subKey, const std::string& valueName, DWORD& out) {
+    return readDword(subKey, valueName, out, nullptr);
+}
+
+// rc, when given, receives the query's result, so that a caller can tell a missing value from
+// one that could not be read.
+int CUtils::readDword(const std::string& subKey, const std::string& valueName, DWORD& out,
+                      LONG* rc) {
     RegKeyGuard key;
     if (!openReported(subKey, key))
         return 0;
     std::uint8_t bytes[4];
     DWORD type = 0;
     DWORD size = sizeof bytes;
-    if (RegQueryValueEx(key.get(), valueName, &type, bytes, &size) != ERROR_SUCCESS)
+    const LONG r = RegQueryValueEx(key.get(), valueName, &type, bytes, &size);
+    if (rc)
+        *rc = r;
+    if (r != ERROR_SUCCESS) {
+        // A missing value, or one too large to be a DWORD, is simply not there; anything else
+        // (a damaged database, a lock that was never released) is worth telling.
+        if (r != ERROR_FILE_NOT_FOUND && r != ERROR_MORE_DATA)
+            KORRIN_REPORT("RegQueryValueEx failed");
         return 0;
-    if (type != REG_DWORD || size != 4)
+    }
+    if (type != REG_DWORD || size != 4) {
+        // Not a DWORD: as good as missing, and replaced by the default where one is stored.
+        if (rc)
+            *rc = ERROR_FILE_NOT_FOUND;
         return 0;
+    }
     out = LoadLE32(bytes);
     return 1;
 }
@@ -129,7 +148,11 @@ int CUtils::MakeUniqueDirectory(std::string& out, const std::string& prefix) {
 DWORD CUtils::GetSettingDword(const char* name) {
     const SettingDefault* d = FindSettingDefault(name);
     DWORD value = d ? d->dword : 0;
-    if (!GetRegistryDword(kKorrinKey, name, value) && d && d->storeWhenMissing)
+    LONG rc = ERROR_SUCCESS;
+    // The default is stored only over a value that is really missing, never over one that
+    // could not be read this time.
+    if (!readDword(kKorrinKey, name, value, &rc) && d && d->storeWhenMissing &&
+        rc == ERROR_FILE_NOT_FOUND)
         SetRegistryDword(kKorrinKey, name, d->dword);
     return value;
 }

@@ -44,6 +44,10 @@ class CUtils {
     DWORD GetSettingDword(const char* name);
     std::string GetSettingString(const char* name, DWORD bufferSize = 260);
     std::vector<std::uint8_t> GetSettingBinary(const char* name);
+
+  private:
+    int readDword(const std::string& subKey, const std::string& valueName, DWORD& out,
+                  platform::LONG* rc);
 };
 
 inline constexpr DWORD kFileIdLimit = 10000000;

@@ -875,9 +875,10 @@ int CSMTPEmail::CheckConnection() {
     std::unique_ptr<net::IStream> socket;
     int rc = guarded([&] {
         openConnection(socket);
-        readReply(*socket, "Check Connection - Welcome Message", timeouts_.greeting);
-        sendCommand(*socket, "QUIT\r\n", timeouts_.command);
-        readReply(*socket, "Check Connection - QUIT", timeouts_.quit);
+        readReply(*socket, "Check Connection - Welcome Message",
+                  std::min(timeouts_.greeting, timeouts_.check));
+        sendCommand(*socket, "QUIT\r\n", std::min(timeouts_.command, timeouts_.check));
+        readReply(*socket, "Check Connection - QUIT", std::min(timeouts_.quit, timeouts_.check));
     });
     if (socket)
         socket->Close();

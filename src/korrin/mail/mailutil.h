@@ -143,6 +143,9 @@ struct SmtpTimeouts {
     int endOfData = 600'000;  // the reply to the final "."
     int quit = 120'000;
     int command = 300'000;  // writing a command
+    // The connection check runs while the user waits for a window, so its greeting and QUIT
+    // wait no longer than this (nor longer than greeting and quit).
+    int check = 60'000;
 };
 
 class CSMTPEmail : public CMailUtil {
