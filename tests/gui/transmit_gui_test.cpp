@@ -7,7 +7,10 @@
 #include <QLineEdit>
 #include <QTabWidget>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "helpers/GuiSupport.h"
@@ -111,7 +114,19 @@ TEST_F(TransmitGuiTest, ClosingWhileTheWorkerWaitsForABoxDoesNotDeadlock) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     QElapsedTimer clock;
     clock.start();
+    // A deadlock fails the test instead of hanging it.
+    std::atomic<bool> closed{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 300 && !closed.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!closed.load()) {
+            std::fputs("the window did not close within 30 s: deadlock\n", stderr);
+            std::_Exit(1);
+        }
+    });
     window.reset();
+    closed.store(true);
+    watchdog.join();
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_EQ(ReadFile(path), before);
     int visible = 0;

@@ -208,7 +208,6 @@ struct CTransmitDlg::WorkerJob {
 
     int checkCode = 0;
     TransmitResult result;
-    std::atomic<int> status{0};  // the connection status, then the result of the send
     std::atomic<bool> done{false};
 };
 
@@ -356,17 +355,14 @@ void CTransmitDlg::sendCurrent() {
 
 // Worker thread: the connection check, then the message.
 void CTransmitDlg::runWorker(std::shared_ptr<WorkerJob> job) {
-    job->status.store(0);
     TransmitResult& r = job->result;
     r.path = job->path;
     const int check = job->sender->CheckConnection();
-    job->status.store(check);
     if (check != 0) {
         job->checkCode = check;
     } else {
         CMessageTrailer envelope;
         r.code = SendMessageFile(*job->sender, job->path, &envelope);
-        job->status.store(r.code);
         if (r.code == 0) {
             // The envelope is rewritten with the sending time as one step a crash cannot
             // split; a rewrite that fails leaves the file as it was, and it still moves: the
