@@ -14,6 +14,8 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev python3
     # a real SMTP server for the mail tests
     python3-aiosmtpd
+    # codecs (GSM 6.10, rate changes); sox, ffmpeg and espeak-ng check our wave files
+    libgsm1-dev libsoxr-dev sox libsox-fmt-base ffmpeg espeak-ng
     # shell integration and zip packaging
     xdg-utils desktop-file-utils shared-mime-info zip unzip
 )

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "korrin/app/Vendor.h"
+#include "korrin/ui/FormatChoose.h"
 #include "korrin/ui/KorrinApp.h"
 #include "korrin/ui/Preferences.h"
 #include "korrin/ui/ReportDlg.h"
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(korrin::res::LoadIcon(korrin::res::kProgramIcon));
     korrin::InstallDialogReportSink();
     korrin::InstallMailDialogWindows();
+    korrin::InstallAudioWindows();
     korrin::CKorrinApp theApp;
     return theApp.InitInstance(korrin::JoinArguments(argc, argv));
 }

@@ -1,0 +1,101 @@
+#include "korrin/ui/FormatChoose.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+
+#include "korrin/audio/Acm.h"
+
+namespace korrin {
+
+using namespace platform;
+
+namespace {
+
+class WidgetAudioWindow : public AudioWindow {
+  public:
+    void SetItemText(void* owner, int item, const std::string& text) override {
+        if (owner)
+            platform::SetDlgItemText(static_cast<QWidget*>(owner), item,
+                                     QString::fromStdString(text));
+    }
+    void BeginWaitCursor() override {
+        if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    void EndWaitCursor() override {
+        if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+            QApplication::restoreOverrideCursor();
+    }
+};
+
+}  // namespace
+
+void InstallAudioWindows() {
+    static WidgetAudioWindow window;
+    InstallAudioWindow(&window);
+    SetFormatChooseDialog([](const ACMFORMATCHOOSE& choose,
+                             const std::vector<AcmFormatTagEntry>& choices, std::size_t& tagIndex,
+                             std::size_t& formatIndex) {
+        CFormatChooseDlg dlg(choose, choices, tagIndex, formatIndex,
+                             static_cast<QWidget*>(choose.hwndOwner));
+        if (dlg.DoModal() != IDOK)
+            return false;
+        tagIndex = dlg.tagIndex();
+        formatIndex = dlg.formatIndex();
+        return true;
+    });
+}
+
+CFormatChooseDlg::CFormatChooseDlg(const ACMFORMATCHOOSE& choose,
+                                   const std::vector<AcmFormatTagEntry>& choices,
+                                   std::size_t tagIndex, std::size_t formatIndex, QWidget* parent)
+    : CDialog(kResourceId, parent), choices_(choices) {
+    setWindowTitle(QString::fromUtf8(choose.pszTitle ? choose.pszTitle : "Sound Selection"));
+    auto* grid = new QGridLayout(this);
+    auto* tags = new QComboBox(this);
+    SetControlId(tags, kTagListId);
+    for (const AcmFormatTagEntry& t : choices)
+        tags->addItem(QString::fromStdString(t.name));
+    auto* formats = new QComboBox(this);
+    SetControlId(formats, kFormatListId);
+    grid->addWidget(new QLabel(QStringLiteral("&Format:"), this), 0, 0);
+    grid->addWidget(tags, 0, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("&Attributes:"), this), 1, 0);
+    grid->addWidget(formats, 1, 1, 1, 2);
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setDefault(true);
+    BindCommand(ok, IDOK);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    BindCommand(cancel, IDCANCEL);
+    grid->addWidget(ok, 2, 1);
+    grid->addWidget(cancel, 2, 2);
+    tags->setCurrentIndex(int(tagIndex));
+    fillFormats(tagIndex);
+    formats->setCurrentIndex(int(formatIndex));
+    connect(tags, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (i >= 0)
+            fillFormats(std::size_t(i));
+    });
+}
+
+void CFormatChooseDlg::fillFormats(std::size_t tag) {
+    auto* formats = GetDlgItemAs<QComboBox>(this, kFormatListId);
+    formats->clear();
+    if (tag < choices_.size())
+        for (const AcmFormatEntry& f : choices_[tag].formats)
+            formats->addItem(QString::fromStdString(f.text));
+    formats->setCurrentIndex(0);
+}
+
+std::size_t CFormatChooseDlg::tagIndex() const {
+    return std::size_t(std::max(0, GetDlgItemAs<QComboBox>(this, kTagListId)->currentIndex()));
+}
+
+std::size_t CFormatChooseDlg::formatIndex() const {
+    return std::size_t(std::max(0, GetDlgItemAs<QComboBox>(this, kFormatListId)->currentIndex()));
+}
+
+}  // namespace korrin

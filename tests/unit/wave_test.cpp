@@ -1,0 +1,458 @@
+// Wave files: reading their layout, creating, converting and describing them, and the two
+// stored formats.
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "helpers/TestSupport.h"
+#include "korrin/app/Defaults.h"
+#include "korrin/audio/Acm.h"
+#include "korrin/audio/FormatSpec.h"
+#include "platform/Endian.h"
+#include "platform/registry/Registry.h"
+
+using namespace korrin;
+using namespace korrin::platform;
+using korrin::test::JsonField;
+using korrin::test::ReadFile;
+using korrin::test::ReadLines;
+using korrin::test::ScopedEnv;
+using korrin::test::TempDir;
+using korrin::test::WriteFile;
+
+namespace {
+
+std::string Le16(unsigned v) {
+    return std::string{char(v & 0xFF), char((v >> 8) & 0xFF)};
+}
+std::string Le32(DWORD v) {
+    return Le16(v & 0xFFFF) + Le16(v >> 16);
+}
+std::string Chunk(const std::string& id, const std::string& body) {
+    return id + Le32(DWORD(body.size())) + body + (body.size() & 1 ? std::string(1, '\0') : "");
+}
+std::string Riff(const std::string& chunks) {
+    return "RIFF" + Le32(DWORD(4 + chunks.size())) + "WAVE" + chunks;
+}
+std::string Fmt(unsigned tag, unsigned ch, DWORD rate, DWORD avg, unsigned align, unsigned bits,
+                const std::string& extra = "") {
+    std::string f = Le16(tag) + Le16(ch) + Le32(rate) + Le32(avg) + Le16(align) + Le16(bits);
+    if (tag != 1 || !extra.empty())
+        f += Le16(unsigned(extra.size())) + extra;
+    return f;
+}
+const std::string kPcm8 = Fmt(1, 1, 8000, 8000, 1, 8);
+const std::string kGsm = Fmt(49, 1, 8000, 1625, 65, 0, Le16(320));
+
+// Records the progress texts a conversion shows.
+class RecordingWindow : public AudioWindow {
+  public:
+    void SetItemText(void* owner, int item, const std::string& text) override {
+        EXPECT_EQ(owner, this);
+        EXPECT_EQ(item, 102);
+        texts.push_back(text);
+    }
+    void BeginWaitCursor() override { ++waits; }
+    void EndWaitCursor() override { --waits; }
+    std::vector<std::string> texts;
+    int waits = 0;
+};
+
+class WaveTest : public korrin::test::RegistryTest {
+  protected:
+    void SetUp() override {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kKorrinKey, &key), ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    std::vector<std::string> log() const { return ReadLines(dir_.file("messages.log")); }
+    ScopedEnv log_{"KORRIN_MESSAGE_LOG", dir_.file("messages.log")};
+
+    // A target format in a chooser.
+    static void Put(FormatChooser& c, const std::string& fmt) {
+        std::fill(c.format(), c.format() + c.formatSize(), 0);
+        std::copy(fmt.begin(), fmt.end(), c.format());
+    }
+};
+
+std::vector<std::uint8_t> RegValue(const char* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kKorrinKey, &key) != ERROR_SUCCESS)
+        return {};
+    DWORD size = 0;
+    RegQueryValueEx(key, name, nullptr, nullptr, &size);
+    std::vector<std::uint8_t> data(size);
+    if (RegQueryValueEx(key, name, nullptr, data.data(), &size) != ERROR_SUCCESS)
+        data.clear();
+    RegCloseKey(key);
+    return data;
+}
+
+void SetRegValue(const char* name, DWORD type, const std::vector<std::uint8_t>& data) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kKorrinKey, &key), ERROR_SUCCESS);
+    RegSetValueEx(key, name, type, data.data(), DWORD(data.size()));
+    RegCloseKey(key);
+}
+
+std::vector<std::uint8_t> Padded(std::vector<std::uint8_t> v, std::size_t n) {
+    v.resize(n, 0);
+    return v;
+}
+
+}  // namespace
+
+TEST_F(WaveTest, SampleCountsComeFromFactOrAreComputedForPcmOnly) {
+    const std::string pcm = dir_.file("pcm.wav");
+    WriteFile(pcm, Riff(Chunk("fmt ", kPcm8) + Chunk("data", std::string(1001, '\x80'))));
+    WaveFileInfo info;
+    ASSERT_TRUE(LoadWaveFileInfo(nullptr, info, pcm));
+    EXPECT_EQ(info.title, "pcm.wav");
+    EXPECT_EQ(info.dataSize, 1001u);
+    EXPECT_EQ(info.sampleCount, 1001u);
+    // A 16-byte PCM fmt chunk is held as 18 zero-filled bytes: cbSize reads 0.
+    EXPECT_EQ(info.formatSize, 16u);
+    EXPECT_EQ(info.fileSize, 12u + 8 + 16 + 8 + 1002);
+
+    const std::string stereo16 = dir_.file("s16.wav");
+    WriteFile(stereo16, Riff(Chunk("fmt ", Fmt(1, 2, 8000, 32000, 4, 16)) +
+                             Chunk("data", std::string(40, 0))));
+    ASSERT_TRUE(LoadWaveFileInfo(nullptr, info, stereo16));
+    EXPECT_EQ(info.sampleCount, 10u);
+
+    const std::string gsm = dir_.file("gsm.wav");
+    WriteFile(gsm, Riff(Chunk("fmt ", kGsm) + Chunk("data", std::string(130, 0))));
+    ASSERT_TRUE(LoadWaveFileInfo(nullptr, info, gsm));
+    EXPECT_EQ(info.sampleCount, 0u);
+    EXPECT_EQ(info.formatSize, 20u);
+
+    WriteFile(gsm, Riff(Chunk("fact", Le32(640)) + Chunk("fmt ", kGsm) +
+                        Chunk("data", std::string(130, 0)) + Chunk("fact", Le32(9))));
+    ASSERT_TRUE(LoadWaveFileInfo(nullptr, info, gsm));
+    EXPECT_EQ(info.sampleCount, 640u);
+    EXPECT_TRUE(log().empty());
+}
+
+TEST_F(WaveTest, FilesThatAreNotWaveFilesAreNamedWithTheirWioError) {
+    WaveFileInfo info;
+    // A missing file: false and no message.
+    EXPECT_FALSE(LoadWaveFileInfo(nullptr, info, dir_.file("none.wav")));
+    EXPECT_TRUE(log().empty());
+
+    const struct {
+        std::string bytes;
+        DWORD code;
+    } cases[] = {{"not a wave file at all", 6},
+                 {Riff(Chunk("data", "xx")), 1},
+                 {Riff(Chunk("fmt ", std::string(0x10001, 0))), 7},
+                 {"RIFF" + Le32(100) + "WAVEfmt " + Le32(18) + "short", 6}};
+    for (const auto& c : cases) {
+        const std::string path = dir_.file("bad.wav");
+        WriteFile(path, c.bytes);
+        WioFile wio;
+        EXPECT_EQ(wioFileOpen(&wio, path, 0), c.code);
+        EXPECT_EQ(wio.file, nullptr);
+        EXPECT_FALSE(LoadWaveFileInfo(nullptr, info, path));
+        ASSERT_FALSE(log().empty());
+        EXPECT_EQ(JsonField(log().back(), "text"),
+                  "The file '" + path + "' cannot be loaded as a wave file (wio error=" +
+                      std::to_string(c.code) + ").");
+        EXPECT_EQ(JsonField(log().back(), "icon"), "exclamation");
+    }
+    EXPECT_EQ(wioFileOpen(nullptr, dir_.file("x"), 0), 4u);
+    EXPECT_EQ(wioFileClose(nullptr), 4u);
+}
+
+TEST_F(WaveTest, AChunkPastTheRiffEndAsksBeforeLoading) {
+    const std::string path = dir_.file("over.wav");
+    // data claims 5000 bytes, the RIFF chunk holds 100 of them.
+    std::string chunks = Chunk("fmt ", kPcm8) + "data" + Le32(5000) + std::string(100, '\x80');
+    WriteFile(path, "RIFF" + Le32(DWORD(4 + chunks.size())) + "WAVE" + chunks);
+    WaveFileInfo info;
+    {
+        ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", "No,No");
+        EXPECT_FALSE(LoadWaveFileInfo(nullptr, info, path));
+    }
+    const auto lines = log();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(JsonField(lines[0], "caption"), "wioFileOpen");
+    EXPECT_EQ(JsonField(lines[0], "buttons"), "YesNo");
+    EXPECT_EQ(JsonField(lines[0], "text"),
+              "This wave file might be corrupt. The RIFF chunk.ckid '61746164' (data offset at 44) "
+              "specifies a cksize of 5000 that extends beyond what the RIFF header cksize of 136 "
+              "allows. Attempt to load?");
+    EXPECT_NE(JsonField(lines[1], "text").find("(wio error=8)."), std::string::npos);
+    {
+        ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", "Yes");
+        ASSERT_TRUE(LoadWaveFileInfo(nullptr, info, path));
+    }
+    EXPECT_EQ(info.dataSize, 5000u);
+}
+
+TEST_F(WaveTest, NewFileIsFiftySixBytesForPcm) {
+    FormatChooser chooser(nullptr);
+    ASSERT_EQ(chooser.formatSize(), 20u);
+    Put(chooser, kPcm8);
+    const std::string path = dir_.file("new.wav");
+    WaveFileInfo info;
+    ASSERT_TRUE(AcmAppFileNew(chooser, path, info));
+    EXPECT_EQ(ReadFile(path),
+              Riff(Chunk("fmt ", kPcm8) + Chunk("fact", Le32(0)) + Chunk("data", "")));
+    EXPECT_EQ(ReadFile(path).size(), 56u);
+    EXPECT_EQ(info.sampleCount, 0u);
+    EXPECT_EQ(info.dataSize, 0u);
+    // A folder that does not exist cannot hold it.
+    EXPECT_FALSE(AcmAppFileNew(chooser, dir_.file("no/such/new.wav"), info));
+    ASSERT_EQ(log().size(), 1u);
+    EXPECT_EQ(JsonField(log()[0], "text"),
+              "AcmAppFileNew() cannot create file '" + dir_.file("no/such/new.wav") + "'!");
+    EXPECT_EQ(JsonField(log()[0], "caption"), "Error");
+}
+
+TEST_F(WaveTest, ConversionKeepsDispAndPlstAheadOfTheFormatAndDropsTheRest) {
+    const std::string src = dir_.file("src.wav");
+    std::string pcm(16000 + 37, '\0');
+    for (std::size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = char(128 + int(60 * ((i / 20) % 2 ? 1 : -1)));
+    WriteFile(src, Riff(Chunk("LIST", "INFOxx") + Chunk("DISP", "odd") + Chunk("fmt ", kPcm8) +
+                        Chunk("plst", "1234") + Chunk("data", pcm)) +
+                       "trailing bytes of a message file");
+    FormatChooser target(nullptr);
+    Put(target, kGsm);
+    RecordingWindow window;
+    FormatChooser owned(&window);
+    Put(owned, kGsm);
+    InstallAudioWindow(&window);
+    WaveFileInfo info;
+    const std::string dst = dir_.file("dst.wav");
+    const DWORD result = ConvertWaveFile(owned, src, dst, info);
+    InstallAudioWindow(nullptr);
+    ASSERT_EQ(result, 0u);
+    EXPECT_EQ(window.waits, 0);
+    EXPECT_EQ(info.sampleCount, 16037u);
+
+    const std::string out = ReadFile(dst);
+    const std::size_t blocks = (16037 + 319) / 320;
+    const std::string head =
+        Riff(Chunk("DISP", "odd") + Chunk("plst", "1234") + Chunk("fmt ", kGsm) +
+             Chunk("fact", Le32(16037)) + "data" + Le32(DWORD(blocks * 65)));
+    ASSERT_EQ(out.size(), head.size() + blocks * 65 + 1);  // odd data size: one pad byte
+    EXPECT_EQ(out.substr(0, 4), "RIFF");
+    EXPECT_EQ(out.substr(8, head.size() - 8), head.substr(8));
+    EXPECT_EQ(LoadLE32(reinterpret_cast<const std::uint8_t*>(out.data()) + 4), out.size() - 8);
+
+    // Two one-second blocks and the rest: 0 %, 49 %, 99 %, then the cleanup pass at 100 %.
+    const std::vector<std::string> expected = {"0%", "49%", "99%", "Cleanup Pass -- 100%"};
+    EXPECT_EQ(window.texts, expected);
+}
+
+TEST_F(WaveTest, PartialBlocksAreReadAgainAndEmptyDataConverts) {
+    // 15 whole GSM blocks and 25 bytes of a 16th: the tail cannot be decoded and is left.
+    const std::string src = dir_.file("g.wav");
+    std::string blocks;
+    for (int b = 0; b < 15; ++b)
+        blocks += std::string(65, char(0x11 * (b % 5)));
+    WriteFile(src, Riff(Chunk("fmt ", kGsm) + Chunk("fact", Le32(4800)) +
+                        Chunk("data", blocks + std::string(25, 0))));
+    FormatChooser pcm(nullptr);
+    Put(pcm, Fmt(1, 1, 8000, 16000, 2, 16));
+    WaveFileInfo info;
+    ASSERT_EQ(ConvertWaveFile(pcm, src, dir_.file("p.wav"), info), 0u);
+    ASSERT_TRUE(LoadWaveFileInfo(nullptr, info, dir_.file("p.wav")));
+    EXPECT_EQ(info.dataSize, 15u * 320 * 2);
+
+    const std::string empty = dir_.file("e.wav");
+    WriteFile(empty, Riff(Chunk("fmt ", kPcm8) + Chunk("data", "")));
+    FormatChooser gsm(nullptr);
+    Put(gsm, kGsm);
+    ASSERT_EQ(ConvertWaveFile(gsm, empty, dir_.file("eg.wav"), info), 0u);
+    EXPECT_EQ(ReadFile(dir_.file("eg.wav")),
+              Riff(Chunk("fmt ", kGsm) + Chunk("fact", Le32(0)) + Chunk("data", "")));
+}
+
+TEST_F(WaveTest, NoCodecForThePairShowsTheTipAndKeepsEveryFile) {
+    const std::string src = dir_.file("adpcm.wav");
+    const std::string original = Riff(Chunk("fmt ", Fmt(2, 1, 8000, 4096, 256, 4, Le16(500))) +
+                                      Chunk("data", std::string(512, 1)));
+    WriteFile(src, original);
+    const std::string dst = dir_.file("keep.wav");
+    WriteFile(dst, "the user's recording");
+    FormatChooser target(nullptr);
+    Put(target, kPcm8);
+    WaveFileInfo info;
+    EXPECT_NE(ConvertWaveFile(target, src, dst, info), 0u);
+    EXPECT_EQ(ReadFile(src), original);
+    EXPECT_EQ(ReadFile(dst), "the user's recording");
+    const auto lines = log();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(JsonField(lines[0], "kind"), "tip");
+    EXPECT_EQ(JsonField(lines[0], "source"), "Acm");
+    EXPECT_NE(JsonField(lines[0], "text").find("has detected an improperly configured option"),
+              std::string::npos);
+    EXPECT_NE(JsonField(lines[0], "text").find("codecs.html or click the 'Fix info from the web'"),
+              std::string::npos);
+    EXPECT_NE(JsonField(lines[0], "detail").find(" | Fix info from the Web | http"),
+              std::string::npos);
+}
+
+TEST_F(WaveTest, ConvertingAFileOntoItselfFailsWithoutHarm) {
+    const std::string src = dir_.file("same.wav");
+    const std::string original = Riff(Chunk("fmt ", kPcm8) + Chunk("data", std::string(800, 'a')));
+    WriteFile(src, original);
+    FormatChooser target(nullptr);
+    Put(target, kGsm);
+    WaveFileInfo info;
+    EXPECT_NE(ConvertWaveFile(target, src, src, info), 0u);
+    EXPECT_EQ(ReadFile(src), original);
+}
+
+TEST(WaveDescription, CodecTextsAndTheBuiltInFallback) {
+    std::string tag, text;
+    const auto pcm = WaveFormatBytes(
+        ReadWaveFormat(reinterpret_cast<const std::uint8_t*>(kPcm8.data()), kPcm8.size()));
+    EXPECT_TRUE(GetFormatDescription(pcm.data(), pcm.size(), &tag, &text));
+    EXPECT_EQ(tag + " " + text, "PCM 8,000 Hz, 8 Bit, Mono");
+
+    const std::string four = Fmt(4, 1, 8000, 8000, 1, 8, Le16(0));
+    EXPECT_FALSE(GetFormatDescription(reinterpret_cast<const std::uint8_t*>(four.data()),
+                                      four.size(), &tag, &text));
+    EXPECT_EQ(tag, "[4] (unknown)");
+    EXPECT_EQ(text, "8.000 kHz, 8 Bit, Mono");
+
+    const std::string tsp = Fmt(34, 2, 22050, 88200, 4, 16, Le16(0));
+    EXPECT_FALSE(GetFormatDescription(reinterpret_cast<const std::uint8_t*>(tsp.data()), tsp.size(),
+                                      &tag, nullptr));
+    EXPECT_EQ(tag, "DSP Group TrueSpeech");
+    EXPECT_FALSE(GetFormatDescription(reinterpret_cast<const std::uint8_t*>(tsp.data()), tsp.size(),
+                                      nullptr, &text));
+    EXPECT_EQ(text, "22.050 kHz, 16 Bit, Stereo");
+    // Damaged headers: no rate, five channels.
+    const std::string odd = Fmt(2, 5, 0, 100, 4, 16, Le16(0));
+    EXPECT_FALSE(GetFormatDescription(reinterpret_cast<const std::uint8_t*>(odd.data()), odd.size(),
+                                      nullptr, &text));
+    EXPECT_EQ(text, "0.000 kHz, 0 Bit, 5 Channels");
+    EXPECT_EQ(BuiltInTagName(65535), "** RESERVED DEVELOPMENT ONLY TAG **");
+    EXPECT_EQ(BuiltInTagName(513), "[513] (unknown)");
+}
+
+TEST_F(WaveTest, FirstReadsStoreTheDefaultsWithTheirExactBytes) {
+    FormatChooser local(nullptr), transport(nullptr);
+    std::string details;
+    ASSERT_EQ(local.GetFormat(kKorrinKey, details), 0);
+    EXPECT_EQ(details, "PCM 8,000 Hz, 8 Bit, Mono");
+    const std::vector<std::uint8_t> pcm = {1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x40, 0x1F,
+                                           0, 0, 1, 0, 8,    0,    0, 0, 0,    0};
+    EXPECT_EQ(std::vector<std::uint8_t>(local.format(), local.format() + 20), pcm);
+    EXPECT_EQ(RegValue(setting::kWaveFormat), pcm);
+    const std::string text = "PCM 8,000 Hz, 8 Bit, Mono";
+    EXPECT_EQ(RegValue(setting::kFormatDetails),
+              std::vector<std::uint8_t>(text.c_str(), text.c_str() + text.size() + 1));
+
+    ASSERT_EQ(transport.GetFormatTransport(kKorrinKey, details), 0);
+    EXPECT_EQ(details, "GSM 6.10 8,000 Hz, Mono");
+    const std::vector<std::uint8_t> gsm = {49, 0, 1,  0, 0x40, 0x1F, 0, 0, 0x59, 6,
+                                           0,  0, 65, 0, 0,    0,    2, 0, 0x40, 1};
+    EXPECT_EQ(RegValue(setting::kWaveFormatTransport), gsm);
+}
+
+TEST_F(WaveTest, UnreadableValuesBringBackTheDefault) {
+    FormatChooser chooser(nullptr);
+    std::string details;
+    const std::vector<std::uint8_t> radio =
+        Padded({1, 0, 1, 0, 0x22, 0x56, 0, 0, 0x22, 0x56, 0, 0, 1, 0, 8, 0, 0, 0}, 20);
+    // Format present but its text missing: both are reset.
+    SetRegValue(setting::kWaveFormat, REG_BINARY, radio);
+    ASSERT_EQ(chooser.GetFormat(kKorrinKey, details), 0);
+    EXPECT_EQ(details, "PCM 8,000 Hz, 8 Bit, Mono");
+    EXPECT_EQ(RegValue(setting::kWaveFormat)[4], 0x40);
+
+    // A value longer than the largest format counts as unreadable.
+    SetRegValue(setting::kWaveFormatTransport, REG_BINARY, Padded(radio, 21));
+    SetRegValue(setting::kFormatDetailsTransport, REG_SZ, {'x', 0});
+    ASSERT_EQ(chooser.GetFormatTransport(kKorrinKey, details), 0);
+    EXPECT_EQ(details, "GSM 6.10 8,000 Hz, Mono");
+
+    // A shorter stored value and its text are taken as they are.
+    SetRegValue(setting::kWaveFormat, REG_BINARY,
+                std::vector<std::uint8_t>(radio.begin(), radio.begin() + 18));
+    SetRegValue(setting::kFormatDetails, REG_SZ, {'R', 'a', 'd', 'i', 'o', 0});
+    ASSERT_EQ(chooser.GetFormat(kKorrinKey, details), 0);
+    EXPECT_EQ(details, "Radio");
+    EXPECT_EQ(chooser.Format().nSamplesPerSec, 22050u);
+
+    // Writing stores the text first and the whole buffer.
+    ASSERT_EQ(chooser.SetFormat(kKorrinKey, "PCM 22,050 Hz, 8 Bit, Mono"), 0);
+    EXPECT_EQ(RegValue(setting::kWaveFormat).size(), 20u);
+
+    // Without the key: reported, 1, buffer untouched.
+    HKEY root = nullptr;
+    RegOpenKeyEx(HKEY_LOCAL_MACHINE, "", &root);
+    RegDeleteTree(root, kKorrinKey);
+    RegCloseKey(root);
+    FormatChooser fresh(nullptr);
+    EXPECT_EQ(fresh.GetFormat(kKorrinKey, details), 1);
+    EXPECT_EQ(fresh.format()[0], 0);
+    ASSERT_FALSE(log().empty());
+    EXPECT_EQ(
+        JsonField(log().back(), "text").find("RegOpenKeyEx failed") != std::string::npos ||
+            JsonField(log().back(), "detail").find("RegOpenKeyEx failed") != std::string::npos,
+        true);
+    EXPECT_EQ(JsonField(log().back(), "source"), "Acm");
+}
+
+TEST_F(WaveTest, ChoosingReportsFailuresAndIsSilentOnCancel) {
+    FormatChooser chooser(nullptr);
+    std::string details = "unchanged";
+    {
+        ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", "Cancel");
+        EXPECT_EQ(chooser.ChangeACMFormat("Choose Local Message Format", details, 1), 515u);
+    }
+    EXPECT_EQ(details, "unchanged");
+    EXPECT_TRUE(log().empty() || JsonField(log().back(), "kind") == "formatchooser");
+    // Started on GSM but restricted to PCM: the first PCM format is offered and taken.
+    Put(chooser, kGsm);
+    {
+        ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", "OK");
+        EXPECT_EQ(chooser.ChangeACMFormat("Choose Local Message Format", details, 1), 0u);
+    }
+    EXPECT_EQ(details, "PCM 8,000 Hz, 8 Bit, Mono");
+    // Mode 2 offers every format: the GSM one stays.
+    Put(chooser, kGsm);
+    EXPECT_EQ(chooser.ChangeACMFormat("Choose Transport Message Format", details, 2), 0u);
+    EXPECT_EQ(details, "GSM 6.10 8,000 Hz, Mono");
+}
+
+TEST_F(WaveTest, AChooserFailureIsReportedWithItsText) {
+    FormatChooser chooser(nullptr);
+    std::string details = "unchanged";
+    // A window that returns a choice outside the list fails the call.
+    SetFormatChooseDialog([](const ACMFORMATCHOOSE&, const std::vector<AcmFormatTagEntry>&,
+                             std::size_t& tag, std::size_t&) {
+        tag = 99;
+        return true;
+    });
+    EXPECT_EQ(chooser.ChangeACMFormat("Choose Transport Message Format", details, 2), 1u);
+    SetFormatChooseDialog(nullptr);
+    EXPECT_EQ(details, "unchanged");
+    ASSERT_EQ(log().size(), 1u);
+    EXPECT_NE(
+        JsonField(log()[0], "detail").find("acmFormatChoose failed,mmr=1 - Unknown Error,Acm:"),
+        std::string::npos)
+        << log()[0];
+}
+
+TEST(FormatSpec, NamesListedFormatsAndAnyPcmRate) {
+    WAVEFORMATEX f;
+    ASSERT_TRUE(ParseFormatSpec("49:8000:0:1", f));
+    EXPECT_EQ(f.nBlockAlign, 65);
+    EXPECT_EQ(f.nAvgBytesPerSec, 1625u);
+    ASSERT_TRUE(ParseFormatSpec("17:22050:4:2", f));
+    EXPECT_EQ(f.nBlockAlign, 1024);
+    ASSERT_TRUE(ParseFormatSpec("1:16000:16:2", f));
+    EXPECT_EQ(f.nAvgBytesPerSec, 64000u);
+    for (const char* bad :
+         {"", "49:8000:0", "49:8000:0:1:", "49:11025:0:1", "17:16000:4:1", "1:8000:12:1",
+          "1:999999999:16:2", "1:8000:8:1x", "+1:8000:8:1", "2:8000:4:1"})
+        EXPECT_FALSE(ParseFormatSpec(bad, f)) << bad;
+}
