@@ -12,6 +12,8 @@ packages=(
     libsqlite3-dev sqlite3 media-types
     # tests and benchmarks
     googletest libgtest-dev libgmock-dev libbenchmark-dev python3
+    # TLS for mail, and the certificates the mail tests make
+    libssl-dev openssl
     # a real SMTP server for the mail tests
     python3-aiosmtpd
     # codecs (GSM 6.10, rate changes); sox, ffmpeg and espeak-ng check our wave files

@@ -23,6 +23,9 @@ korrinctl reg export [<KEY>]
     Write KEY and everything below it (default: both roots) to standard output in the
     .reg format ("Windows Registry Editor Version 5.00").
 
+  query and export show every value named Password as ******** unless --show-secrets is
+  given (anywhere after "reg"); an exported file so masked does not restore the password.
+
   KEY   HKLM\path or HKEY_LOCAL_MACHINE\path, HKCR\path or HKEY_CLASSES_ROOT\path, in any
         case, with '\' between names (quote it from the shell)
   NAME  a value name; "" is the key's default value
@@ -41,6 +44,7 @@ namespace {
 struct Context {
     std::ostream& out;
     std::ostream& err;
+    bool showSecrets = false;
 
     int fail(int status, const std::string& message) {
         err << "korrinctl reg: " << message << "\n";
@@ -83,6 +87,21 @@ struct Context {
         return fail(kExitFailed, what + ": " + RegistryPath() + ": " + why);
     }
 };
+
+// Values whose data is shown only on request.
+bool IsSecret(const std::string& name) {
+    return SameRegName(name, "Password");
+}
+
+// What query and export show of a value: secrets as ******** (a text whatever they hold).
+void Shown(const Context& c, const std::string& name, DWORD& type,
+           std::vector<std::uint8_t>& data) {
+    if (c.showSecrets || !IsSecret(name))
+        return;
+    static const std::string kMask = "********";
+    type = REG_SZ;
+    data.assign(kMask.begin(), kMask.end());
+}
 
 HKEY rootHandle(RegRoot root) {
     return root == RegRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT;
@@ -183,6 +202,7 @@ int query(Context& c, const std::vector<std::string>& args) {
         r = storedValueName(key.get(), args[2], &stored);
         if (r != ERROR_SUCCESS)
             return c.registryFailure(r, "cannot list the values of " + header);
+        Shown(c, stored, type, data);
         c.out << header << "\n" << queryLine(stored, type, data);
         return kExitOk;
     }
@@ -193,8 +213,11 @@ int query(Context& c, const std::vector<std::string>& args) {
     DWORD type = 0;
     std::vector<std::uint8_t> data;
     LONG r;
-    for (DWORD i = 0; (r = RegEnumValue(key.get(), i, &entry, &type, &data)) == ERROR_SUCCESS; ++i)
+    for (DWORD i = 0; (r = RegEnumValue(key.get(), i, &entry, &type, &data)) == ERROR_SUCCESS;
+         ++i) {
+        Shown(c, entry, type, data);
         text << queryLine(entry, type, data);
+    }
     if (r != ERROR_NO_MORE_ITEMS)
         return c.registryFailure(r, "cannot list the values of " + header);
     for (DWORD i = 0; (r = RegEnumKey(key.get(), i, &entry)) == ERROR_SUCCESS; ++i)
@@ -281,8 +304,10 @@ int exportTree(Context& c, std::ostream& out, HKEY key, const std::string& name)
     DWORD type = 0;
     std::vector<std::uint8_t> data;
     LONG r;
-    for (DWORD i = 0; (r = RegEnumValue(key, i, &entry, &type, &data)) == ERROR_SUCCESS; ++i)
+    for (DWORD i = 0; (r = RegEnumValue(key, i, &entry, &type, &data)) == ERROR_SUCCESS; ++i) {
+        Shown(c, entry, type, data);
         out << RegFileValue(entry, type, data);
+    }
     if (r != ERROR_NO_MORE_ITEMS)
         return c.registryFailure(r, "cannot list the values of " + name);
     out << "\n";
@@ -344,8 +369,17 @@ int exportKeys(Context& c, const std::vector<std::string>& args) {
 
 }  // namespace
 
-int RunRegCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunRegCommand(const std::vector<std::string>& given, std::ostream& out, std::ostream& err) {
     Context c{out, err};
+    // The option belongs to query and export only: for set, the same text may be data.
+    std::vector<std::string> args;
+    for (const auto& a : given)
+        if (a != "--show-secrets")
+            args.push_back(a);
+    if (!args.empty() && (args[0] == "query" || args[0] == "export"))
+        c.showSecrets = args.size() != given.size();
+    else
+        args = given;
     if (args.empty())
         return c.usage("no command given");
     const std::string& command = args[0];

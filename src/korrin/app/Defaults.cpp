@@ -65,6 +65,8 @@ const std::vector<SettingDefault>& SettingDefaults() {
         {kEmailAddress, REG_SZ, true, 0, "", {}, false},
         {kAccount, REG_SZ, true, 0, "", {}, false},
         {kPassword, REG_SZ, true, 0, "", {}, false},
+        {kSmtpSecurity, REG_DWORD, true, 0, nullptr, {}, false},
+        {kSmtpCaFile, REG_SZ, true, 0, "", {}, false},
         {kWaveFormat, REG_BINARY, true, 0, nullptr, DefaultLocalFormat(), false},
         {kFormatDetails, REG_SZ, true, 0, kDefaultLocalFormatText, {}, false},
         {kWaveFormatTransport, REG_BINARY, true, 0, nullptr, DefaultTransportFormat(), false},

@@ -40,6 +40,10 @@ inline constexpr const char* kSmtpHost = "SMTP Host";
 inline constexpr const char* kEmailAddress = "Email Address";
 inline constexpr const char* kAccount = "Account";
 inline constexpr const char* kPassword = "Password";
+// 0 plain text (HELO, no login), 1 STARTTLS, 2 TLS from the start.
+inline constexpr const char* kSmtpSecurity = "SMTP Security";
+// A PEM file of certificates trusted for the SMTP server instead of the system's store.
+inline constexpr const char* kSmtpCaFile = "SMTP CA File";
 inline constexpr const char* kWaveFormat = "Wave Format";
 inline constexpr const char* kFormatDetails = "Format Details";
 inline constexpr const char* kWaveFormatTransport = "Wave Format Transport";

@@ -40,7 +40,21 @@ std::vector<std::string> SplitEnvelopeList(const std::string& list) {
     return out;
 }
 
+namespace {
+// Overwrites a secret so it does not linger in freed memory.
+void Wipe(std::string& s) {
+    volatile char* p = s.data();
+    for (std::size_t i = 0; i < s.size(); ++i)
+        p[i] = 0;
+    s.clear();
+}
+}  // namespace
+
 CSmtpSender::CSmtpSender(void* owner) : owner_(owner) {}
+
+CSmtpSender::~CSmtpSender() {
+    Wipe(password_);
+}
 
 int CSmtpSender::LoadSettings() {
     struct Row {
@@ -64,7 +78,9 @@ int CSmtpSender::LoadSettings() {
         // A value stored with its terminating zero reads with it; the text ends there.
         text = text.substr(0, text.find('\0'));
         *row.field = text;
-        if (row.label && text.empty()) {
+        const bool empty = text.empty();
+        Wipe(text);
+        if (row.label && empty) {
             AppMessageBox(owner_, MissingSettingText(row.label), vendor::kQuestionCaption,
                           platform::MB_OK | platform::MB_ICONINFORMATION);
             ShowSmtpPreferences(owner_);
@@ -74,6 +90,8 @@ int CSmtpSender::LoadSettings() {
     if (mail_.SetSenderAddress(email_) != 0)
         return 1;  // a line break in the address, reported by the mail
     mail_.SetServer(server_);
+    mail_.SetLogin(account_, password_);
+    mail::UseStoredSecurity(mail_);
     return 0;
 }
 

@@ -43,11 +43,15 @@ class CSmtpSender {
   public:
     // owner: the window boxes and dialogs belong to (a QWidget* in the program), or null.
     explicit CSmtpSender(void* owner = nullptr);
+    ~CSmtpSender();  // the password is wiped
+    CSmtpSender(const CSmtpSender&) = delete;
+    CSmtpSender& operator=(const CSmtpSender&) = delete;
 
     // Reads Name, Organization, SMTP Host, Email Address, Account and Password, in that
     // order. A required one missing or empty: the missing-setting notice, then the
     // Preferences sheet with the SMTP page alone, and 1. Also 1 when the e-mail address holds
-    // a line break (reported). 0 when all are there; the mail then has its sender and server.
+    // a line break (reported). 0 when all are there; the mail then has its sender, server,
+    // login and the stored security.
     int LoadSettings();
 
     // Greets the server and quits: 0, 6 when it cannot be reached, another code otherwise.

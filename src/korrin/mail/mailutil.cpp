@@ -13,7 +13,10 @@
 #include <mutex>
 #include <new>
 
+#include <openssl/crypto.h>
+
 #include "korrin/app/EventReport.h"
+#include "korrin/app/Utils.h"
 #include "korrin/app/Vendor.h"
 #include "platform/Text.h"
 #include "platform/files/Files.h"
@@ -422,6 +425,119 @@ int ReadReply(net::IStream& s, std::vector<char>& buffer, int timeoutMs, std::st
     return 0;
 }
 
+namespace {
+
+bool IsKeywordChar(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+bool IsMechanismChar(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_';
+}
+
+std::string Upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+// Words of a line, split at blanks and TABs.
+std::vector<std::string_view> Words(std::string_view line) {
+    std::vector<std::string_view> words;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
+        std::size_t j = i;
+        while (j < line.size() && line[j] != ' ' && line[j] != '\t')
+            ++j;
+        if (j > i)
+            words.push_back(line.substr(i, j - i));
+        i = j;
+    }
+    return words;
+}
+
+void AddOnce(std::vector<std::string>& list, std::string item, std::size_t limit) {
+    if (list.size() < limit && std::find(list.begin(), list.end(), item) == list.end())
+        list.push_back(std::move(item));
+}
+
+}  // namespace
+
+EhloInfo ParseEhloReply(std::string_view reply) {
+    // A reply holds at most 4,095 bytes; these bounds only keep a hostile one small.
+    constexpr std::size_t kMaxKeywords = 64, kMaxMechanisms = 32, kMaxWord = 64;
+    EhloInfo info;
+    bool first = true;
+    while (!reply.empty()) {
+        auto nl = reply.find('\n');
+        std::string_view line = reply.substr(0, nl);
+        reply = nl == std::string_view::npos ? std::string_view() : reply.substr(nl + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (first) {  // the greeting line names the server, not an extension
+            first = false;
+            continue;
+        }
+        // "250-KEYWORD params" or "250 KEYWORD params".
+        if (line.size() < 5 || (line[3] != '-' && line[3] != ' '))
+            continue;
+        auto words = Words(line.substr(4));
+        if (words.empty())
+            continue;
+        std::string_view keyword = words[0];
+        std::size_t paramsFrom = 1;
+        std::vector<std::string_view> mechanisms;
+        // An old form some servers still send beside the standard one: "AUTH=LOGIN PLAIN".
+        if (keyword.size() > 5 && Upper(keyword.substr(0, 5)) == "AUTH=") {
+            mechanisms.push_back(keyword.substr(5));
+            keyword = keyword.substr(0, 4);
+        }
+        if (keyword.size() > kMaxWord || !IsKeywordChar(keyword[0]) || keyword[0] == '-' ||
+            !std::all_of(keyword.begin(), keyword.end(), IsKeywordChar))
+            continue;
+        std::string upper = Upper(keyword);
+        AddOnce(info.keywords, upper, kMaxKeywords);
+        if (upper != "AUTH")
+            continue;
+        for (std::size_t i = paramsFrom; i < words.size(); ++i)
+            mechanisms.push_back(words[i]);
+        for (auto m : mechanisms)
+            if (!m.empty() && m.size() <= kMaxWord &&
+                std::all_of(m.begin(), m.end(), IsMechanismChar))
+                AddOnce(info.auth, Upper(m), kMaxMechanisms);
+    }
+    return info;
+}
+
+std::string Base64(std::string_view text) {
+    std::string out;
+    out.reserve((text.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < text.size(); i += 3) {
+        std::uint32_t v = static_cast<std::uint8_t>(text[i]) << 16;
+        std::size_t n = std::min<std::size_t>(3, text.size() - i);
+        if (n > 1)
+            v |= static_cast<std::uint8_t>(text[i + 1]) << 8;
+        if (n > 2)
+            v |= static_cast<std::uint8_t>(text[i + 2]);
+        out += kBase64Alphabet[(v >> 18) & 63];
+        out += kBase64Alphabet[(v >> 12) & 63];
+        out += n > 1 ? kBase64Alphabet[(v >> 6) & 63] : '=';
+        out += n > 2 ? kBase64Alphabet[v & 63] : '=';
+    }
+    return out;
+}
+
+void UseStoredSecurity(CSMTPEmail& mail) {
+    CUtils utils;
+    mail.SetSecurity(utils.GetSettingDword(setting::kSmtpSecurity));
+    mail.SetCaFile(utils.GetSettingString(setting::kSmtpCaFile, 4096));
+}
+
 void DotStuff(const char* data, std::size_t size, bool& atLineStart, std::string& out) {
     const char* end = data + size;
     while (data < end) {
@@ -708,12 +824,70 @@ std::FILE* CMailUtil::OpenTempMessageFile(std::string& path) {
 // ---------------------------------------------------------------------------------------------
 // CSMTPEmail
 
-CSMTPEmail::CSMTPEmail() : factory_(&net::MakeSocketStream) {
+namespace {
+
+net::TlsResult StartTlsOver(std::unique_ptr<net::IStream>& stream, const net::TlsOptions& options,
+                            int timeoutMs, std::string& reason) {
+    auto tls = std::make_unique<net::TlsStream>(std::move(stream), options);
+    net::TlsResult r = tls->Handshake(timeoutMs);
+    reason = r == net::TlsResult::kOk ? tls->Version() + ", " + tls->Cipher() : tls->Reason();
+    stream = std::move(tls);
+    return r;
+}
+
+// The reply without its last line end, its lines joined by one blank, for a box.
+std::string OneLine(std::string_view reply) {
+    std::string out;
+    for (char c : reply) {
+        if (c == '\r')
+            continue;
+        out += c == '\n' ? ' ' : c;
+    }
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
+// True when every line but the last continues the reply ("ddd-"): one reply, nothing after it.
+bool SingleReply(std::string_view reply) {
+    std::size_t at = 0;
+    for (;;) {
+        auto nl = reply.find("\r\n", at);
+        if (nl == std::string_view::npos || nl + 2 == reply.size())
+            return true;
+        if (nl - at < 4 || reply[at + 3] != '-')
+            return false;
+        at = nl + 2;
+    }
+}
+
+}  // namespace
+
+bool EhloInfo::Has(std::string_view keyword) const {
+    for (const auto& k : keywords)
+        if (platform::EqualsNoCase(k, keyword))
+            return true;
+    return false;
+}
+
+bool EhloInfo::HasAuth(std::string_view mechanism) const {
+    for (const auto& m : auth)
+        if (platform::EqualsNoCase(m, mechanism))
+            return true;
+    return false;
+}
+
+CSMTPEmail::CSMTPEmail() : tlsStarter_(&StartTlsOver), factory_(&net::MakeSocketStream) {
     std::lock_guard<std::mutex> lock(g_liveMutex);
     ++g_live;
 }
 
 CSMTPEmail::~CSMTPEmail() {
+    if (!password_.empty())
+        OPENSSL_cleanse(password_.data(), password_.size());
+    for (auto& secret : secrets_)
+        if (!secret.empty())
+            OPENSSL_cleanse(secret.data(), secret.size());
     std::lock_guard<std::mutex> lock(g_liveMutex);
     if (--g_live == 0 && g_startedByUs) {
         net::NetCleanup();
@@ -726,6 +900,60 @@ int CSMTPEmail::LiveObjects() {
     return g_live;
 }
 
+std::uint16_t CSMTPEmail::DefaultPort(SmtpSecurity security) {
+    switch (security) {
+        case SmtpSecurity::kStartTls:
+            return 587;
+        case SmtpSecurity::kImplicitTls:
+            return 465;
+        default:
+            return kDefaultPort;
+    }
+}
+
+void CSMTPEmail::SetSecurity(std::uint32_t value) {
+    security_ = value == 0   ? SmtpSecurity::kNone
+                : value == 2 ? SmtpSecurity::kImplicitTls
+                             : SmtpSecurity::kStartTls;
+}
+
+void CSMTPEmail::SetLogin(const std::string& account, const std::string& password) {
+    if (!password_.empty())
+        OPENSSL_cleanse(password_.data(), password_.size());
+    account_ = account;
+    password_ = password;
+    secrets_.clear();
+    if (!password_.empty()) {
+        secrets_.push_back(mail::Base64(std::string(1, '\0') + account_ + '\0' + password_));
+        secrets_.push_back(mail::Base64(password_));
+        secrets_.push_back(password_);
+    }
+}
+
+std::string CSMTPEmail::masked(std::string text) const {
+    for (const auto& secret : secrets_) {
+        if (secret.empty())
+            continue;
+        for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 8))
+            text.replace(at, secret.size(), "********");
+    }
+    return text;
+}
+
+void CSMTPEmail::trace(const std::string& prefix, const std::string& text) const {
+    if (!trace_)
+        return;
+    std::string_view rest(text);
+    while (!rest.empty()) {
+        auto nl = rest.find('\n');
+        std::string_view line = rest.substr(0, nl);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        trace_(prefix + masked(std::string(line)));
+        rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
+    }
+}
+
 void CSMTPEmail::openConnection(std::unique_ptr<net::IStream>& socket) {
     {
         std::lock_guard<std::mutex> lock(g_liveMutex);
@@ -736,23 +964,60 @@ void CSMTPEmail::openConnection(std::unique_ptr<net::IStream>& socket) {
         }
     }
     std::string host;
-    std::uint16_t port = kDefaultPort;
-    if (!net::SplitHostPort(server_, kDefaultPort, host, port))
+    std::uint16_t port = DefaultPort(security_);
+    if (!net::SplitHostPort(server_, port, host, port))
         host.clear();
+    host_ = host;
     socket = factory_ ? factory_() : nullptr;
     if (!socket)
         raise(CSMTPError::kNoSocket);
     switch (socket->Connect(host, port, timeouts_.connect)) {
         case net::ConnectResult::kOk:
-            return;
+            break;
         case net::ConnectResult::kNoSocket:
             raise(CSMTPError::kNoSocket);
         default:
             raise(CSMTPError::kNoConnection);
     }
+    trace("-- ", "connected to " + host + " port " + std::to_string(port));
+    if (security_ == SmtpSecurity::kImplicitTls)
+        startTls(socket);
+}
+
+void CSMTPEmail::securityFailure(int code, const std::string& text) {
+    failureText_ = masked(text);
+    trace("-- ", failureText_);
+    CEventReport().ShowError(failureText_);
+    raise(code);
+}
+
+void CSMTPEmail::startTls(std::unique_ptr<net::IStream>& socket) {
+    net::TlsOptions options{host_, caFile_};
+    std::string reason;
+    net::TlsResult r =
+        tlsStarter_ ? tlsStarter_(socket, options, timeouts_.tls, reason) : net::TlsResult::kFailed;
+    if (r == net::TlsResult::kOk) {
+        trace("TLS: ", reason + ", certificate of " + host_ + " verified");
+        return;
+    }
+    if (r == net::TlsResult::kNotVerified)
+        securityFailure(CSMTPError::kCertificate,
+                        "The SMTP server " + host_ + " could not prove that it is " + host_ + ": " +
+                            reason +
+                            ". Nothing was sent. Check the Outgoing SMTP server in "
+                            "Edit->Preferences, or name the certificate to trust in the setting "
+                            "\"SMTP CA File\".");
+    securityFailure(CSMTPError::kTlsFailed, "A secure connection to the SMTP server " + host_ +
+                                                " could not be made: " + reason +
+                                                ". Nothing was sent.");
 }
 
 void CSMTPEmail::sendCommand(net::IStream& s, const std::string& text, int timeoutMs) {
+    sendCommand(s, text, timeoutMs, text);
+}
+
+void CSMTPEmail::sendCommand(net::IStream& s, const std::string& text, int timeoutMs,
+                             const std::string& traced) {
     if (text.empty())
         return;
     // A command is one line: a line break anywhere but at its end would start another.
@@ -762,11 +1027,12 @@ void CSMTPEmail::sendCommand(net::IStream& s, const std::string& text, int timeo
         KORRIN_REPORT("A command with a line break was refused.");
         raise(CSMTPError::kLineBreak);
     }
+    trace("C: ", traced);
     if (s.SendAll(text.data(), text.size(), timeoutMs) != net::SendResult::kOk)
         raise(CSMTPError::kSendFailed);
 }
 
-void CSMTPEmail::readReply(net::IStream& s, const char* label, int timeoutMs) {
+std::string CSMTPEmail::readRaw(net::IStream& s, int timeoutMs) {
     if (buffer_.empty()) {
         try {
             buffer_.resize(kReplyBufferSize);
@@ -777,10 +1043,20 @@ void CSMTPEmail::readReply(net::IStream& s, const char* label, int timeoutMs) {
     std::string reply;
     if (mail::ReadReply(s, buffer_, timeoutMs, reply) != 0)
         raise(CSMTPError::kReceiveFailed);
+    trace("S: ", reply);
+    return reply;
+}
+
+void CSMTPEmail::readReply(net::IStream& s, const char* label, int timeoutMs) {
+    std::string reply = readRaw(s, timeoutMs);
     if (mail::ReplyAccepted(reply))
         return;
+    refuse(label, reply);
+}
+
+void CSMTPEmail::refuse(const char* label, const std::string& reply) {
     // The reply as shown: without its final line end.
-    std::string shown = reply.substr(0, reply.size() - 2);
+    std::string shown = masked(reply.substr(0, reply.size() - 2));
     std::string page = vendor::Page("PreferencesSmtp.html");
     std::string message = std::string(label) + " - " + shown +
                           ", Quillion EMail for Windows(tm) has detected a problem with your SMTP "
@@ -790,6 +1066,104 @@ void CSMTPEmail::readReply(net::IStream& s, const char* label, int timeoutMs) {
     CEventReport().ReportTip(message, "mailutil", __LINE__, std::string("More info from the Web"),
                              page);
     raise(CSMTPError::kServerError);
+}
+
+bool CSMTPEmail::hello(net::IStream& s, EhloInfo& info) {
+    info = {};
+    sendCommand(s, "EHLO " + localHost_ + "\r\n", timeouts_.command);
+    std::string reply = readRaw(s, timeouts_.helo);
+    if (mail::ReplyAccepted(reply)) {
+        info = mail::ParseEhloReply(reply);
+        return true;
+    }
+    // A server that does not know EHLO says so with a permanent refusal; a temporary one
+    // (421 closing) ends the session as any other refusal.
+    if (reply[0] != '5')
+        refuse("EHLO ", reply);
+    sendCommand(s, "HELO " + localHost_ + "\r\n", timeouts_.command);
+    readReply(s, "HELO ", timeouts_.helo);
+    return false;
+}
+
+void CSMTPEmail::login(net::IStream& s, const EhloInfo& info, bool extended) {
+    if (account_.empty()) {
+        trace("-- ", "no account: no login");
+        return;
+    }
+    if (!extended || !info.Has("AUTH")) {
+        trace("-- ", "the server asks for no login");
+        return;
+    }
+    auto refused = [&](const std::string& reply) {
+        securityFailure(CSMTPError::kLoginRefused, "The SMTP server " + host_ +
+                                                       " refused the login of " + account_ + ": " +
+                                                       OneLine(reply));
+    };
+    if (info.HasAuth("PLAIN")) {
+        std::string response = mail::Base64(std::string(1, '\0') + account_ + '\0' + password_);
+        sendCommand(s, "AUTH PLAIN " + response + "\r\n", timeouts_.command, "AUTH PLAIN ********");
+        std::string reply = readRaw(s, timeouts_.helo);
+        if (reply[0] != '2')
+            refused(reply);
+        return;
+    }
+    if (info.HasAuth("LOGIN")) {
+        sendCommand(s, "AUTH LOGIN\r\n", timeouts_.command);
+        std::string reply = readRaw(s, timeouts_.helo);
+        if (reply[0] != '3')
+            refused(reply);
+        sendCommand(s, mail::Base64(account_) + "\r\n", timeouts_.command);
+        reply = readRaw(s, timeouts_.helo);
+        if (reply[0] != '3')
+            refused(reply);
+        sendCommand(s, mail::Base64(password_) + "\r\n", timeouts_.command, "********");
+        reply = readRaw(s, timeouts_.helo);
+        if (reply[0] != '2')
+            refused(reply);
+        return;
+    }
+    std::string offered;
+    for (const auto& m : info.auth)
+        offered += (offered.empty() ? "" : " ") + m;
+    securityFailure(CSMTPError::kNoLoginMethod,
+                    "The SMTP server " + host_ + " asks for a login by " +
+                        (offered.empty() ? std::string("no named method") : offered) +
+                        ", but Korrin logs in only by AUTH PLAIN or AUTH LOGIN. Nothing was sent.");
+}
+
+void CSMTPEmail::greetAndLogin(std::unique_ptr<net::IStream>& socket) {
+    if (localHost_.empty() && !net::GetLocalHostName(localHost_))
+        raise(CSMTPError::kNoHostName);
+    if (security_ == SmtpSecurity::kNone) {
+        sendCommand(*socket, "HELO " + localHost_ + "\r\n", timeouts_.command);
+        readReply(*socket, "HELO ", timeouts_.helo);
+        return;
+    }
+    EhloInfo info;
+    bool extended = hello(*socket, info);
+    if (security_ == SmtpSecurity::kStartTls) {
+        if (!extended || !info.Has("STARTTLS"))
+            securityFailure(CSMTPError::kNoStartTls,
+                            "The SMTP server " + host_ +
+                                " does not offer STARTTLS, so the message cannot go over an "
+                                "encrypted connection. Nothing was sent.");
+        sendCommand(*socket, "STARTTLS\r\n", timeouts_.command);
+        std::string reply = readRaw(*socket, timeouts_.helo);
+        if (reply[0] != '2')
+            securityFailure(CSMTPError::kNoStartTls, "The SMTP server " + host_ +
+                                                         " refused STARTTLS: " + OneLine(reply) +
+                                                         ". Nothing was sent.");
+        // Whatever came in plain text after the answer could have been put there by anyone on
+        // the way; it must not be taken as the encrypted server's words.
+        if (!SingleReply(reply))
+            securityFailure(CSMTPError::kTlsFailed,
+                            "A secure connection to the SMTP server " + host_ +
+                                " could not be made: more than the answer to STARTTLS arrived "
+                                "before encryption began. Nothing was sent.");
+        startTls(socket);
+        extended = hello(*socket, info);
+    }
+    login(*socket, info, extended);
 }
 
 void CSMTPEmail::sendMessageFile(net::IStream& s, std::FILE* file) {
@@ -815,12 +1189,9 @@ void CSMTPEmail::sendMessageFile(net::IStream& s, std::FILE* file) {
 
 void CSMTPEmail::_SendIt(std::unique_ptr<net::IStream>& socket) {
     openConnection(socket);
+    readReply(*socket, "Welcome Message", timeouts_.greeting);
+    greetAndLogin(socket);
     net::IStream& s = *socket;
-    readReply(s, "Welcome Message", timeouts_.greeting);
-    if (localHost_.empty() && !net::GetLocalHostName(localHost_))
-        raise(CSMTPError::kNoHostName);
-    sendCommand(s, "HELO " + localHost_ + "\r\n", timeouts_.command);
-    readReply(s, "HELO ", timeouts_.helo);
 
     std::string sender = FindHeader("X-Sender", "(NULL)");
     sendCommand(s, "MAIL FROM:<" + sender + ">\r\n", timeouts_.command);
@@ -866,6 +1237,20 @@ void CSMTPEmail::_SendIt(std::unique_ptr<net::IStream>& socket) {
 int CSMTPEmail::Send() {
     std::unique_ptr<net::IStream> socket;
     int rc = guarded([&] { _SendIt(socket); });
+    if (socket)
+        socket->Close();
+    return rc;
+}
+
+int CSMTPEmail::CheckLogin() {
+    std::unique_ptr<net::IStream> socket;
+    int rc = guarded([&] {
+        openConnection(socket);
+        readReply(*socket, "Welcome Message", timeouts_.greeting);
+        greetAndLogin(socket);
+        sendCommand(*socket, "QUIT\r\n", timeouts_.command);
+        readReply(*socket, "Quit", timeouts_.quit);
+    });
     if (socket)
         socket->Close();
     return rc;

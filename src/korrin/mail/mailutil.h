@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,25 +22,33 @@
 #include <vector>
 
 #include "platform/net/Stream.h"
+#include "platform/net/TlsStream.h"
 
 namespace korrin {
 
+// Codes 13 to 17 come from the protected dialogue; like a refusal of the server (9), each has
+// been shown to the user in its own words when it was detected (CSMTPEmail::failureText()).
 class CSMTPError {
   public:
     enum Code {
         kSuccess = 0,
-        kAddressFile = 1,    // an "@file" address file cannot be opened (or nests too deep)
-        kLineBreak = 2,      // a recipient or sender holds a line break or control character
-        kNoStartup = 3,      // the network layer cannot be started
-        kNoSocket = 5,       // no socket can be created
-        kNoConnection = 6,   // the server cannot be reached
-        kSendFailed = 7,     // sending failed or timed out
-        kReceiveFailed = 8,  // receiving failed, timed out, the peer closed, or a reply too long
-        kServerError = 9,    // the server refused a step
-        kNoHostName = 10,    // the local host name cannot be had
-        kNoMemory = 11,      // no memory for the reply buffer
-        kFileOpen = 12,      // the temporary message file or an attachment cannot be opened
-        kOther = -1,         // any other failure while the message was written out
+        kAddressFile = 1,     // an "@file" address file cannot be opened (or nests too deep)
+        kLineBreak = 2,       // a recipient or sender holds a line break or control character
+        kNoStartup = 3,       // the network layer cannot be started
+        kNoSocket = 5,        // no socket can be created
+        kNoConnection = 6,    // the server cannot be reached
+        kSendFailed = 7,      // sending failed or timed out
+        kReceiveFailed = 8,   // receiving failed, timed out, the peer closed, or a reply too long
+        kServerError = 9,     // the server refused a step
+        kNoHostName = 10,     // the local host name cannot be had
+        kNoMemory = 11,       // no memory for the reply buffer
+        kFileOpen = 12,       // the temporary message file or an attachment cannot be opened
+        kCertificate = 13,    // the server's certificate did not verify: nothing was sent
+        kNoStartTls = 14,     // STARTTLS was chosen but the server does not offer it, or refused it
+        kLoginRefused = 15,   // the server refused the account and password
+        kTlsFailed = 16,      // the secure connection could not be made for another reason
+        kNoLoginMethod = 17,  // the server asks for a login but offers neither PLAIN nor LOGIN
+        kOther = -1,          // any other failure while the message was written out
     };
     explicit CSMTPError(int code) : code_(code) {}
     int code() const { return code_; }
@@ -146,7 +155,31 @@ struct SmtpTimeouts {
     // The connection check runs while the user waits for a window, so its greeting and QUIT
     // wait no longer than this (nor longer than greeting and quit).
     int check = 60'000;
+    int tls = 60'000;  // the TLS handshake
 };
+
+// How the session is protected: "SMTP Security".
+enum class SmtpSecurity : std::uint32_t {
+    kNone = 0,         // plain text, HELO, no login: the dialogue as it always was
+    kStartTls = 1,     // plain connection switched to TLS by STARTTLS before anything else
+    kImplicitTls = 2,  // TLS from the first byte
+};
+
+// What an EHLO reply offers: the keywords of its extension lines (upper case, in order) and
+// the mechanisms of its AUTH line.
+struct EhloInfo {
+    std::vector<std::string> keywords;
+    std::vector<std::string> auth;
+    bool Has(std::string_view keyword) const;
+    bool HasAuth(std::string_view mechanism) const;
+};
+
+// Turns a connected stream into a TLS stream and runs the handshake; the stream is replaced
+// whatever the result, so the caller can close it. reason gets the failure in words, or the
+// version and cipher on success.
+using TlsStarter = std::function<platform::net::TlsResult(
+    std::unique_ptr<platform::net::IStream>& stream, const platform::net::TlsOptions& options,
+    int timeoutMs, std::string& reason)>;
 
 class CSMTPEmail : public CMailUtil {
   public:
@@ -157,9 +190,26 @@ class CSMTPEmail : public CMailUtil {
     CSMTPEmail();
     ~CSMTPEmail() override;
 
-    // "host", "host:port" or "[v6]:port"; the port defaults to 25.
+    // "host", "host:port" or "[v6]:port"; without a port the security's port is used.
     void SetServer(const std::string& server) { server_ = server; }
     const std::string& server() const { return server_; }
+    // 25, 587 or 465.
+    static std::uint16_t DefaultPort(SmtpSecurity security);
+
+    // A value that is not one of the three counts as STARTTLS: never weaker than asked.
+    void SetSecurity(std::uint32_t value);
+    SmtpSecurity security() const { return security_; }
+    // Sent only over TLS, and only when the account is not empty and the server offers
+    // AUTH PLAIN or AUTH LOGIN. The password is wiped when the object goes.
+    void SetLogin(const std::string& account, const std::string& password);
+    // A PEM file to trust instead of the system's certificates; empty: the system's.
+    void SetCaFile(const std::string& path) { caFile_ = path; }
+    void SetTlsStarter(TlsStarter starter) { tlsStarter_ = std::move(starter); }
+    // Called with every command sent ("C: ..."), every reply ("S: ...", one call per line) and
+    // every TLS step ("TLS: ..."), the password and anything carrying it shown as ********.
+    void SetTrace(std::function<void(const std::string&)> trace) { trace_ = std::move(trace); }
+    // The text of the last security failure (codes 13 to 17) as the user was shown it.
+    const std::string& failureText() const { return failureText_; }
     void SetLocalHostName(const std::string& name) { localHost_ = name; }
     void SetTimeouts(const SmtpTimeouts& t) { timeouts_ = t; }
     // Where connections come from; sockets unless a test scripts them.
@@ -169,6 +219,9 @@ class CSMTPEmail : public CMailUtil {
     int Send();
     // Greets the server and quits; 0 when it answered.
     int CheckConnection();
+    // The whole dialogue up to, not including, MAIL FROM (TLS and login as the security asks),
+    // then QUIT; 0 when the login went through or none was asked for.
+    int CheckLogin();
 
     // How many CSMTPEmail objects are alive in this process.
     static int LiveObjects();
@@ -179,8 +232,32 @@ class CSMTPEmail : public CMailUtil {
     void sendCommand(platform::net::IStream& s, const std::string& text, int timeoutMs);
     void readReply(platform::net::IStream& s, const char* label, int timeoutMs);
     void sendMessageFile(platform::net::IStream& s, std::FILE* file);
+    // The command as traced may differ from what is sent (credentials masked).
+    void sendCommand(platform::net::IStream& s, const std::string& text, int timeoutMs,
+                     const std::string& traced);
+    // One reply, not judged.
+    std::string readRaw(platform::net::IStream& s, int timeoutMs);
+    [[noreturn]] void refuse(const char* label, const std::string& reply);
+    [[noreturn]] void securityFailure(int code, const std::string& text);
+    void startTls(std::unique_ptr<platform::net::IStream>& socket);
+    // EHLO, or HELO when the server refuses it; true for EHLO with info filled.
+    bool hello(platform::net::IStream& s, EhloInfo& info);
+    // From the greeting's answer to the point where MAIL FROM would follow.
+    void greetAndLogin(std::unique_ptr<platform::net::IStream>& socket);
+    void login(platform::net::IStream& s, const EhloInfo& info, bool extended);
+    std::string masked(std::string text) const;
+    void trace(const std::string& prefix, const std::string& text) const;
 
     std::string server_;
+    std::string host_;  // the host part of server_, for the certificate check
+    SmtpSecurity security_ = SmtpSecurity::kNone;
+    std::string account_;
+    std::string password_;
+    std::vector<std::string> secrets_;  // the password in the forms it was sent
+    std::string caFile_;
+    std::string failureText_;
+    TlsStarter tlsStarter_;
+    std::function<void(const std::string&)> trace_;
     std::string localHost_;
     std::vector<char> buffer_;
     SmtpTimeouts timeouts_;
@@ -231,6 +308,16 @@ bool ReplyAccepted(std::string_view reply);
 // reply.
 int ReadReply(platform::net::IStream& s, std::vector<char>& buffer, int timeoutMs,
               std::string& reply);
+
+// Reads an EHLO reply: the first line is the server's greeting, every further line names one
+// extension, keyword first. Keywords and mechanisms that are not well formed are left out.
+EhloInfo ParseEhloReply(std::string_view reply);
+
+// Standard base64 of a short text, on one line.
+std::string Base64(std::string_view text);
+
+// Takes "SMTP Security" and "SMTP CA File" from the settings.
+void UseStoredSecurity(CSMTPEmail& mail);
 
 // Copies size bytes to out with a "." put before every line that begins with one; atLineStart
 // carries across calls so a line starting at a piece boundary is caught too.

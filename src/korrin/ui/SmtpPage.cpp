@@ -1,5 +1,6 @@
 #include "korrin/ui/SmtpPage.h"
 
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -9,6 +10,7 @@
 #include "korrin/app/Defaults.h"
 #include "korrin/app/EventReport.h"
 #include "korrin/app/Utils.h"
+#include "platform/Endian.h"
 #include "platform/registry/Registry.h"
 
 namespace korrin {
@@ -50,8 +52,18 @@ bool CSmtpPage::OnInitDialog() {
     auto* server = new QGroupBox(QStringLiteral("Server information"));
     auto* serverGrid = new QGridLayout(server);
     AddRow(serverGrid, 0, QStringLiteral("O&utgoing mail (SMTP)*"), kServerId);
-    AddRow(serverGrid, 1, QStringLiteral("A&ccount Name*"), kAccountId);
-    AddRow(serverGrid, 2, QStringLiteral("&Password*"), kPasswordId)
+    auto* security = new QComboBox;
+    // In the order of the stored values 0, 1, 2.
+    security->addItem(QStringLiteral("None (port 25)"));
+    security->addItem(QStringLiteral("STARTTLS (port 587)"));
+    security->addItem(QStringLiteral("TLS (port 465)"));
+    platform::SetControlId(security, kSecurityId);
+    auto* securityLabel = new QLabel(QStringLiteral("&Security"));
+    securityLabel->setBuddy(security);
+    serverGrid->addWidget(securityLabel, 1, 0);
+    serverGrid->addWidget(security, 1, 1);
+    AddRow(serverGrid, 2, QStringLiteral("A&ccount Name*"), kAccountId);
+    AddRow(serverGrid, 3, QStringLiteral("&Password*"), kPasswordId)
         ->setEchoMode(QLineEdit::Password);
     auto* user = new QGroupBox(QStringLiteral("User information"));
     auto* userGrid = new QGridLayout(user);
@@ -71,6 +83,9 @@ bool CSmtpPage::OnInitDialog() {
             text.clear();
         platform::SetDlgItemText(this, f.id, QString::fromStdString(text));
     }
+    // An unknown stored value is sent as STARTTLS, and shown so.
+    platform::DWORD chosen = utils.GetSettingDword(setting::kSmtpSecurity);
+    security->setCurrentIndex(chosen <= 2 ? static_cast<int>(chosen) : 1);
     return true;
 }
 
@@ -88,6 +103,13 @@ void CSmtpPage::OnOK() {
         platform::RegSetValueEx(key.get(), f.value, platform::REG_SZ,
                                 reinterpret_cast<const std::uint8_t*>(text.c_str()),
                                 static_cast<platform::DWORD>(text.size() + 1));
+    }
+    auto* security = qobject_cast<QComboBox*>(platform::GetDlgItem(this, kSecurityId));
+    if (security && security->currentIndex() >= 0) {
+        std::uint8_t data[4];
+        platform::StoreLE32(data, static_cast<std::uint32_t>(security->currentIndex()));
+        platform::RegSetValueEx(key.get(), setting::kSmtpSecurity, platform::REG_DWORD, data,
+                                sizeof data);
     }
 }
 

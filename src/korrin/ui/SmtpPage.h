@@ -16,6 +16,8 @@ class CSmtpPage : public platform::CPropertyPage {
     static constexpr int kAccountId = 1008;
     static constexpr int kPasswordId = 1009;
     static constexpr int kOrganizationId = 1010;
+    // Drop-down: 0 none, 1 STARTTLS, 2 TLS from the start ("SMTP Security").
+    static constexpr int kSecurityId = 1011;
     // Values hold at most this many characters.
     static constexpr int kMaxChars = 255;
 
