@@ -67,6 +67,11 @@ TEST_F(SmtpSenderTest, EachMissingOrEmptySettingNamesItsLabelTwiceThenOpensTheSm
     EXPECT_EQ(complete.LoadSettings(), 0);
     EXPECT_EQ(complete.server(), "127.0.0.1:1");
     EXPECT_EQ(complete.mail().FindHeader("X-Sender"), "jo@here.test");
+    EXPECT_EQ(complete.mail().security(), SmtpSecurity::kNone);
+    ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kSmtpSecurity, 1), 1);
+    CSmtpSender secured;
+    EXPECT_EQ(secured.LoadSettings(), 0);
+    EXPECT_EQ(secured.mail().security(), SmtpSecurity::kStartTls);
     EXPECT_EQ(dialogs_.smtp, sheets + 1);
 }
 
