@@ -2,6 +2,10 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORRIN_WERROR=ON
+# The compiler cache sees paths relative to the checkout, so another clone of the same sources
+# reuses its compiles.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
 
 .PHONY: all deps configure build run test fuzz tsan asan ci-tsan bench format
 
