@@ -6,6 +6,7 @@
 #include "korrin/app/Vendor.h"
 #include "korrin/ui/FormatChoose.h"
 #include "korrin/ui/KorrinApp.h"
+#include "korrin/ui/NewVersionDlg.h"
 #include "korrin/ui/Preferences.h"
 #include "korrin/ui/ReportDlg.h"
 #include "korrin/ui/Resources.h"
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
     korrin::InstallDialogReportSink();
     korrin::InstallMailDialogWindows();
     korrin::InstallAudioWindows();
+    korrin::InstallNewVersionWindow();
     korrin::CKorrinApp theApp;
     return theApp.InitInstance(korrin::JoinArguments(argc, argv));
 }

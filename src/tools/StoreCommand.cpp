@@ -142,7 +142,7 @@ int runFolder(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
 const KorrinctlArea kShowArea({20, "show", "print the envelope of a message file", kShowUsage,
                                runShow});
-const KorrinctlArea kFolderArea({30, "folder", "list the messages of a folder", kFolderUsage,
+const KorrinctlArea kFolderArea({21, "folder", "list the messages of a folder", kFolderUsage,
                                  runFolder});
 
 }  // namespace

@@ -4,8 +4,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 
 #include <thread>
 
