@@ -20,6 +20,8 @@ packages=(
     libgsm1-dev libsoxr-dev sox libsox-fmt-base ffmpeg espeak-ng
     # shell integration and zip packaging
     xdg-utils desktop-file-utils shared-mime-info zip unzip
+    # sound: playback and recording, the mixer
+    portaudio19-dev libasound2-dev
 )
 
 missing=()

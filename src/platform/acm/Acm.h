@@ -50,11 +50,6 @@ WAVEFORMATEX ReadWaveFormat(const std::uint8_t* bytes, std::size_t size);
 std::size_t WriteWaveFormat(const WAVEFORMATEX& format, std::uint8_t* bytes, std::size_t size);
 std::vector<std::uint8_t> WaveFormatBytes(const WAVEFORMATEX& format);
 
-constexpr MMRESULT MMSYSERR_ERROR = 1;
-constexpr MMRESULT MMSYSERR_NODRIVER = 6;
-constexpr MMRESULT MMSYSERR_NOMEM = 7;
-constexpr MMRESULT MMSYSERR_NOTSUPPORTED = 8;
-constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
 constexpr MMRESULT ACMERR_NOTPOSSIBLE = 512;
 constexpr MMRESULT ACMERR_BUSY = 513;
 constexpr MMRESULT ACMERR_UNPREPARED = 514;

@@ -13,13 +13,12 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/MMSystem.h"
 #include "platform/Win32Types.h"
 
 namespace korrin::platform {
 
 using FOURCC = std::uint32_t;
-using MMRESULT = std::uint32_t;
-using UINT = unsigned;
 
 constexpr FOURCC mmioFOURCC(char a, char b, char c, char d) {
     return static_cast<FOURCC>(static_cast<unsigned char>(a)) |
@@ -31,9 +30,6 @@ constexpr FOURCC mmioFOURCC(char a, char b, char c, char d) {
 constexpr FOURCC FOURCC_RIFF = mmioFOURCC('R', 'I', 'F', 'F');
 constexpr FOURCC FOURCC_LIST = mmioFOURCC('L', 'I', 'S', 'T');
 
-constexpr MMRESULT MMSYSERR_NOERROR = 0;
-constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
-constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 constexpr MMRESULT MMIOERR_BASE = 256;
 constexpr MMRESULT MMIOERR_FILENOTFOUND = MMIOERR_BASE + 1;
 constexpr MMRESULT MMIOERR_OUTOFMEMORY = MMIOERR_BASE + 2;

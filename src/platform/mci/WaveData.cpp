@@ -1,0 +1,182 @@
+#include "platform/mci/WaveData.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/Endian.h"
+
+namespace korrin::platform {
+
+namespace {
+
+bool fourcc(const std::uint8_t* p, const char* id) {
+    return p[0] == id[0] && p[1] == id[1] && p[2] == id[2] && p[3] == id[3];
+}
+
+void appendId(std::vector<std::uint8_t>& out, const char* id) {
+    out.insert(out.end(), id, id + 4);
+}
+
+}  // namespace
+
+bool IsPlayablePcm(const WaveFormat& f) {
+    if (f.formatTag != kWaveFormatPcm)
+        return false;
+    if (f.bitsPerSample != 8 && f.bitsPerSample != 16)
+        return false;
+    if (f.channels != 1 && f.channels != 2)
+        return false;
+    if (f.samplesPerSec == 0 || f.samplesPerSec > 384000)
+        return false;
+    return f.blockAlign == f.channels * (f.bitsPerSample / 8);
+}
+
+PcmFormat ToPcmFormat(const WaveFormat& f) {
+    return PcmFormat{f.channels, f.samplesPerSec, f.bitsPerSample};
+}
+
+WaveFormat ToWaveFormat(const PcmFormat& p) {
+    WaveFormat f;
+    f.formatTag = kWaveFormatPcm;
+    f.channels = p.channels;
+    f.samplesPerSec = p.samplesPerSec;
+    f.blockAlign = static_cast<std::uint16_t>(p.blockAlign());
+    f.avgBytesPerSec = p.samplesPerSec * p.blockAlign();
+    f.bitsPerSample = p.bitsPerSample;
+    return f;
+}
+
+WaveReadResult ParseWave(const std::uint8_t* bytes, std::size_t size, WaveImage& out) {
+    out = WaveImage{};
+    if (size < 12 || !fourcc(bytes, "RIFF") || !fourcc(bytes + 8, "WAVE"))
+        return WaveReadResult::kNotRiffWave;
+    // The RIFF size bounds the chunks; a file cut short bounds them further.
+    std::size_t end = 8 + std::size_t(LoadLE32(bytes + 4));
+    if (end > size)
+        end = size;
+    bool haveFormat = false;
+    std::size_t pos = 12;
+    while (pos + 8 <= end) {
+        const std::uint8_t* ck = bytes + pos;
+        const std::size_t ckSize = LoadLE32(ck + 4);
+        const std::size_t body = pos + 8;
+        const std::size_t avail = end - body;
+        if (fourcc(ck, "fmt ")) {
+            if (ckSize < 16 || avail < 16)
+                return WaveReadResult::kBadFormat;
+            const std::uint8_t* f = bytes + body;
+            out.format.formatTag = LoadLE16(f);
+            out.format.channels = LoadLE16(f + 2);
+            out.format.samplesPerSec = LoadLE32(f + 4);
+            out.format.avgBytesPerSec = LoadLE32(f + 8);
+            out.format.blockAlign = LoadLE16(f + 12);
+            out.format.bitsPerSample = LoadLE16(f + 14);
+            const std::size_t extra = std::min(ckSize, avail) - 16;
+            out.format.extra.clear();  // a second format chunk replaces the first whole
+            if (out.format.formatTag != kWaveFormatPcm)
+                out.format.extra.assign(f + 16, f + 16 + extra);
+            if (out.format.channels == 0 || out.format.blockAlign == 0)
+                return WaveReadResult::kBadFormat;
+            haveFormat = true;
+        } else if (fourcc(ck, "data")) {
+            if (!haveFormat)
+                return WaveReadResult::kNoFormat;
+            std::size_t n = std::min(ckSize, avail);
+            n -= n % out.format.blockAlign;
+            out.data.assign(bytes + body, bytes + body + n);
+            return WaveReadResult::kOk;
+        }
+        if (ckSize > avail)
+            break;
+        pos = body + ckSize + (ckSize & 1);
+    }
+    return haveFormat ? WaveReadResult::kNoData : WaveReadResult::kNoFormat;
+}
+
+std::vector<std::uint8_t> SerializeWave(const WaveFormat& f, const std::uint8_t* data,
+                                        std::size_t size) {
+    const bool pcm = f.formatTag == kWaveFormatPcm;
+    const std::uint32_t fmtSize = pcm ? 16 : static_cast<std::uint32_t>(16 + f.extra.size());
+    const std::uint32_t pad = size & 1;
+    std::vector<std::uint8_t> out;
+    out.reserve(44 + f.extra.size() + size + pad);
+    appendId(out, "RIFF");
+    AppendLE32(out, static_cast<std::uint32_t>(4 + 8 + fmtSize + (fmtSize & 1) + 8 + size + pad));
+    appendId(out, "WAVE");
+    appendId(out, "fmt ");
+    AppendLE32(out, fmtSize);
+    AppendLE16(out, f.formatTag);
+    AppendLE16(out, f.channels);
+    AppendLE32(out, f.samplesPerSec);
+    AppendLE32(out, f.avgBytesPerSec);
+    AppendLE16(out, f.blockAlign);
+    AppendLE16(out, f.bitsPerSample);
+    if (!pcm) {
+        out.insert(out.end(), f.extra.begin(), f.extra.end());
+        if (fmtSize & 1)
+            out.push_back(0);
+    }
+    appendId(out, "data");
+    AppendLE32(out, static_cast<std::uint32_t>(size));
+    out.insert(out.end(), data, data + size);
+    if (pad)
+        out.push_back(0);
+    return out;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
+    out.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::uint8_t buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            out.clear();
+            return false;
+        }
+        if (n == 0)
+            break;
+        out.insert(out.end(), buffer, buffer + n);
+    }
+    ::close(fd);
+    return true;
+}
+
+bool ReplaceFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    std::size_t done = 0;
+    while (ok && done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            ok = false;
+        else
+            done += static_cast<std::size_t>(n);
+    }
+    // A file saved over keeps its permissions; a new one gets the usual ones.
+    struct stat st {};
+    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok)
+        ::unlink(temp.c_str());
+    return ok;
+}
+
+}  // namespace korrin::platform

@@ -1,0 +1,132 @@
+// Wave files read and written in memory, and PCM changed between layouts.
+#include <gtest/gtest.h>
+
+#include "platform/Endian.h"
+#include "platform/mci/PcmConvert.h"
+#include "platform/mci/WaveData.h"
+
+namespace {
+
+using namespace korrin::platform;
+
+std::vector<std::uint8_t> chunk(const char* id, const std::vector<std::uint8_t>& body) {
+    std::vector<std::uint8_t> out(id, id + 4);
+    AppendLE32(out, static_cast<std::uint32_t>(body.size()));
+    out.insert(out.end(), body.begin(), body.end());
+    if (body.size() & 1)
+        out.push_back(0);
+    return out;
+}
+
+std::vector<std::uint8_t> riff(const std::vector<std::vector<std::uint8_t>>& chunks) {
+    std::vector<std::uint8_t> body{'W', 'A', 'V', 'E'};
+    for (const auto& c : chunks)
+        body.insert(body.end(), c.begin(), c.end());
+    return chunk("RIFF", body);
+}
+
+std::vector<std::uint8_t> pcmFmt(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits) {
+    std::vector<std::uint8_t> f;
+    AppendLE16(f, 1);
+    AppendLE16(f, channels);
+    AppendLE32(f, rate);
+    AppendLE32(f, rate * channels * bits / 8);
+    AppendLE16(f, static_cast<std::uint16_t>(channels * bits / 8));
+    AppendLE16(f, bits);
+    return f;
+}
+
+TEST(WaveRead, SkipsOtherChunksWithTheirPadByte) {
+    const auto file = riff({chunk("LIST", {1, 2, 3}), chunk("fmt ", pcmFmt(2, 8000, 16)),
+                            chunk("fact", {9}), chunk("data", {1, 2, 3, 4, 5, 6, 7, 8})});
+    WaveImage image;
+    ASSERT_EQ(ParseWave(file.data(), file.size(), image), WaveReadResult::kOk);
+    EXPECT_TRUE(IsPlayablePcm(image.format));
+    EXPECT_EQ(image.format.channels, 2);
+    EXPECT_EQ(image.data, (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+TEST(WaveRead, ADataChunkLongerThanTheFileGivesWholeFramesOfWhatIsThere) {
+    auto file = riff({chunk("fmt ", pcmFmt(1, 8000, 16)), chunk("data", {1, 2, 3, 4, 5, 6})});
+    file.resize(file.size() - 1);  // cut inside the third frame
+    StoreLE32(file.data() + 4, 0xFFFFFFF0);
+    WaveImage image;
+    ASSERT_EQ(ParseWave(file.data(), file.size(), image), WaveReadResult::kOk);
+    EXPECT_EQ(image.data.size(), 4u);
+}
+
+TEST(WaveRead, RefusesWhatIsNoWave) {
+    WaveImage image;
+    const std::vector<std::uint8_t> text{'h', 'e', 'l', 'l', 'o'};
+    EXPECT_EQ(ParseWave(text.data(), text.size(), image), WaveReadResult::kNotRiffWave);
+    auto noFmt = riff({chunk("data", {1, 2})});
+    EXPECT_EQ(ParseWave(noFmt.data(), noFmt.size(), image), WaveReadResult::kNoFormat);
+    auto noData = riff({chunk("fmt ", pcmFmt(1, 8000, 8))});
+    EXPECT_EQ(ParseWave(noData.data(), noData.size(), image), WaveReadResult::kNoData);
+    auto shortFmt = riff({chunk("fmt ", {1, 0, 1, 0}), chunk("data", {1})});
+    EXPECT_EQ(ParseWave(shortFmt.data(), shortFmt.size(), image), WaveReadResult::kBadFormat);
+    auto zeroBlock = pcmFmt(1, 8000, 8);
+    zeroBlock[12] = 0;
+    auto z = riff({chunk("fmt ", zeroBlock), chunk("data", {1})});
+    EXPECT_EQ(ParseWave(z.data(), z.size(), image), WaveReadResult::kBadFormat);
+}
+
+TEST(WaveWrite, WritesTheCanonicalLayoutAndReadsBack) {
+    const PcmFormat f{1, 8000, 8};
+    const std::vector<std::uint8_t> data{1, 2, 3};
+    const auto bytes = SerializeWave(ToWaveFormat(f), data.data(), data.size());
+    ASSERT_EQ(bytes.size(), 44u + 3u + 1u);  // odd data gets its pad byte
+    EXPECT_EQ(LoadLE32(bytes.data() + 4), bytes.size() - 8);
+    EXPECT_EQ(LoadLE32(bytes.data() + 16), 16u);
+    EXPECT_EQ(LoadLE32(bytes.data() + 40), 3u);
+    WaveImage image;
+    ASSERT_EQ(ParseWave(bytes.data(), bytes.size(), image), WaveReadResult::kOk);
+    EXPECT_EQ(image.format, ToWaveFormat(f));
+    EXPECT_EQ(image.data, data);
+
+    WaveFormat gsm{49, 1, 8000, 1625, 65, 0, {2, 0, 0x40, 0x01}};
+    const auto g = SerializeWave(gsm, data.data(), data.size());
+    ASSERT_EQ(ParseWave(g.data(), g.size(), image), WaveReadResult::kOk);
+    EXPECT_EQ(image.format, gsm);
+    EXPECT_FALSE(IsPlayablePcm(image.format));
+}
+
+TEST(PcmConvert, ChangesSampleSizeAndChannels) {
+    // 16-bit stereo: left +0.5, right -0.5 -> 8-bit mono silence; -> 8-bit stereo.
+    std::vector<std::uint8_t> in;
+    AppendLE16(in, 0x4000);
+    AppendLE16(in, static_cast<std::uint16_t>(-0x4000));
+    std::vector<std::uint8_t> out;
+    PcmConverter({2, 8000, 16}, {1, 8000, 8}).Convert(in.data(), in.size(), out);
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{0x80}));
+    out.clear();
+    PcmConverter({2, 8000, 16}, {2, 8000, 8}).Convert(in.data(), in.size(), out);
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{0xC0, 0x40}));
+    // 8-bit mono full scale up to 16-bit stereo, clipped at the top.
+    const std::vector<std::uint8_t> loud{0xFF, 0x00};
+    out.clear();
+    PcmConverter({1, 8000, 8}, {2, 8000, 16}).Convert(loud.data(), loud.size(), out);
+    ASSERT_EQ(out.size(), 8u);
+    EXPECT_EQ(static_cast<std::int16_t>(LoadLE16(out.data())), 32512);
+    EXPECT_EQ(static_cast<std::int16_t>(LoadLE16(out.data() + 4)), -32768);
+}
+
+TEST(PcmConvert, RateChangeIsTheSameInPiecesAsInOne) {
+    std::vector<std::uint8_t> in;
+    for (int i = 0; i < 441; ++i)
+        in.push_back(static_cast<std::uint8_t>(i * 7));
+    std::vector<std::uint8_t> whole, pieces;
+    PcmConverter({1, 44100, 8}, {1, 8000, 8}).Convert(in.data(), in.size(), whole);
+    EXPECT_EQ(whole.size(), 80u);
+    PcmConverter c({1, 44100, 8}, {1, 8000, 8});
+    for (std::size_t at = 0; at < in.size(); at += 13)
+        c.Convert(in.data() + at, std::min<std::size_t>(13, in.size() - at), pieces);
+    EXPECT_EQ(pieces, whole);
+    // Up: 8 kHz to 16 kHz doubles the frames and puts the mean between two.
+    const std::vector<std::uint8_t> two{0x80, 0xC0, 0xC0};
+    std::vector<std::uint8_t> up;
+    PcmConverter({1, 8000, 8}, {1, 16000, 8}).Convert(two.data(), two.size(), up);
+    EXPECT_EQ(up, (std::vector<std::uint8_t>{0x80, 0xA0, 0xC0, 0xC0, 0xC0}));
+}
+
+}  // namespace
