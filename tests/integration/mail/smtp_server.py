@@ -5,6 +5,7 @@ Usage: smtp_server.py OUTDIR
 Prints the port on the first line of standard output once the server listens. Every mail it
 accepts is written as OUTDIR/mailN.eml (the data as received, dot-stuffing undone) and
 OUTDIR/mailN.json (envelope sender, recipients, HELO name) before the server answers 250.
+A recipient whose address begins with "refuse" is refused with 550.
 Runs until it is sent SIGTERM.
 """
 import json
@@ -22,6 +23,12 @@ class Keeper:
         self.outdir = outdir
         self.count = 0
         self.lock = threading.Lock()
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.lower().startswith("refuse"):
+            return "550 5.1.1 Recipient refused"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         with self.lock:

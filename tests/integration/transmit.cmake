@@ -1,0 +1,18 @@
+# The voice-message sender and the transmission session against a real SMTP server
+# (aiosmtpd on 127.0.0.1); the session tests also run under ThreadSanitizer.
+korrin_add_test(smtp_sender_test
+    SOURCES integration/smtp_sender_test.cpp
+    LIBS korrin_core)
+add_dependencies(smtp_sender_test korrinctl)
+
+korrin_add_test(transmit_session_test
+    SOURCES integration/transmit_session_test.cpp
+    LIBS korrin_core
+    LABELS threads)
+add_dependencies(transmit_session_test korrinctl)
+
+# korrinctl outbox send killed at random moments (KORRIN_KILL_RUNS runs, default 200).
+korrin_add_test(outbox_kill_test
+    SOURCES integration/outbox_kill_test.cpp
+    LIBS korrin_core)
+add_dependencies(outbox_kill_test korrinctl)
