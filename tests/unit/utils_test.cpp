@@ -1,7 +1,6 @@
 // The settings routines and counters over a real registry database.
 #include <gtest/gtest.h>
 
-
 #include "helpers/TestSupport.h"
 #include "korrin/app/Defaults.h"
 #include "korrin/app/Utils.h"
