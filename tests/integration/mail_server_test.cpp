@@ -15,6 +15,7 @@
 #include <random>
 #include <thread>
 
+#include "helpers/SmtpServer.h"
 #include "helpers/TestSupport.h"
 #include "korrin/mail/mailutil.h"
 
@@ -24,51 +25,6 @@ using namespace korrin;
 using namespace korrin::test;
 
 namespace {
-
-const char* kPython = "/usr/bin/python3";  // the system's, which has aiosmtpd
-
-std::string Script(const std::string& name) {
-    return SourceDir() + "/tests/integration/mail/" + name;
-}
-
-// The aiosmtpd server, started for one test and stopped (by its process id) at the end.
-class SmtpServer {
-  public:
-    explicit SmtpServer(const std::string& outdir) {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-        posix_spawn_file_actions_addclose(&fa, fds[0]);
-        std::string script = Script("smtp_server.py");
-        char* argv[] = {const_cast<char*>(kPython), script.data(),
-                        const_cast<char*>(outdir.c_str()), nullptr};
-        if (posix_spawn(&pid_, kPython, &fa, nullptr, argv, environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
-        close(fds[1]);
-        std::string line;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        close(fds[0]);
-        port_ = line.empty() ? 0 : std::atoi(line.c_str());
-    }
-    ~SmtpServer() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-        }
-    }
-    int port() const { return port_; }
-
-  private:
-    pid_t pid_ = -1;
-    int port_ = 0;
-};
 
 // A port on 127.0.0.1 that nothing listens on (bound, then let go).
 int ClosedPort() {
@@ -91,7 +47,7 @@ class MailServerTest : public RegistryTest {
     ScopedEnv mime_{"KORRIN_MIME_TYPES", dir_.file("mime.types")};
 
     void SetUp() override {
-        ASSERT_EQ(access(kPython, X_OK), 0) << "python3 is needed (scripts/install-deps.sh)";
+        ASSERT_EQ(access(kSystemPython, X_OK), 0) << "python3 is needed (scripts/install-deps.sh)";
         WriteFile(dir_.file("mime.types"), "");
         std::mt19937 rng(7);
         std::string wave = "RIFF\x24\x10\x00\x00WAVEfmt ";
@@ -119,7 +75,7 @@ class MailServerTest : public RegistryTest {
     }
 
     RunResult Check(const std::string& eml, const std::string& original) {
-        return korrin::test::Run({kPython, Script("check_mail.py"), eml, original});
+        return korrin::test::Run({kSystemPython, MailScript("check_mail.py"), eml, original});
     }
 
     static constexpr const char* kNote =
