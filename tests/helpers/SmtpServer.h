@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "helpers/TestSupport.h"
 
@@ -25,7 +26,11 @@ inline std::string MailScript(const std::string& name) {
 
 class SmtpServer {
   public:
-    explicit SmtpServer(const std::string& outdir) {
+    explicit SmtpServer(const std::string& outdir)
+        : SmtpServer(std::vector<std::string>{MailScript("smtp_server.py"), outdir}) {}
+    // Any server script with its arguments; it prints its port on its first line.
+    explicit SmtpServer(std::vector<std::string> args) {
+        args.insert(args.begin(), kSystemPython);
         int fds[2];
         if (pipe(fds) != 0)
             return;
@@ -33,10 +38,11 @@ class SmtpServer {
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
         posix_spawn_file_actions_addclose(&fa, fds[0]);
-        std::string script = MailScript("smtp_server.py");
-        char* argv[] = {const_cast<char*>(kSystemPython), script.data(),
-                        const_cast<char*>(outdir.c_str()), nullptr};
-        if (posix_spawn(&pid_, kSystemPython, &fa, nullptr, argv, environ) != 0)
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, kSystemPython, &fa, nullptr, argv.data(), environ) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&fa);
         close(fds[1]);

@@ -13,6 +13,7 @@
 
 #include <random>
 
+#include "helpers/SmtpServer.h"
 #include "helpers/TestSupport.h"
 #include "korrin/app/Defaults.h"
 #include "korrin/mail/mailutil.h"
@@ -26,57 +27,15 @@ using namespace korrin::test;
 
 namespace {
 
-const char* kPython = "/usr/bin/python3";  // the system's, which has aiosmtpd
 const char* kAccount = "voice@korrin.test";
 const char* kPassword = "s3cret pass";
 
-std::string Script(const std::string& name) {
-    return SourceDir() + "/tests/integration/mail/" + name;
-}
-
-// A server script for one test, stopped by its process id at the end; it prints its port first.
-class TlsServer {
+// tls_server.py with the certificate <cert>.pem and its key.
+class TlsServer : public SmtpServer {
   public:
-    // tls_server.py with the certificate dir/<cert>.pem and its key.
     TlsServer(const std::string& outdir, const std::string& cert, const std::string& mode)
-        : TlsServer({Script("tls_server.py"), outdir, cert + ".pem", cert + ".key", mode, kAccount,
-                     kPassword}) {}
-    explicit TlsServer(std::vector<std::string> args) {
-        args.insert(args.begin(), kPython);
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-        posix_spawn_file_actions_addclose(&fa, fds[0]);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, kPython, &fa, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&fa);
-        close(fds[1]);
-        std::string line;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        close(fds[0]);
-        port_ = line.empty() ? 0 : std::atoi(line.c_str());
-    }
-    ~TlsServer() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-        }
-    }
-    int port() const { return port_; }
-
-  private:
-    pid_t pid_ = -1;
-    int port_ = 0;
+        : SmtpServer(std::vector<std::string>{MailScript("tls_server.py"), outdir, cert + ".pem",
+                                              cert + ".key", mode, kAccount, kPassword}) {}
 };
 
 class MailTlsTest : public RegistryTest {
@@ -87,7 +46,7 @@ class MailTlsTest : public RegistryTest {
     ScopedEnv mime_{"KORRIN_MIME_TYPES", dir_.file("mime.types")};
 
     void SetUp() override {
-        ASSERT_EQ(access(kPython, X_OK), 0) << "python3 is needed (scripts/install-deps.sh)";
+        ASSERT_EQ(access(kSystemPython, X_OK), 0) << "python3 is needed (scripts/install-deps.sh)";
         WriteFile(dir_.file("mime.types"), "");
         std::mt19937 rng(11);
         std::string wave = "RIFF\x24\x10\x00\x00WAVEfmt ";
@@ -158,7 +117,7 @@ TEST_F(MailTlsTest, StartTlsWithTheRightPasswordDeliversTheExactFileAndNothingSe
     }
     for (const char* mail : {"mail1", "mail2"}) {
         RunResult r =
-            korrin::test::Run({kPython, Script("check_mail.py"),
+            korrin::test::Run({kSystemPython, MailScript("check_mail.py"),
                                dir_.file(std::string(mail) + ".eml"), dir_.file("KX21O.kx0")});
         ASSERT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(JsonField(r.out, "same"), "same");
@@ -222,8 +181,8 @@ TEST_F(MailTlsTest, ImplicitTlsOnItsOwnPortDelivers) {
     CSMTPEmail m;
     Compose(m, "localhost:" + std::to_string(server.port()), 2);
     ASSERT_EQ(m.Send(), 0) << trace_;
-    RunResult r = korrin::test::Run(
-        {kPython, Script("check_mail.py"), dir_.file("mail1.eml"), dir_.file("KX21O.kx0")});
+    RunResult r = korrin::test::Run({kSystemPython, MailScript("check_mail.py"),
+                                     dir_.file("mail1.eml"), dir_.file("KX21O.kx0")});
     EXPECT_EQ(JsonField(r.out, "same"), "same") << r.err;
     EXPECT_EQ(PlainPart(), "");
     EXPECT_NE(trace_.find("TLS: TLSv1."), std::string::npos) << trace_;
@@ -270,7 +229,7 @@ TEST_F(MailTlsTest, CertificateForAnotherNameOrFromNobodyTrustedStopsBeforeAnyth
 
 TEST_F(MailTlsTest, TlsToAServerThatSpeaksPlainTextOrNotAtAllFailsWithItsOwnCode) {
     // The plain test server, which greets in plain text where a handshake should be.
-    TlsServer plain({Script("smtp_server.py"), dir_.path()});
+    SmtpServer plain(dir_.path());
     ASSERT_GT(plain.port(), 0);
     CSMTPEmail m;
     Compose(m, "localhost:" + std::to_string(plain.port()), 2);
