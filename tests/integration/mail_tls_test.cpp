@@ -14,6 +14,7 @@
 #include <random>
 
 #include "helpers/SmtpServer.h"
+#include "integration/transmit/TransmitFixture.h"
 #include "helpers/TestSupport.h"
 #include "korrin/app/Defaults.h"
 #include "korrin/mail/mailutil.h"
@@ -29,6 +30,16 @@ namespace {
 
 const char* kAccount = "voice@korrin.test";
 const char* kPassword = "s3cret pass";
+
+// dir/<name>.pem and dir/<name>.key: a self-signed certificate for the given names.
+void MakeSelfSigned(const TempDir& dir, const std::string& name, const std::string& altNames) {
+    RunResult r =
+        korrin::test::Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                           "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-keyout",
+                           dir.file(name + ".key"), "-out", dir.file(name + ".pem"), "-subj",
+                           "/CN=" + name, "-addext", "subjectAltName=" + altNames});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+}
 
 // tls_server.py with the certificate <cert>.pem and its key.
 class TlsServer : public SmtpServer {
@@ -56,14 +67,8 @@ class MailTlsTest : public RegistryTest {
         MakeCertificate("server", "DNS:localhost,IP:127.0.0.1");
     }
 
-    // dir/<name>.pem and dir/<name>.key: a self-signed certificate for the given names.
     void MakeCertificate(const std::string& name, const std::string& altNames) {
-        RunResult r =
-            korrin::test::Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                               "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-keyout",
-                               dir_.file(name + ".key"), "-out", dir_.file(name + ".pem"), "-subj",
-                               "/CN=" + name, "-addext", "subjectAltName=" + altNames});
-        ASSERT_EQ(r.exitCode, 0) << r.err;
+        MakeSelfSigned(dir_, name, altNames);
     }
 
     // Filled as the voice-message sender fills it, with the settings' security options.
@@ -315,6 +320,62 @@ TEST_F(SmtpCheckTest, PrintsEveryStepMasksThePasswordAndSaysWhetherTheLoginWorks
     EXPECT_NE(refused.out.find("FAILED (15): the login was refused."), std::string::npos)
         << refused.out;
     EXPECT_NE(refused.out.find("S: 535"), std::string::npos) << refused.out;
+}
+
+// The Outbox session (korrinctl outbox send) with the stored settings: security 1 against a
+// server that wants STARTTLS and a login.
+class OutboxTlsTest : public MailStoreTest {
+  protected:
+    void SetUp() override {
+        MailStoreTest::SetUp();
+        makeFolder("OUTBOX");
+        makeFolder("SENT");
+        ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kFileId, 100), 1);
+        MakeSelfSigned(dir_, "server", "DNS:localhost,IP:127.0.0.1");
+    }
+    RunResult SendOutbox() {
+        return korrin::test::Run({BuildDir() + "/korrinctl", "outbox", "send"});
+    }
+};
+
+TEST_F(OutboxTlsTest, WrongPasswordKeepsTheMessageInTheOutboxAndTheRightOneDeliversIt) {
+    TlsServer server(dir_.file("mail"), dir_.file("server"), "starttls");
+    ASSERT_GT(server.port(), 0);
+    setSettings(server.port());
+    setString(setting::kSmtpHost, "localhost:" + std::to_string(server.port()));
+    setString(setting::kAccount, kAccount);
+    setString(setting::kPassword, "wrong");
+    setString(setting::kSmtpCaFile, dir_.file("server.pem"));
+    ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kSmtpSecurity, 1), 1);
+    const std::string path = folder("OUTBOX") + "/KX7O.kx0";
+    makeEnvelope(path, payload(60000, 7), "a@x.test", "b@x.test", "Over TLS", "a note");
+    const std::string before = ReadFile(path);
+
+    RunResult refused = SendOutbox();
+    EXPECT_EQ(refused.exitCode, 1) << refused.out << refused.err;
+    EXPECT_EQ(refused.out.rfind("failed 15\t" + path + "\n", 0), 0u) << refused.out;
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(receivedCount(), 0);
+    const std::string log = ReadFile(dir_.file("mail/server.log"));
+    EXPECT_NE(log.find("login voice@korrin.test refused"), std::string::npos) << log;
+    EXPECT_EQ(log.find("MAIL FROM"), std::string::npos) << log;
+    for (const auto& line : ReadLines(dir_.file("mail/server.log")))
+        EXPECT_NE(line.rfind("plain b'AUTH", 0), 0u) << line;
+    // The user was told why, in the server's words.
+    bool told = false;
+    for (const auto& text : messageBoxTexts())
+        told = told || text.find("refused the login of voice@korrin.test: 535") != std::string::npos;
+    EXPECT_TRUE(told) << ReadFile(logPath());
+
+    setString(setting::kPassword, kPassword);
+    RunResult sent = SendOutbox();
+    ASSERT_EQ(sent.exitCode, 0) << sent.out << sent.err;
+    EXPECT_EQ(sent.out, "sent\t" + path + "\t" + folder("SENT") + "/KX101S.kx0\nend\tdone\n");
+    ASSERT_EQ(receivedCount(), 1);
+    WriteFile(dir_.file("original.kx0"), before);
+    RunResult mail = CheckMail(mailFile(1, ".eml"), dir_.file("original.kx0"));
+    EXPECT_EQ(JsonField(mail.out, "same"), "same") << mail.out << mail.err;
+    EXPECT_EQ(access(path.c_str(), F_OK), -1);
 }
 
 }  // namespace
