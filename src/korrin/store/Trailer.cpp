@@ -104,6 +104,12 @@ bool openRetried(ShareFile& file, const std::string& path, bool forChange) {
     }
 }
 
+// A trailer whose fields together run past the largest length a reader accepts would be
+// taken for damage when read back: the envelope would be lost. Such a trailer is never written.
+bool readableLength(const std::vector<std::uint8_t>& trailerBytes) {
+    return trailerBytes.size() - 8 <= trailer::kMaxLength;
+}
+
 [[noreturn]] void endProgramAtOnce() {
     std::fflush(nullptr);
     std::_Exit(0);
@@ -383,6 +389,11 @@ int CMessageTrailer::appendTrailer(const std::string& path) {
         return 0;  // nothing written, as a failed seek to the end always was
     }
     const std::vector<std::uint8_t> bytes = Serialize();
+    if (!readableLength(bytes)) {
+        KORRIN_REPORT("_write failed");
+        file.Close();
+        return 1;
+    }
     int result = 0;
     if (!file.WriteAt(end, bytes.data(), bytes.size()) || !file.Sync()) {
         KORRIN_REPORT("_write failed");
@@ -424,6 +435,10 @@ int CMessageTrailer::ReplaceTrailer(const std::string& path) {
             payload = size - 8 - len;
     }
     const std::vector<std::uint8_t> bytes = Serialize();
+    if (!readableLength(bytes)) {
+        KORRIN_REPORT("_write failed");
+        return 1;
+    }
     const int in = file.fd();
     BOOL replaced = ReplaceFileAtomically(path, [&](int out) {
         return CopyFileRange(in, out, payload) && WriteAll(out, bytes.data(), bytes.size());

@@ -98,7 +98,8 @@ class CMessageTrailer {
 
     // Appends a complete trailer at the end of the file: the given envelope with this object's
     // subject and note, dated now. 0, or 1 when the file cannot be opened or the trailer not
-    // written (a partly written trailer is cut off again).
+    // written (a partly written trailer is cut off again; fields longer together than a
+    // reader accepts, trailer::kMaxLength, are refused and nothing is written).
     int WriteNew(const std::string& path, const std::string& senderName,
                  const std::string& senderAddress, const std::string& toNames,
                  const std::string& toAddresses, const std::string& ccNames,

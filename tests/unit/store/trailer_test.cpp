@@ -205,6 +205,43 @@ TEST_F(TrailerTest, FieldsRunningPastTheTrailerAreDamaged) {
     EXPECT_EQ(t.ReadForDisplay(path(), false), trailer::kDamaged);
 }
 
+// A reader takes a length word past 1,048,576 for damage, so a writer must never store one:
+// an envelope that long is refused and the file keeps what it had.
+TEST_F(TrailerTest, AnEnvelopeTooLongToBeReadBackIsNotWritten) {
+    const std::string longNote(trailer::kMaxLength, 'n');
+    writeRaw("");
+    const std::string payloadOnly = ReadFile(path());
+    CMessageTrailer t;
+    t.SetNoteFromEdit(longNote);
+    EXPECT_EQ(t.WriteNew(path(), "Ann", "a@x", "Bob", "b@y", "", ""), 1);
+    EXPECT_TRUE(ReadFile(path()) == payloadOnly);
+    EXPECT_EQ(t.Rewrite(path()), 1);
+    EXPECT_TRUE(ReadFile(path()) == payloadOnly);
+
+    makeMessage(path(), "payload", "Bob", "S");
+    const std::string whole = ReadFile(path());
+    CMessageTrailer r;
+    ASSERT_EQ(r.ReadForSending(path(), true, false), trailer::kRead);
+    r.toNames = std::string(trailer::kMaxLength, 't');
+    EXPECT_EQ(r.ReplaceTrailer(path()), 1);
+    EXPECT_TRUE(ReadFile(path()) == whole);
+    EXPECT_EQ(reports(),
+              (std::vector<std::string>{"_write failed", "_write failed", "_write failed"}));
+
+    // The longest envelope that is still allowed reads back.
+    CMessageTrailer most;
+    most.subject = "S";
+    most.note = "n";
+    const std::size_t room = trailer::kMaxLength - (most.Serialize().size() - 8);
+    most.toNames = std::string(room, 't');
+    WriteFile(path(), "payload");
+    ASSERT_EQ(most.Rewrite(path()), 0);
+    CMessageTrailer back;
+    ASSERT_EQ(back.ReadForList(path()), trailer::kRead);
+    EXPECT_EQ(back.length, trailer::kMaxLength);
+    EXPECT_EQ(back.toNames.size(), room);
+}
+
 TEST_F(TrailerTest, TooShortFilesAreReportedAsInputOutputFailures) {
     WriteFile(path(), "ab");
     CMessageTrailer t;
