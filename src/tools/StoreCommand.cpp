@@ -75,7 +75,8 @@ int runShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     auto field = [&](const char* name, const std::string& value) {
         out << ",\n  \"" << name << "\": " << json(read ? value : std::string());
     };
-    out << "{\n  \"file\": " << json(args[0]) << ",\n  \"result\": " << result
+    // The file name is the user's own, not a text of the message: printed as it is.
+    out << "{\n  \"file\": \"" << platform::JsonEscape(args[0]) << "\",\n  \"result\": " << result
         << ",\n  \"revision\": " << t.revision << ",\n  \"length\": " << t.length;
     field("senderName", t.senderName);
     field("senderAddress", t.senderAddress);

@@ -46,6 +46,16 @@ TEST_F(KorrinctlStoreTest, ShowPrintsTheEnvelope) {
     EXPECT_NE(out.out.find("\"result\": 2"), std::string::npos);
 }
 
+// The file name is the user's own (UTF-8 on this system) and is printed as it is; only the
+// texts inside the message are in the 8-bit code page.
+TEST_F(KorrinctlStoreTest, ShowPrintsANonAsciiFileNameUnchanged) {
+    const std::string path = dir_.file("M\xC3\xBCll.kx0");
+    makeMessage(path, "RIFF", "Bob", "S");
+    RunResult out = ctl({"show", path});
+    EXPECT_EQ(out.exitCode, 0) << out.err;
+    EXPECT_NE(out.out.find("\"file\": \"" + path + "\""), std::string::npos) << out.out;
+}
+
 TEST_F(KorrinctlStoreTest, AbortOnANewerFileEndsWithZeroAndPrintsNothing) {
     const std::string path = dir_.file("m.kx0");
     CMessageTrailer t;
