@@ -50,6 +50,16 @@ std::string json(const std::string& text) {
     return "\"" + platform::JsonEscape(latin1ToUtf8(text)) + "\"";
 }
 
+// A text of a message as one column of a row: a tab or a line break inside it would start a
+// column or a row of its own, so control characters are shown as blanks.
+std::string column(const std::string& text) {
+    std::string out = latin1ToUtf8(text);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    return out;
+}
+
 std::string isoDate(const SYSTEMTIME& t) {
     std::int64_t seconds;
     if (!platform::SystemTimeToSeconds(t, &seconds))
@@ -131,8 +141,8 @@ int runFolder(const std::vector<std::string>& args, std::ostream& out, std::ostr
     SortNewestFirst(entries);
     out << "From\tSubject\tSent\tSize" << (paths ? "\tFile" : "") << "\n";
     for (const auto& e : entries) {
-        out << latin1ToUtf8(e.toNames) << "\t" << latin1ToUtf8(e.subject) << "\t" << e.sentText
-            << "\t" << SizeText(e.size);
+        out << column(e.toNames) << "\t" << column(e.subject) << "\t" << e.sentText << "\t"
+            << SizeText(e.size);
         if (paths)
             out << "\t" << e.path;
         out << "\n";

@@ -1,4 +1,6 @@
 // korrinctl show and korrinctl folder list, run as a user would.
+#include <algorithm>
+
 #include "korrin/store/Trailer.h"
 #include "platform/Endian.h"
 #include "unit/store/StoreFixture.h"
@@ -87,6 +89,22 @@ TEST_F(KorrinctlStoreTest, FolderListShowsRowsNewestFirst) {
               std::string::npos);
 
     EXPECT_EQ(ctl({"folder", "list", "inbox"}).exitCode, 2);
+
+    // Texts from a message cannot add rows or columns: a tab or a line break in them is shown
+    // as a blank, so every row keeps its own file name.
+    const std::string forged = "Eve\t\t\t0K\t/home/someone/keep.kx0\r\nMal";
+    makeMessage(folder("OUTBOX") + "/KX3O.kx0", "c", forged, "a\nb", utcTime(2000, 1, 1, 0, 0));
+    out = ctl({"folder", "list", "outbox", "--paths"});
+    EXPECT_EQ(out.exitCode, 0) << out.err;
+    std::vector<std::string> rows;
+    for (std::size_t at = 0, end; (end = out.out.find('\n', at)) != std::string::npos; at = end + 1)
+        rows.push_back(out.out.substr(at, end - at));
+    ASSERT_EQ(rows.size(), 5u) << out.out;
+    for (std::size_t i = 0; i + 1 < rows.size(); ++i)
+        EXPECT_EQ(std::count(rows[i].begin(), rows[i].end(), '\t'), 4) << rows[i];
+    EXPECT_EQ(rows[3].substr(0, rows[3].find("AM\t") + 3),
+              "Eve   0K /home/someone/keep.kx0  Mal\ta b\tSat 1/1/2000 12:00 AM\t");
+    EXPECT_EQ(rows[3].substr(rows[3].rfind('\t') + 1), folder("OUTBOX") + "/KX3O.kx0");
     out = ctl({"folder", "list", "sent"});
     EXPECT_EQ(out.exitCode, 0);
     EXPECT_NE(out.out.find("SENT - 0 Quillion"), std::string::npos);
