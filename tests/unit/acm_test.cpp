@@ -195,8 +195,15 @@ TEST(AcmStreams, UnsupportedFormatsFailAtOpen) {
     gsmStereo.nChannels = 2;
     WAVEFORMATEX badAverage = Pcm(8000, 8, 1);
     badAverage.nAvgBytesPerSec = 0;
+    // 32,772-byte blocks hold 65,537 samples, more than the 16-bit field can say: cut to 16
+    // bits the field reads 1, and the average rate that goes with it is gigabytes a second.
+    WAVEFORMATEX imaHuge = Ima();
+    imaHuge.nSamplesPerSec = 100000;
+    imaHuge.nBlockAlign = 32772;
+    imaHuge.nAvgBytesPerSec = 100000u * 32772u;
+    imaHuge.extra = {0x01, 0x00};
     HACMSTREAM s = nullptr;
-    for (const WAVEFORMATEX& bad : {msAdpcm, pcm24, gsmStereo, badAverage}) {
+    for (const WAVEFORMATEX& bad : {msAdpcm, pcm24, gsmStereo, badAverage, imaHuge}) {
         EXPECT_EQ(acmStreamOpen(&s, nullptr, bad, Pcm(8000, 16, 1), nullptr, 0, 0, 0),
                   ACMERR_NOTPOSSIBLE);
         EXPECT_EQ(acmStreamOpen(&s, nullptr, Pcm(8000, 16, 1), bad, nullptr, 0, 0, 0),
