@@ -1,4 +1,6 @@
 #include <gsm/gsm.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -329,6 +331,38 @@ TEST(AcmStreams, HeadersMustBePreparedAndRestored) {
     ASSERT_EQ(acmStreamOpen(&t, nullptr, Pcm(8000, 8, 1), Gsm(), nullptr, 0, 0, 0), 0u);
     EXPECT_EQ(acmStreamPrepareHeader(t, &wrongSize, 0), MMSYSERR_INVALPARAM);
     EXPECT_EQ(acmStreamClose(t, 0), MMSYSERR_NOERROR);
+}
+
+TEST(AcmChooser, ARestrictionIsReadNoFurtherThanItsSize) {
+    // A 16-byte PCM restriction ends right before a page nothing may read.
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    void* map = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    auto* base = static_cast<std::uint8_t*>(map);
+    ASSERT_EQ(mprotect(base + page, page, PROT_NONE), 0);
+    const std::vector<std::uint8_t> pcm = WaveFormatBytes(Pcm(8000, 8, 1));
+    std::uint8_t* restriction = base + page - 16;
+    std::memcpy(restriction, pcm.data(), 16);
+
+    std::vector<std::uint8_t> buffer(20, 0);
+    ACMFORMATCHOOSE c;
+    c.cbStruct = kAcmFormatChooseSize;
+    c.pwfx = buffer.data();
+    c.cbwfx = 20;
+    c.fdwEnum = ACM_FORMATENUMF_WFORMATTAG;
+    c.pwfxEnum = restriction;
+    c.cbwfxEnum = 16;
+    std::vector<WORD> tagsSeen;
+    SetFormatChooseDialog([&](const ACMFORMATCHOOSE&, const std::vector<AcmFormatTagEntry>& list,
+                              std::size_t&, std::size_t&) {
+        for (const auto& e : list)
+            tagsSeen.push_back(e.tag);
+        return true;
+    });
+    EXPECT_EQ(acmFormatChoose(&c), MMSYSERR_NOERROR);
+    SetFormatChooseDialog(nullptr);
+    EXPECT_EQ(tagsSeen, std::vector<WORD>{WAVE_FORMAT_PCM});
+    munmap(map, 2 * page);
 }
 
 TEST(AcmChooser, RestrictsStartsOnTheFormatAndAnswersFromTheScript) {
