@@ -1,4 +1,6 @@
 #include <gsm/gsm.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -195,8 +197,15 @@ TEST(AcmStreams, UnsupportedFormatsFailAtOpen) {
     gsmStereo.nChannels = 2;
     WAVEFORMATEX badAverage = Pcm(8000, 8, 1);
     badAverage.nAvgBytesPerSec = 0;
+    // 32,772-byte blocks hold 65,537 samples, more than the 16-bit field can say: cut to 16
+    // bits the field reads 1, and the average rate that goes with it is gigabytes a second.
+    WAVEFORMATEX imaHuge = Ima();
+    imaHuge.nSamplesPerSec = 100000;
+    imaHuge.nBlockAlign = 32772;
+    imaHuge.nAvgBytesPerSec = 100000u * 32772u;
+    imaHuge.extra = {0x01, 0x00};
     HACMSTREAM s = nullptr;
-    for (const WAVEFORMATEX& bad : {msAdpcm, pcm24, gsmStereo, badAverage}) {
+    for (const WAVEFORMATEX& bad : {msAdpcm, pcm24, gsmStereo, badAverage, imaHuge}) {
         EXPECT_EQ(acmStreamOpen(&s, nullptr, bad, Pcm(8000, 16, 1), nullptr, 0, 0, 0),
                   ACMERR_NOTPOSSIBLE);
         EXPECT_EQ(acmStreamOpen(&s, nullptr, Pcm(8000, 16, 1), bad, nullptr, 0, 0, 0),
@@ -322,6 +331,38 @@ TEST(AcmStreams, HeadersMustBePreparedAndRestored) {
     ASSERT_EQ(acmStreamOpen(&t, nullptr, Pcm(8000, 8, 1), Gsm(), nullptr, 0, 0, 0), 0u);
     EXPECT_EQ(acmStreamPrepareHeader(t, &wrongSize, 0), MMSYSERR_INVALPARAM);
     EXPECT_EQ(acmStreamClose(t, 0), MMSYSERR_NOERROR);
+}
+
+TEST(AcmChooser, ARestrictionIsReadNoFurtherThanItsSize) {
+    // A 16-byte PCM restriction ends right before a page nothing may read.
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    void* map = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    auto* base = static_cast<std::uint8_t*>(map);
+    ASSERT_EQ(mprotect(base + page, page, PROT_NONE), 0);
+    const std::vector<std::uint8_t> pcm = WaveFormatBytes(Pcm(8000, 8, 1));
+    std::uint8_t* restriction = base + page - 16;
+    std::memcpy(restriction, pcm.data(), 16);
+
+    std::vector<std::uint8_t> buffer(20, 0);
+    ACMFORMATCHOOSE c;
+    c.cbStruct = kAcmFormatChooseSize;
+    c.pwfx = buffer.data();
+    c.cbwfx = 20;
+    c.fdwEnum = ACM_FORMATENUMF_WFORMATTAG;
+    c.pwfxEnum = restriction;
+    c.cbwfxEnum = 16;
+    std::vector<WORD> tagsSeen;
+    SetFormatChooseDialog([&](const ACMFORMATCHOOSE&, const std::vector<AcmFormatTagEntry>& list,
+                              std::size_t&, std::size_t&) {
+        for (const auto& e : list)
+            tagsSeen.push_back(e.tag);
+        return true;
+    });
+    EXPECT_EQ(acmFormatChoose(&c), MMSYSERR_NOERROR);
+    SetFormatChooseDialog(nullptr);
+    EXPECT_EQ(tagsSeen, std::vector<WORD>{WAVE_FORMAT_PCM});
+    munmap(map, 2 * page);
 }
 
 TEST(AcmChooser, RestrictsStartsOnTheFormatAndAnswersFromTheScript) {

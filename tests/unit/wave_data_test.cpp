@@ -1,6 +1,7 @@
 // Wave files read and written in memory, and PCM changed between layouts.
 #include <gtest/gtest.h>
 
+#include "helpers/TestSupport.h"
 #include "platform/Endian.h"
 #include "platform/mci/PcmConvert.h"
 #include "platform/mci/WaveData.h"
@@ -89,6 +90,23 @@ TEST(WaveWrite, WritesTheCanonicalLayoutAndReadsBack) {
     ASSERT_EQ(ParseWave(g.data(), g.size(), image), WaveReadResult::kOk);
     EXPECT_EQ(image.format, gsm);
     EXPECT_FALSE(IsPlayablePcm(image.format));
+}
+
+TEST(WaveFiles, OnlyPlainFilesAreReadWhole) {
+    // A FIFO named like a wave file would hold the reader until some writer came along; a
+    // device would be read for ever.
+    korrin::test::TempDir dir;
+    korrin::test::FifoGuard fifo(dir.file("pipe.wav"));
+    std::vector<std::uint8_t> bytes{1};
+    EXPECT_FALSE(ReadWholeFile(dir.file("pipe.wav"), bytes));
+    EXPECT_FALSE(fifo.rescued());
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_FALSE(ReadWholeFile(dir.path(), bytes));
+
+    const std::vector<std::uint8_t> content{'R', 'I', 'F', 'F', 0, 1, 2};
+    ASSERT_TRUE(ReplaceFile(dir.file("plain.wav"), content));
+    ASSERT_TRUE(ReadWholeFile(dir.file("plain.wav"), bytes));
+    EXPECT_EQ(bytes, content);
 }
 
 TEST(PcmConvert, ChangesSampleSizeAndChannels) {

@@ -139,6 +139,13 @@ TEST_F(WaveTest, FilesThatAreNotWaveFilesAreNamedWithTheirWioError) {
     // A missing file: false and no message.
     EXPECT_FALSE(LoadWaveFileInfo(nullptr, info, dir_.file("none.wav")));
     EXPECT_TRUE(log().empty());
+    // Nor is anything but a plain file, and a FIFO does not hold the caller.
+    {
+        korrin::test::FifoGuard fifo(dir_.file("pipe.wav"));
+        EXPECT_FALSE(LoadWaveFileInfo(nullptr, info, dir_.file("pipe.wav")));
+        EXPECT_FALSE(fifo.rescued());
+    }
+    EXPECT_TRUE(log().empty());
 
     const struct {
         std::string bytes;

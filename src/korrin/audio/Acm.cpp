@@ -361,7 +361,9 @@ bool LoadWaveFileInfo(void* owner, WaveFileInfo& info) {
     info.dataSize = info.sampleCount = 0;
     if (info.path.size() > kMaxWavePath)
         return false;
-    const int fd = ::open(info.path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a FIFO in the file's place must not hold the caller until a writer
+    // comes; it is no regular file and refused below.
+    const int fd = ::open(info.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return false;
     struct stat st {};

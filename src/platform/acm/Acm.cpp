@@ -243,9 +243,10 @@ MMRESULT acmFormatChoose(ACMFORMATCHOOSE* choose) {
         return MMSYSERR_INVALFLAG;
     if (choose->fdwEnum && !choose->pwfxEnum)
         return MMSYSERR_INVALPARAM;
+    // Only cbwfxEnum bytes are the caller's (a 16-byte PCM restriction is common); the
+    // fields past them read as zero.
     const WAVEFORMATEX restrict =
-        choose->pwfxEnum ? ReadWaveFormat(choose->pwfxEnum, std::max<DWORD>(choose->cbwfxEnum, 18))
-                         : WAVEFORMATEX{};
+        choose->pwfxEnum ? ReadWaveFormat(choose->pwfxEnum, choose->cbwfxEnum) : WAVEFORMATEX{};
     std::vector<AcmFormatTagEntry> choices;
     for (AcmFormatTagEntry& tag : AcmStandardFormats()) {
         std::vector<AcmFormatEntry> kept;

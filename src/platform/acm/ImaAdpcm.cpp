@@ -150,6 +150,12 @@ class ImaDriver_ : public Driver {
         const unsigned header = 4u * f.nChannels;
         if (f.nBlockAlign < 2 * header || (f.nBlockAlign - header) % header != 0)
             return false;
+        // A block whose sample count does not fit the 16-bit field cannot be described: cut
+        // to 16 bits the count would make the average rate (and what is read per second)
+        // thousands of times too large.
+        const unsigned samples = (f.nBlockAlign - header) * 2u / f.nChannels + 1u;
+        if (samples > 0xFFFF)
+            return false;
         const WORD spb = SamplesPerBlock(f.nBlockAlign, f.nChannels);
         if (LoadLE16(f.extra.data()) != spb)
             return false;

@@ -62,7 +62,7 @@ WaveReadResult ParseWave(const std::uint8_t* bytes, std::size_t size, WaveImage&
 std::vector<std::uint8_t> SerializeWave(const WaveFormat& format, const std::uint8_t* data,
                                         std::size_t size);
 
-// Reads a whole file; false when it cannot be opened or read.
+// Reads a whole file; false when it cannot be opened or read, or is no regular file.
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out);
 // Writes bytes to path through a temporary file in the same folder that is flushed to disk
 // and then renamed over path, so a reader never sees half a file. false on any failure
