@@ -2,10 +2,16 @@
 // types, the date and the whole MIME text, written to memory.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <future>
 #include <set>
 
 #include "helpers/TestSupport.h"
@@ -129,6 +135,28 @@ TEST_F(MailTest, AddressFilesAddOneRecipientPerLineCutAtTheFirstStrangeCharacter
     WriteFile(dir_.file("self.txt"), "@self.txt\n");
     EXPECT_EQ(m.AddBcc("@self.txt"), CSMTPError::kAddressFile);  // names itself: ends
     std::filesystem::current_path(cwd);
+}
+
+// A folder or a pipe named as an address file is no list of addresses: the entry is refused
+// (1), never taken as a list that adds nobody, and a pipe nobody writes to cannot hold the
+// sender up.
+TEST_F(MailTest, AddressFileThatIsAFolderOrAPipeIsRefused) {
+    CMailUtil m;
+    EXPECT_EQ(m.AddTo("", "@" + dir_.path()), CSMTPError::kAddressFile);
+    EXPECT_EQ(m.error(), CSMTPError::kAddressFile);
+
+    const std::string fifo = dir_.file("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Held open for writing here, so a reader that waits for lines waits until this closes.
+    int writer = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    CMailUtil p;
+    auto added = std::async(std::launch::async, [&] { return p.AddCc("", "@" + fifo); });
+    const bool quick = added.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    ::close(writer);
+    EXPECT_TRUE(quick) << "reading the pipe waited for a writer";
+    EXPECT_EQ(added.get(), CSMTPError::kAddressFile);
+    EXPECT_TRUE(p.recipients().empty());
 }
 
 TEST_F(MailTest, QuotedPrintableFollowsTheLineRules) {

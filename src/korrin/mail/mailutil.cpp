@@ -1,15 +1,16 @@
 #include "korrin/mail/mailutil.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <mutex>
 #include <new>
 
@@ -648,15 +649,29 @@ void CMailUtil::addRecipient(const char* header, const std::string& displayName,
             KORRIN_REPORT("Address files nested too deep.");
             raise(CSMTPError::kAddressFile);
         }
-        std::ifstream in(address.substr(1), std::ios::binary);
-        if (!in)
+        // Only a plain file is a list of addresses: a folder would read as a list that adds
+        // nobody, and a pipe or device could hold the sender up for good. The open itself does
+        // not wait for a pipe's writer.
+        int fd = ::open(address.c_str() + 1, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
             raise(CSMTPError::kAddressFile);
-        // Bounded, so a name such as "@/dev/zero" ends instead of filling the memory.
+        std::unique_ptr<int, void (*)(int*)> closer(&fd, [](int* f) { ::close(*f); });
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+            raise(CSMTPError::kAddressFile);
+        // Bounded, so a file that keeps growing ends instead of filling the memory.
         std::string content;
         char block[4096];
-        while (content.size() < kAddressFileMax &&
-               in.read(block, static_cast<std::streamsize>(sizeof block)).gcount() > 0)
-            content.append(block, static_cast<std::size_t>(in.gcount()));
+        while (content.size() < kAddressFileMax) {
+            ssize_t n = ::read(fd, block, sizeof block);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                raise(CSMTPError::kAddressFile);  // a list read in part would leave people out
+            if (n == 0)
+                break;
+            content.append(block, static_cast<std::size_t>(n));
+        }
         if (content.size() > kAddressFileMax)
             content.resize(kAddressFileMax);
         std::size_t start = 0;
