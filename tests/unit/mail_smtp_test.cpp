@@ -37,6 +37,7 @@ const std::vector<Step> kDialogue = {
     {"QUIT\r\n", "221 bye\r\n", "Quit"},
 };
 constexpr std::size_t kDataStep = 7;
+constexpr std::size_t kQuitStep = 8;  // the server has taken the message before it
 
 class SmtpTest : public korrin::test::RegistryTest {
   protected:
@@ -196,7 +197,7 @@ TEST_F(SmtpTest, RefusalAtEveryStepEndsTheSessionWithItsLabel) {
             server_->Expect(kDialogue[step].client);
         server_->Reply("550 no\r\n");
         auto m = Mail();
-        EXPECT_EQ(m->Send(), CSMTPError::kServerError);
+        EXPECT_EQ(m->Send(), step == kQuitStep ? 0 : CSMTPError::kServerError);
         EXPECT_EQ(server_->Mismatch(), "");
         EXPECT_TRUE(server_->Done());  // nothing more was sent after the refusal
         EXPECT_EQ(JsonField(logLines().back(), "text")
@@ -227,12 +228,46 @@ TEST_F(SmtpTest, DropsAndSilenceAtEveryStepFailWithoutHanging) {
                     server_->Silence();
             }
             auto m = Mail();
-            EXPECT_EQ(m->Send(), how == 2 ? CSMTPError::kSendFailed : CSMTPError::kReceiveFailed);
+            const int failed = how == 2 ? CSMTPError::kSendFailed : CSMTPError::kReceiveFailed;
+            EXPECT_EQ(m->Send(), step == kQuitStep ? 0 : failed);
             EXPECT_TRUE(server_->closedByClient());
             EXPECT_FALSE(TempFilesLeft());
         }
     }
     EXPECT_TRUE(logLines().empty());
+}
+
+// Once the server has answered the final "." with 250 it has the message: whatever goes wrong
+// with QUIT afterwards, the send succeeded, so the message is not sent again and no failure is
+// shown for it.
+TEST_F(SmtpTest, MessageTakenByTheServerIsSentWhateverBecomesOfQuit) {
+    for (int how = 0; how < 4; ++how) {  // refused, closed, silent, send fails
+        SCOPED_TRACE(how);
+        server_ = std::make_shared<ScriptedStream>();
+        Script(kQuitStep);
+        if (how == 3) {
+            server_->FailSend();
+        } else {
+            server_->Expect("QUIT\r\n");
+            if (how == 0)
+                server_->Reply("421 closing\r\n");
+            else if (how == 1)
+                server_->ServerCloses();
+            else
+                server_->Silence();
+        }
+        std::vector<std::string> traced;
+        auto m = Mail();
+        m->SetTrace([&](const std::string& line) { traced.push_back(line); });
+        EXPECT_EQ(m->Send(), 0);
+        EXPECT_EQ(m->error(), 0);
+        EXPECT_EQ(server_->Mismatch(), "");
+        EXPECT_TRUE(server_->Done());
+        EXPECT_TRUE(server_->closedByClient());
+        EXPECT_FALSE(TempFilesLeft());
+        ASSERT_FALSE(traced.empty());
+        EXPECT_NE(traced.back().find("accepted"), std::string::npos) << traced.back();
+    }
 }
 
 TEST_F(SmtpTest, EachStepWaitsWithinItsOwnBound) {

@@ -1243,8 +1243,16 @@ void CSMTPEmail::_SendIt(std::unique_ptr<net::IStream>& socket) {
     if (s.SendAll(kEndOfData, sizeof kEndOfData - 1, timeouts_.block) != net::SendResult::kOk)
         raise(CSMTPError::kSendFailed);
     readReply(s, "End of Message Tag", timeouts_.endOfData);
-    sendCommand(s, "QUIT\r\n", timeouts_.command);
-    readReply(s, "Quit", timeouts_.quit);
+    // The server has taken the message. A QUIT that goes wrong now cannot undo that, and a
+    // failure here would only have the message sent again.
+    try {
+        sendCommand(s, "QUIT\r\n", timeouts_.command);
+        readReply(s, "Quit", timeouts_.quit);
+    } catch (const CSMTPError& e) {
+        clearError();
+        trace("-- ", "the message was accepted; the end of the session failed (" +
+                         std::to_string(e.code()) + ")");
+    }
     socket->Close();
     socket.reset();
 }

@@ -122,6 +122,8 @@ class CMailUtil {
 
   protected:
     [[noreturn]] void raise(int code);
+    // After a failure that does not count (the message got through all the same).
+    void clearError() { error_ = 0; }
     // Runs body; a CSMTPError becomes its code (kept in error()), anything else -1.
     template <class F>
     int guarded(F&& body);
