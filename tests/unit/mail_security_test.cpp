@@ -6,8 +6,11 @@
 #include <memory>
 
 #include "helpers/TestSupport.h"
+#include "korrin/app/Defaults.h"
+#include "korrin/app/Utils.h"
 #include "korrin/mail/mailutil.h"
 #include "platform/net/ScriptedStream.h"
+#include "platform/registry/Registry.h"
 
 using namespace korrin;
 using korrin::platform::net::ScriptedFactory;
@@ -280,6 +283,37 @@ TEST_F(SecureSmtpTest, PortsFollowTheSecurityAndAnUnknownValueMeansStartTls) {
     EXPECT_EQ(plain->CheckLogin(), 0) << server_->Mismatch();
     EXPECT_EQ(server_->connectedPort(), 25);
     EXPECT_EQ(tlsAt_, -1);
+}
+
+// Plain text only when the stored choice says so or there is none: a value that is there but
+// is no number (stored as text by hand) is never taken for "none".
+TEST_F(SecureSmtpTest, StoredSecurityThatIsNoNumberNeverMeansPlainText) {
+    platform::RegKeyGuard key;
+    ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, kKorrinKey, key.out()),
+              platform::ERROR_SUCCESS);
+    CSMTPEmail m;
+    mail::UseStoredSecurity(m);
+    EXPECT_EQ(m.security(), SmtpSecurity::kNone);  // nothing stored
+
+    ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kSmtpSecurity, 2), 1);
+    mail::UseStoredSecurity(m);
+    EXPECT_EQ(m.security(), SmtpSecurity::kImplicitTls);
+
+    for (const std::string text : {"2", "0", ""}) {
+        SCOPED_TRACE(text);
+        ASSERT_EQ(CUtils().SetRegistryString(kKorrinKey, setting::kSmtpSecurity, text), 1);
+        CSMTPEmail t;
+        mail::UseStoredSecurity(t);
+        EXPECT_EQ(t.security(), SmtpSecurity::kStartTls);
+    }
+    // Eight bytes of binary are no DWORD either.
+    const std::uint8_t eight[8] = {};
+    ASSERT_EQ(platform::RegSetValueEx(key.get(), setting::kSmtpSecurity, platform::REG_BINARY,
+                                      eight, sizeof eight),
+              platform::ERROR_SUCCESS);
+    CSMTPEmail b;
+    mail::UseStoredSecurity(b);
+    EXPECT_EQ(b.security(), SmtpSecurity::kStartTls);
 }
 
 }  // namespace

@@ -535,7 +535,22 @@ std::string Base64(std::string_view text) {
 
 void UseStoredSecurity(CSMTPEmail& mail) {
     CUtils utils;
-    mail.SetSecurity(utils.GetSettingDword(setting::kSmtpSecurity));
+    // Plain text only when it was chosen or nothing was: a value that is there but cannot be
+    // read as a number (stored as text, damaged, the store busy) leaves the session no less
+    // protected than it may have been asked to be.
+    std::uint32_t security = utils.GetSettingDword(setting::kSmtpSecurity);
+    platform::RegKeyGuard key;
+    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, kKorrinKey, key.out()) ==
+        platform::ERROR_SUCCESS) {
+        std::uint8_t bytes[4] = {};
+        platform::DWORD type = 0, size = sizeof bytes;
+        const platform::LONG rc =
+            platform::RegQueryValueEx(key.get(), setting::kSmtpSecurity, &type, bytes, &size);
+        if (rc != platform::ERROR_FILE_NOT_FOUND &&
+            (rc != platform::ERROR_SUCCESS || type != platform::REG_DWORD || size != 4))
+            security = static_cast<std::uint32_t>(SmtpSecurity::kStartTls);
+    }
+    mail.SetSecurity(security);
     mail.SetCaFile(utils.GetSettingString(setting::kSmtpCaFile, 4096));
 }
 
