@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
     const std::string first = argv[1];
     if (first == "--help" || first == "-h" || first == "help") {
         printUsage(std::cout, true);
-        return kExitOk;
+        std::cout.flush();
+        return std::cout ? kExitOk : kExitFailed;
     }
     for (const auto& area : Areas()) {
         if (first != area.name)

@@ -116,6 +116,32 @@ TEST_F(PreferencesTest, ValuesAreShownEditedAndStoredWithTheirZeroAndCancelStore
     EXPECT_EQ(Stored("SMTP Host"), std::string("mail.example:2525") + '\0');
 }
 
+TEST_F(PreferencesTest, LongTextOutsideAsciiIsStoredSoThatItCanBeReadBack) {
+    // 200 characters, 400 bytes: more than a value can hold for the page and for sending.
+    CreateKey();
+    const QString name = QString(200, QChar(0x00E9));
+    WhenShown("sheet_Preferences", [&](QWidget* w) {
+        SetDlgItemText(w, CSmtpPage::kDisplayNameId, name);
+        SetDlgItemText(w, CSmtpPage::kServerId, "smtp.example");
+        Click(w, IDOK);
+    });
+    EXPECT_EQ(OpenSmtpPreferences(nullptr), IDOK);
+    auto stored = Stored("Name");
+    ASSERT_TRUE(stored);
+    EXPECT_LE(stored->size(), 256u) << "longer than any reader takes";
+    // Cut between characters, never inside one.
+    EXPECT_EQ(QString::fromUtf8(stored->c_str()), name.left(127));
+
+    // Opened again, the page shows it and OK keeps it instead of writing over it with nothing.
+    WhenShown("sheet_Preferences", [&](QWidget* w) {
+        EXPECT_EQ(GetDlgItemText(w, CSmtpPage::kDisplayNameId), name.left(127));
+        Click(w, IDOK);
+    });
+    EXPECT_EQ(OpenSmtpPreferences(nullptr), IDOK);
+    EXPECT_EQ(Stored("Name"), stored);
+    EXPECT_EQ(Stored("SMTP Host"), std::string("smtp.example") + '\0');
+}
+
 TEST_F(PreferencesTest, MissingKeyIsReportedAndNothingIsStored) {
     WhenShown("sheet_Preferences", [](QWidget* w) {
         SetDlgItemText(w, CSmtpPage::kServerId, "smtp.example");

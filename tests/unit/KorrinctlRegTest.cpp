@@ -99,6 +99,15 @@ TEST_F(KorrinctlReg, BadInputExitsTwoAndWritesNothing) {
     EXPECT_NE(help.out.find("korrinctl reg export [<KEY>]"), std::string::npos) << help.out;
 }
 
+TEST_F(KorrinctlReg, HelpThatCannotBeWrittenFailsLikeAnyOtherOutput) {
+    const std::string ctl = BuildDir() + "/korrinctl";
+    for (const char* args : {" --help", " reg --help"}) {
+        auto full =
+            korrin::test::Run({"/bin/sh", "-c", "exec '" + ctl + "'" + args + " >/dev/full"});
+        EXPECT_EQ(full.exitCode, 3) << args;
+    }
+}
+
 TEST_F(KorrinctlReg, DeleteValueOrWholeKey) {
     ASSERT_EQ(reg({"set", "HKLM\\A\\B", "V", "REG_SZ", "x"}).exitCode, 0);
     ASSERT_EQ(reg({"set", "HKLM\\A", "W", "REG_SZ", "y"}).exitCode, 0);

@@ -1,12 +1,16 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <future>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "helpers/TestSupport.h"
 #include "platform/files/Files.h"
 #include "platform/process/CommandLine.h"
+#include "platform/shell/DialUp.h"
 #include "platform/shell/Shell.h"
 
 using namespace korrin::platform;
@@ -86,4 +90,48 @@ TEST_F(ShellOpen, MissingOpenerFails) {
     opener_.emplace("KORRIN_OPENER", std::nullopt);
     ScopedEnv path("PATH", dir_.path());
     EXPECT_EQ(ShellExecute("open", "http://a.example"), 0);
+}
+
+// The connection list runs nmcli on the window's thread: however nmcli behaves, the list comes
+// back within its bound.
+class DialUpList : public ::testing::Test {
+  protected:
+    TempDir dir_;
+    std::string script_ = dir_.file("nmcli");
+    std::optional<ScopedEnv> nmcli_;
+
+    void Use(const std::string& body) {
+        WriteFile(script_, "#!/bin/sh\n" + body);
+        ASSERT_EQ(chmod(script_.c_str(), 0755), 0);
+        nmcli_.emplace("KORRIN_NMCLI", QuoteArgument(script_));
+    }
+    // The list, or nullopt when it did not come back within `limit`.
+    std::optional<std::vector<std::string>> ListWithin(std::chrono::seconds limit) {
+        auto result = std::async(std::launch::async, ListDialUpConnections);
+        if (result.wait_for(limit) != std::future_status::ready) {
+            stuck_ = std::move(result);  // waited for at the end of the test
+            return std::nullopt;
+        }
+        return result.get();
+    }
+
+  private:
+    std::future<std::vector<std::string>> stuck_;
+};
+
+TEST_F(DialUpList, ReadsTheNamesOfAProgramThatAnswers) {
+    Use("printf 'Home DSL\\nOffice\\\\: VPN\\n'\n");
+    auto names = ListWithin(10s);
+    ASSERT_TRUE(names);
+    EXPECT_EQ(*names, (std::vector<std::string>{"Home DSL", "Office: VPN"}));
+}
+
+TEST_F(DialUpList, AProgramThatClosesItsOutputButKeepsRunningIsNotWaitedForWithoutBound) {
+    // Output closed at once, then stuck: the end of its output is not its end.
+    Use("exec >&-\nsleep 20\n");
+    const auto start = std::chrono::steady_clock::now();
+    auto names = ListWithin(10s);
+    ASSERT_TRUE(names) << "the list waits for nmcli to end, however long it takes";
+    EXPECT_TRUE(names->empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
 }

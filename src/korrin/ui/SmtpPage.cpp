@@ -98,6 +98,15 @@ void CSmtpPage::OnOK() {
     }
     for (const Field& f : kFields) {
         std::string text = platform::GetDlgItemText(this, f.id).left(kMaxChars).toStdString();
+        // A value is read back (here and when sending) with room for 255 bytes: a longer one
+        // would read as missing and the next OK would store the empty box over it. Cut at the
+        // start of a character, never inside one.
+        if (text.size() > static_cast<std::size_t>(kMaxChars)) {
+            std::size_t cut = kMaxChars;
+            while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+                --cut;
+            text.resize(cut);
+        }
         // Stored with its terminating zero, as string values always were; a single value that
         // cannot be written is not reported.
         platform::RegSetValueEx(key.get(), f.value, platform::REG_SZ,

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/process/CommandLine.h"
 #include "platform/process/Process.h"
@@ -79,6 +80,8 @@ std::string Capture(std::vector<std::string> argv) {
         }
         char buf[4096];
         ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
             break;
         out.append(buf, static_cast<std::size_t>(n));
@@ -88,10 +91,22 @@ std::string Capture(std::vector<std::string> argv) {
         }
     }
     close(fds[0]);
-    if (timedOut)
-        kill(-pid, SIGKILL);
+    // The end of its output is not its end: a program that closed its output may still run.
+    // It gets what is left of the bound to end, and is killed after that.
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (!timedOut) {
+        const pid_t reaped = waitpid(pid, &status, WNOHANG);
+        if (reaped != 0 && !(reaped < 0 && errno == EINTR))
+            break;
+        if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(kListTimeoutMs))
+            timedOut = true;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (timedOut) {
+        kill(-pid, SIGKILL);
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
     }
     if (timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return {};
