@@ -14,8 +14,8 @@
 #include <random>
 
 #include "helpers/SmtpServer.h"
-#include "integration/transmit/TransmitFixture.h"
 #include "helpers/TestSupport.h"
+#include "integration/transmit/TransmitFixture.h"
 #include "korrin/app/Defaults.h"
 #include "korrin/mail/mailutil.h"
 #include "platform/Endian.h"
@@ -364,7 +364,8 @@ TEST_F(OutboxTlsTest, WrongPasswordKeepsTheMessageInTheOutboxAndTheRightOneDeliv
     // The user was told why, in the server's words.
     bool told = false;
     for (const auto& text : messageBoxTexts())
-        told = told || text.find("refused the login of voice@korrin.test: 535") != std::string::npos;
+        told =
+            told || text.find("refused the login of voice@korrin.test: 535") != std::string::npos;
     EXPECT_TRUE(told) << ReadFile(logPath());
 
     setString(setting::kPassword, kPassword);
