@@ -328,9 +328,7 @@ class OutboxTlsTest : public MailStoreTest {
   protected:
     void SetUp() override {
         MailStoreTest::SetUp();
-        makeFolder("OUTBOX");
-        makeFolder("SENT");
-        ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kFileId, 100), 1);
+        makeSendingFolders();
         MakeSelfSigned(dir_, "server", "DNS:localhost,IP:127.0.0.1");
     }
     RunResult SendOutbox() {

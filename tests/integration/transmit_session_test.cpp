@@ -95,9 +95,7 @@ class SessionTest : public MailStoreTest {
   protected:
     void SetUp() override {
         MailStoreTest::SetUp();
-        makeFolder("OUTBOX");
-        makeFolder("SENT");
-        ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kFileId, 100), 1);
+        makeSendingFolders();
     }
 
     // Three messages dated an hour apart: "m1" oldest, "m3" newest. Returns their paths.

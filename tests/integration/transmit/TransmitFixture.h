@@ -37,6 +37,12 @@ class MailStoreTest : public StoreTest {
     }
     void TearDown() override { InstallMailDialogs(nullptr); }
 
+    // OUTBOX and SENT, with the next File ID at 100 (so the first one sent is KX101S).
+    void makeSendingFolders() {
+        makeFolder("OUTBOX");
+        makeFolder("SENT");
+        ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kFileId, 100), 1);
+    }
     void setString(const char* name, const std::string& value) {
         ASSERT_EQ(CUtils().SetRegistryString(kKorrinKey, name, value), 1);
     }
