@@ -3,8 +3,11 @@
 // Every accepted mail lands in the output folder as mailN.eml with mailN.json (envelope).
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,6 +69,36 @@ class SmtpServer {
 
   private:
     pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+// A TCP socket on a free port of 127.0.0.1, listening unless told otherwise (then the port is
+// one nobody answers once the socket is gone). Closed with the object.
+class LoopbackSocket {
+  public:
+    explicit LoopbackSocket(bool listening = true) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
+            (listening && listen(fd_, 8) != 0))
+            return;
+        port_ = ntohs(a.sin_port);
+    }
+    ~LoopbackSocket() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    LoopbackSocket(const LoopbackSocket&) = delete;
+    LoopbackSocket& operator=(const LoopbackSocket&) = delete;
+    int fd() const { return fd_; }
+    int port() const { return port_; }  // 0 when the socket could not be set up
+
+  private:
+    int fd_ = -1;
     int port_ = 0;
 };
 

@@ -28,15 +28,7 @@ namespace {
 
 // A port on 127.0.0.1 that nothing listens on (bound, then let go).
 int ClosedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
+    return LoopbackSocket(false).port();
 }
 
 class MailServerTest : public RegistryTest {
@@ -157,16 +149,10 @@ TEST_F(MailServerTest, ClosedPortGivesSixAndASilentServerTimesOut) {
     EXPECT_EQ(m.CheckConnection(), CSMTPError::kNoConnection);
 
     // Listening but never accepting: the connection is made by the kernel, nobody greets.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(fd, 4), 0);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    LoopbackSocket listener;
+    ASSERT_GT(listener.port(), 0);
     CSMTPEmail silent;
-    Compose(silent, ntohs(a.sin_port), "KX12O.kx0");
+    Compose(silent, listener.port(), "KX12O.kx0");
     SmtpTimeouts t;
     t.greeting = 300;
     silent.SetTimeouts(t);
@@ -175,7 +161,6 @@ TEST_F(MailServerTest, ClosedPortGivesSixAndASilentServerTimesOut) {
     EXPECT_EQ(silent.CheckConnection(), CSMTPError::kReceiveFailed);
     auto spent = std::chrono::steady_clock::now() - start;
     EXPECT_LT(spent, std::chrono::seconds(30));  // the bound ended it, not the test's time limit
-    close(fd);
 }
 
 TEST_F(MailServerTest, ServerOnIpv6LoopbackIsReachedThroughBracketsAndPort) {

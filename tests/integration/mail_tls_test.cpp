@@ -247,23 +247,16 @@ TEST_F(MailTlsTest, TlsToAServerThatSpeaksPlainTextOrNotAtAllFailsWithItsOwnCode
     EXPECT_FALSE(Delivered());
 
     // Listening but never answering: the handshake ends within its own bound.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(fd, 4), 0);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    LoopbackSocket listener;
+    ASSERT_GT(listener.port(), 0);
     CSMTPEmail silent;
-    Compose(silent, "127.0.0.1:" + std::to_string(ntohs(a.sin_port)), 2);
+    Compose(silent, "127.0.0.1:" + std::to_string(listener.port()), 2);
     SmtpTimeouts t;
     t.tls = 300;
     silent.SetTimeouts(t);
     EXPECT_EQ(silent.Send(), CSMTPError::kTlsFailed);
     EXPECT_NE(silent.failureText().find("the server did not answer in time"), std::string::npos)
         << silent.failureText();
-    close(fd);
 }
 
 // korrinctl smtp check with the stored settings, as a user would run it.

@@ -52,18 +52,9 @@ class NoTransmitTimer : public CTransmitDlg {
 class BusyServer {
   public:
     BusyServer() {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        listen(fd_, 8);
         thread_ = std::thread([this] {
             for (;;) {
-                int c = accept(fd_, nullptr, nullptr);
+                int c = accept(socket_.fd(), nullptr, nullptr);
                 if (c < 0)
                     return;
                 static const char kBusy[] = "421 busy\r\n";
@@ -73,15 +64,13 @@ class BusyServer {
         });
     }
     ~BusyServer() {
-        shutdown(fd_, SHUT_RDWR);
-        close(fd_);
+        shutdown(socket_.fd(), SHUT_RDWR);  // ends the accept; the socket closes after the join
         thread_.join();
     }
-    int port() const { return port_; }
+    int port() const { return socket_.port(); }
 
   private:
-    int fd_ = -1;
-    int port_ = 0;
+    LoopbackSocket socket_;
     std::thread thread_;
 };
 
