@@ -7,7 +7,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORRIN_WERROR=ON
 export CCACHE_BASEDIR := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps configure build run test fuzz tsan asan ci-tsan bench format
+.PHONY: all deps configure build run test fuzz tsan asan ci-tsan ci-asan bench format
 
 all: build
 
@@ -40,6 +40,14 @@ ci-tsan: deps
 		-DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-tsan -j $(JOBS) --target korrin_threads_tests
 	ctest --test-dir build-tsan --output-on-failure -j 2 -L threads
+
+# CI: every test built and run under AddressSanitizer and UBSan (the fuzz targets already run
+# under them in the test command).
+ci-asan: deps
+	cmake -S . -B build-asan -G Ninja -DKORRIN_WERROR=ON -DKORRIN_SANITIZE=address -DKORRIN_BENCH=OFF \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-asan -j $(JOBS)
+	ctest --test-dir build-asan --output-on-failure -j 2
 
 # Sanitizer builds of the whole suite.
 asan:
