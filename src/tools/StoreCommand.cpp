@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "korrin/store/FolderList.h"
+#include "korrin/store/Folders.h"
 #include "korrin/store/Trailer.h"
-#include "korrin/transmit/Transmit.h"
 #include "platform/seam/MessageSeam.h"
 #include "tools/Area.h"
 

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "korrin/store/Folders.h"
 #include "korrin/store/Trailer.h"
-#include "korrin/transmit/Transmit.h"
 
 namespace korrin {
 

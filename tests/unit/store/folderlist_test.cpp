@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "korrin/store/FolderList.h"
-#include "korrin/transmit/Transmit.h"
+#include "korrin/store/Folders.h"
 #include "unit/store/StoreFixture.h"
 
 namespace korrin {
