@@ -13,6 +13,7 @@
 #include "korrin/app/Vendor.h"
 #include "platform/Endian.h"
 #include "platform/fileio/ShareFile.h"
+#include "platform/files/Files.h"
 
 namespace korrin {
 
