@@ -2,11 +2,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "korrin/app/EventReport.h"
 #include "korrin/app/Utils.h"
 #include "korrin/store/FolderList.h"
+#include "platform/Text.h"
 #include "platform/fileio/ShareFile.h"
 #include "platform/files/Files.h"
 
@@ -26,7 +28,8 @@ int placeIntoFolder(const std::string& src, int folder, std::string* placed) {
     DWORD number = 0;
     if (CUtils().NextFileID(number) != 0)
         return 1;  // reported by the counter
-    const std::string extension = ExtensionOf(src);
+    const std::string extension = ExtensionOf(
+        IsAcceptedName(src) ? src.substr(0, src.size() - std::strlen(kAcceptedSuffix)) : src);
     std::string installDir;
     if (ReadInstallDir(installDir) != 0)
         return 1;
@@ -133,6 +136,42 @@ int CountMessages(int folder, DWORD* count) {
     if (FindMessageFiles(folder, &kx0, &kx1) != 0)
         return 1;
     *count = static_cast<DWORD>(kx0.size() + kx1.size());
+    return 0;
+}
+
+bool IsAcceptedName(const std::string& path) {
+    const std::size_t n = std::strlen(kAcceptedSuffix);
+    return path.size() > n &&
+           EqualsNoCase(std::string_view(path).substr(path.size() - n), kAcceptedSuffix);
+}
+
+int MarkAccepted(const std::string& path, std::string* accepted) {
+    const std::string name = path + kAcceptedSuffix;
+    for (int attempt = 1; attempt <= kMoveTries; ++attempt) {
+        // The rename never replaces: an accepted file of that name would be another message.
+        if (MoveFileShared(path, name)) {
+            *accepted = name;
+            return 0;
+        }
+        if (errno != EWOULDBLOCK || attempt == kMoveTries)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kMoveRetryMs));
+    }
+    return 1;
+}
+
+int FindAcceptedMessages(std::vector<std::string>* paths) {
+    paths->clear();
+    std::string installDir;
+    if (ReadInstallDir(installDir) != 0)
+        return 1;
+    const std::string dir = FolderPath(installDir, kOutbox);
+    std::vector<std::vector<FoundFile>> found;
+    FindFiles(dir, {std::string(".KX0") + kAcceptedSuffix, std::string(".KX1") + kAcceptedSuffix},
+              &found);
+    for (const auto& group : found)
+        for (const auto& f : group)
+            paths->push_back(dir + "/" + f.name);
     return 0;
 }
 

@@ -53,9 +53,26 @@ int CountMessages(int folder, DWORD* count);
 // it was). lists may be null (no window).
 int FileIntoOutbox(const std::string& path, CFolderLists* lists, std::string* newPath = nullptr);
 
+// A message the server has taken waits in the Outbox, until it is in Sent Items, under its
+// name with kAcceptedSuffix added ("KX5O.kx0.sent"): a name the folder patterns do not match,
+// so no session sends it again, however often the move fails or the process ends. The next
+// session finishes its move without sending.
+inline constexpr const char* kAcceptedSuffix = ".sent";
+bool IsAcceptedName(const std::string& path);
+
+// Records that the server took the Outbox message at path: renames it to its accepted name
+// (one atomic step; a file another opener holds is retried as a move is). 0 with the new
+// name in *accepted, or 1 (nothing reported: the caller goes on with the old name).
+int MarkAccepted(const std::string& path, std::string* accepted);
+
+// The Outbox's accepted messages still to be moved, as full paths. 0, or 1 when InstallDir
+// cannot be read (reported).
+int FindAcceptedMessages(std::vector<std::string>* paths);
+
 // Moves a message from folder `source` to folder `destination` under a fresh number, then
-// brings the lists up to date (see CFolderLists). A file that already has the new name is
-// never replaced: the next number is taken instead. 0, or 1 after a reported failure.
+// brings the lists up to date (see CFolderLists). An accepted message keeps the extension of
+// the name it had before. A file that already has the new name is never replaced: the next number
+// is taken instead. 0, or 1 after a reported failure.
 int MoveMessage(const std::string& path, int destination, int source, CFolderLists* lists,
                 std::string* newPath = nullptr);
 

@@ -82,10 +82,6 @@ int CTransmitDlg::OutboxTimerInterval() const {
     return outboxTimer_->interval();
 }
 
-bool CTransmitDlg::TransmitTimerActive() const {
-    return transmitTimer_->isActive();
-}
-
 void CTransmitDlg::StartOutboxTimer() {
     RearmOutboxTimer(CUtils().GetSettingDword(setting::kOutBoxMinutes));
 }
@@ -102,17 +98,21 @@ void CTransmitDlg::RearmOutboxTimer(DWORD minutes) {
 }
 
 bool CTransmitDlg::OutboxTimerTick() {
+    startError_ = 0;
     if (transmitting_.load())
         return false;  // one session at a time
     DWORD count = 0;
-    if (CountMessages(kOutbox, &count) != 0 || count == 0)
+    std::vector<std::string> accepted;
+    if (CountMessages(kOutbox, &count) != 0 || FindAcceptedMessages(&accepted) != 0 ||
+        count + accepted.size() == 0)
         return false;
     std::string installDir;
     if (ReadInstallDir(installDir) != 0)
         return false;
     const std::string outbox = FolderPath(installDir, kOutbox);
     if (!sessionLock_.TryLock(outbox + "/" + kSessionLockName)) {
-        if (errno != EWOULDBLOCK)
+        startError_ = errno;
+        if (startError_ != EWOULDBLOCK)
             KORRIN_REPORT("flock failed");
         return false;  // another process is sending this Outbox; the timer keeps running
     }
@@ -131,11 +131,18 @@ void CTransmitDlg::startSession() {
     entries_.clear();
     if (FillEntries(kOutbox, &entries_) == 2)
         KORRIN_REPORT("FillTolvObjects failed.");
+    SortNewestFirst(entries_);
+    // Messages the server took in an earlier session come first: they only move.
+    std::vector<std::string> accepted;
+    FindAcceptedMessages(&accepted);
+    std::vector<MessageEntry> finishing(accepted.size());
+    for (std::size_t i = 0; i < accepted.size(); ++i)
+        finishing[i].path = accepted[i];
+    entries_.insert(entries_.begin(), finishing.begin(), finishing.end());
     if (entries_.empty()) {
         endSession({SessionEnd::kEmpty, 0, {}});
         return;
     }
-    SortNewestFirst(entries_);
     if (view_)
         view_->SetTransmitting(true);
     stopRequested_.store(false);
@@ -151,17 +158,19 @@ void CTransmitDlg::sendCurrent() {
             out.push_back(entries_[i].path);
         return out;
     };
-    auto sender = std::make_unique<CSmtpSender>(owner_);
-    if (senderSetup_)
-        senderSetup_(*sender);
-    if (sender->LoadSettings() != 0) {
-        AppMessageBox(owner_, kTryAgainText, kTryAgainCaption,
-                      platform::MB_OK | platform::MB_ICONINFORMATION);
-        endSession({SessionEnd::kSettingsMissing, 0, notSentFrom(current_)});
-        return;
-    }
     auto job = std::make_shared<WorkerJob>();
-    job->sender = std::move(sender);
+    if (!IsAcceptedName(entries_[current_].path)) {
+        auto sender = std::make_unique<CSmtpSender>(owner_);
+        if (senderSetup_)
+            senderSetup_(*sender);
+        if (sender->LoadSettings() != 0) {
+            AppMessageBox(owner_, kTryAgainText, kTryAgainCaption,
+                          platform::MB_OK | platform::MB_ICONINFORMATION);
+            endSession({SessionEnd::kSettingsMissing, 0, notSentFrom(current_)});
+            return;
+        }
+        job->sender = std::move(sender);
+    }
     job->path = entries_[current_].path;
     job->lists = lists_;
     // The poll is armed before the worker starts, so the worker knows whether anyone will
@@ -188,25 +197,36 @@ void CTransmitDlg::sendCurrent() {
         CEventReport().ShowError("Could not start Transmit Timer.");
 }
 
-// Worker thread: the connection check, then the message.
+// Worker thread: the connection check, then the message; for a message an earlier session
+// sent (no sender), only the move.
 void CTransmitDlg::runWorker(std::shared_ptr<WorkerJob> job) {
     TransmitResult& r = job->result;
     r.path = job->path;
-    const int check = job->sender->CheckConnection();
-    if (check != 0) {
+    if (!job->sender) {
+        r.earlier = true;
+        if (job->lists)  // it is in no list: no entry of the Outbox may be taken for it
+            job->lists->MarkOutOfDate(kOutbox);
+        r.moved = MoveMessage(job->path, kSentItems, kOutbox, job->lists, &r.placed) == 0;
+    } else if (const int check = job->sender->CheckConnection(); check != 0) {
         job->checkCode = check;
     } else {
         CMessageTrailer envelope;
         r.code = SendMessageFile(*job->sender, job->path, &envelope);
         if (r.code == 0) {
-            // The envelope is rewritten with the sending time as one step a crash cannot
-            // split; a rewrite that fails leaves the file as it was, and it still moves: the
-            // server has the message.
-            platform::GetSystemTime(&envelope.date);
-            envelope.ReplaceTrailer(job->path);
+            // Recorded first, so that no later session sends it again even when the move
+            // below keeps failing; a rename that fails leaves the old name, and the message
+            // still moves: the server has it.
+            std::string path = job->path;
+            std::string accepted;
+            if (MarkAccepted(path, &accepted) == 0)
+                path = accepted;
             if (job->lists)
                 job->lists->MarkOutOfDate(kOutbox);
-            r.moved = MoveMessage(job->path, kSentItems, kOutbox, job->lists, &r.placed) == 0;
+            // The envelope is rewritten with the sending time as one step a crash cannot
+            // split; a rewrite that fails leaves the file as it was, and it still moves.
+            platform::GetSystemTime(&envelope.date);
+            envelope.ReplaceTrailer(path);
+            r.moved = MoveMessage(path, kSentItems, kOutbox, job->lists, &r.placed) == 0;
         }
     }
     job->sender.reset();

@@ -29,8 +29,11 @@ struct MessageEntry;
 //
 // At every moment a message is one whole file, in the Outbox or in Sent Items: the envelope is
 // rewritten by building the new file beside the old one and renaming it over it, and the move
-// is a rename. A message whose process ends between the server's acceptance and the move is
-// still in the Outbox and is sent again by the next session: at least once, never lost.
+// is a rename. Once the server has taken a message, it is renamed to its accepted name (see
+// MarkAccepted) before anything else happens to it; a session first finishes the moves of the
+// accepted messages it finds, without sending them. A message whose process ends between the
+// server's acceptance and that rename is sent again by the next session: at least once,
+// never lost, and never again once the rename is done.
 //
 // Only one session runs at a time, also across processes that share the install folder: a
 // session holds the lock file kSessionLockName in the Outbox folder while it runs.
@@ -51,6 +54,8 @@ struct TransmitResult {
     std::string placed;  // where it is in Sent Items after a successful send
     int code = 0;        // the send's result (CSMTPError codes); 0 sent
     bool moved = false;  // false after a send whose move failed (it stays in the Outbox)
+    // Sent by an earlier session: only its move was finished now (path is its accepted name).
+    bool earlier = false;
 };
 
 // Why a session ended, and the messages of its snapshot it did not get to.
@@ -68,7 +73,7 @@ struct SessionEnd {
 
 // Owns the Outbox timer (5) and the Transmit timer (4) and runs the session. Lives on the
 // user-interface thread (the thread with the event loop that runs its timers): every public
-// call but StopRequested/IsTransmitting/RequestStop is for that thread only. It never waits
+// call but IsTransmitting/RequestStop is for that thread only. It never waits
 // for a worker except in WaitForWorker (the end of the program).
 class CTransmitDlg {
   public:
@@ -104,17 +109,17 @@ class CTransmitDlg {
 
     // Timer 5, and the "Empty Outbox Now !!!" command: starts a session when messages wait.
     // Ignored while a session runs here, or in another process (its lock is held). True when
-    // a session was started.
+    // a session was started; otherwise LastStartError() tells why the lock was not had
+    // (EWOULDBLOCK: another session holds it; 0: nothing waited or one runs here).
     bool OutboxTimerTick();
+    int LastStartError() const { return startError_; }
 
     bool IsTransmitting() const { return transmitting_.load(); }
     // Ends the session once the message being sent now is done. Any thread.
     void RequestStop() { stopRequested_.store(true); }
-    bool StopRequested() const { return stopRequested_.load(); }
 
     bool OutboxTimerActive() const;
     int OutboxTimerInterval() const;  // ms
-    bool TransmitTimerActive() const;
 
     // Blocks until the worker of the current message has finished (none: at once). For the
     // end of the program; the user-interface thread holds UiWaitsForWorkers meanwhile.
@@ -157,6 +162,7 @@ class CTransmitDlg {
     std::shared_ptr<WorkerJob> job_;  // the current message's worker
     std::thread worker_;
     bool endAfterCurrent_ = false;  // the transmit timer could not be set
+    int startError_ = 0;
 };
 
 }  // namespace korrin
