@@ -18,8 +18,8 @@
 #include "korrin/app/Defaults.h"
 #include "korrin/app/Utils.h"
 #include "korrin/store/FolderList.h"
+#include "korrin/store/Folders.h"
 #include "korrin/store/Trailer.h"
-#include "korrin/transmit/Transmit.h"
 #include "platform/Endian.h"
 #include "platform/registry/Registry.h"
 

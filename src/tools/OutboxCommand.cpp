@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -22,8 +24,10 @@ const char kOutboxUsage[] =
     Run one transmission session: the Outbox newest first, one message after the other, each
     sent message moved to Sent Items with its sending time as its date. Prints one line per
     message: "sent<TAB>FILE<TAB>NEW FILE", "failed <code><TAB>FILE" or "not sent<TAB>FILE",
-    then the session's end. Exit status: 0 when every message was sent (or none waited),
-    1 when some were not, 3 when InstallDir is missing, 4 when another session is sending.
+    and "moved<TAB>FILE<TAB>NEW FILE" or "not moved<TAB>FILE" for a message an earlier session
+    sent but could not move, then the session's end. Exit status: 0 when every message was
+    sent and moved (or none waited), 1 when some were not, 3 when InstallDir is missing or
+    the Outbox cannot be locked, 4 when another session is sending.
 )";
 
 const char* reasonText(SessionEnd::Reason r) {
@@ -54,8 +58,15 @@ int runOutbox(const std::vector<std::string>& args, std::ostream& out, std::ostr
     std::string installDir;
     if (ReadInstallDir(installDir) != 0)
         return kExitFailed;
+    auto waiting = [](DWORD* count) {
+        std::vector<std::string> accepted;
+        if (CountMessages(kOutbox, count) != 0 || FindAcceptedMessages(&accepted) != 0)
+            return 1;
+        *count += static_cast<DWORD>(accepted.size());
+        return 0;
+    };
     DWORD count = 0;
-    if (CountMessages(kOutbox, &count) != 0)
+    if (waiting(&count) != 0)
         return kExitFailed;
     if (count == 0) {
         out << "empty\n";
@@ -69,7 +80,13 @@ int runOutbox(const std::vector<std::string>& args, std::ostream& out, std::ostr
     CTransmitDlg session(nullptr, nullptr);
     bool allSent = true;
     session.SetMessageDone([&](const TransmitResult& r) {
-        if (r.code == 0) {
+        if (r.earlier) {
+            if (r.moved)
+                out << "moved\t" << r.path << "\t" << r.placed << "\n";
+            else
+                out << "not moved\t" << r.path << "\n";
+            allSent = allSent && r.moved;
+        } else if (r.code == 0) {
             out << "sent\t" << r.path << "\t" << (r.moved ? r.placed : r.path) << "\n";
             allSent = allSent && r.moved;
         } else {
@@ -91,13 +108,19 @@ int runOutbox(const std::vector<std::string>& args, std::ostream& out, std::ostr
         QCoreApplication::exit(0);
     });
     if (!session.OutboxTimerTick()) {
-        if (CountMessages(kOutbox, &count) == 0 && count == 0) {
+        const int why = session.LastStartError();
+        if (why == 0 && waiting(&count) == 0 && count == 0) {
             out << "empty\n";
             return kExitOk;
         }
-        // Messages wait, yet no session started: another one holds the Outbox.
-        err << "korrinctl outbox: another session is sending this Outbox\n";
-        return kExitBusy;
+        if (why == EWOULDBLOCK) {
+            err << "korrinctl outbox: another session is sending this Outbox\n";
+            return kExitBusy;
+        }
+        // The lock file could not be made or opened (a read-only Outbox, a full disk...).
+        err << "korrinctl outbox: cannot lock this Outbox: "
+            << (why != 0 ? std::strerror(why) : "no session could be started") << "\n";
+        return kExitFailed;
     }
     if (session.IsTransmitting())
         QCoreApplication::exec();

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "korrin/store/FolderList.h"
+#include "korrin/store/Folders.h"
 #include "korrin/store/Trailer.h"
-#include "korrin/transmit/Transmit.h"
 #include "platform/seam/MessageSeam.h"
 #include "tools/Area.h"
 
@@ -28,7 +28,8 @@ const char kFolderUsage[] =
     R"(korrinctl folder list outbox|sent|deleted [--paths]
     Print the folder's messages as the message list shows them, newest first: a header line,
     one tab-separated row per message (From, Subject, Sent, Size, and with --paths the file),
-    then the status line. Exit status 3 when InstallDir is missing or old-style messages
+    then the status line. A file another program holds is not waited for: its row shows
+    (busy) as its Subject. Exit status 3 when InstallDir is missing or old-style messages
     need fixing.
 )";
 
@@ -141,8 +142,8 @@ int runFolder(const std::vector<std::string>& args, std::ostream& out, std::ostr
     SortNewestFirst(entries);
     out << "From\tSubject\tSent\tSize" << (paths ? "\tFile" : "") << "\n";
     for (const auto& e : entries) {
-        out << column(e.toNames) << "\t" << column(e.subject) << "\t" << e.sentText << "\t"
-            << SizeText(e.size);
+        out << column(e.toNames) << "\t" << (e.busy ? kBusySubject : column(e.subject)) << "\t"
+            << e.sentText << "\t" << SizeText(e.size);
         if (paths)
             out << "\t" << e.path;
         out << "\n";

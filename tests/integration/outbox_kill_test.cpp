@@ -42,6 +42,10 @@ class OutboxKillTest : public MailStoreTest {
             all.insert(all.end(), kx0.begin(), kx0.end());
             all.insert(all.end(), kx1.begin(), kx1.end());
         }
+        // Taken by the server and waiting in the Outbox for their move to Sent Items.
+        std::vector<std::string> accepted;
+        FindAcceptedMessages(&accepted);
+        all.insert(all.end(), accepted.begin(), accepted.end());
         return all;
     }
 

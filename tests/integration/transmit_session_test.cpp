@@ -403,6 +403,60 @@ TEST_F(SessionTest, MissingSettingOrNoServerEndsTheSessionWithEveryMessageKept) 
     EXPECT_EQ(files("OUTBOX").size(), 3u);
 }
 
+// The server took the message but Sent Items cannot take it (a plain file stands there):
+// later sessions finish the move without sending it again.
+TEST_F(SessionTest, AMessageTheServerTookIsNeverSentAgainWhileItCannotMove) {
+    startServer();
+    const std::string path = folder("OUTBOX") + "/KX1O.kx0";
+    makeEnvelope(path, payload(3000, 1), "a@x.test", "", "once", "note");
+    ASSERT_EQ(::rmdir(folder("SENT").c_str()), 0);
+    WriteFile(folder("SENT"), "not a folder");
+    for (int run = 1; run <= 3; ++run) {
+        RunResult r = korrin::test::Run({BuildDir() + "/korrinctl", "outbox", "send"});
+        EXPECT_EQ(r.exitCode, 1) << "run " << run << ": " << r.out << r.err;
+    }
+    EXPECT_EQ(receivedCount(), 1);
+    EXPECT_TRUE(files("OUTBOX").empty());
+
+    ::unlink(folder("SENT").c_str());
+    makeFolder("SENT");
+    RunResult r = korrin::test::Run({BuildDir() + "/korrinctl", "outbox", "send"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    const std::string moved = "moved\t" + path + ".sent\t" + folder("SENT") + "/KX";
+    EXPECT_EQ(r.out.substr(0, moved.size()), moved) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.find("S.kx0\n")), "S.kx0\nend\tdone\n") << r.out;
+    EXPECT_EQ(receivedCount(), 1);
+    ASSERT_EQ(files("SENT").size(), 1u);
+    EXPECT_EQ(subjectOf(files("SENT")[0]), "once");
+}
+
+// Why no session could start is told as it is: only a held lock is "another session".
+TEST_F(SessionTest, KorrinctlOutboxSendNamesWhyItCannotLockTheOutbox) {
+    startServer();
+    threeMessages();
+    const std::string lock = folder("OUTBOX") + "/" + kSessionLockName;
+    struct Case {
+        const char* what;
+        int exitCode;
+        const char* says;
+    } cases[] = {
+        {"held", 4, "another session is sending this Outbox"},
+        {"folder", 3, "cannot lock this Outbox: Is a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform::LockFile other;
+        if (std::string(c.what) == "held")
+            ASSERT_TRUE(other.TryLock(lock));
+        else
+            ASSERT_TRUE(::unlink(lock.c_str()) == 0 && ::mkdir(lock.c_str(), 0700) == 0);
+        RunResult r = korrin::test::Run({BuildDir() + "/korrinctl", "outbox", "send"});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(receivedCount(), 0);
+    }
+}
+
 TEST_F(SessionTest, KorrinctlOutboxSendPrintsOneLinePerMessage) {
     startServer();
     auto paths = threeMessages("refuse@x.test");

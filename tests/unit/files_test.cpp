@@ -246,3 +246,68 @@ TEST(FilesNames, FileNameAndExtension) {
     EXPECT_EQ(ExtensionOf("trailing."), "");
     EXPECT_EQ(ExtensionOf(""), "");
 }
+
+// The one replace every writer goes through: what it does to the file it replaces, and that
+// nothing but the old or the new file is ever left.
+TEST(FilesReplace, KeepsTheOldFileUnlessTheNewOneIsComplete) {
+    TempDir dir;
+    const std::string path = dir.file("KX1O.kx0");
+    struct Case {
+        const char* what;
+        bool exists;
+        ReplaceOptions options;
+        bool writes;
+        bool ok;
+        int error;
+        unsigned mode;  // of the file afterwards
+    } cases[] = {
+        {"same mode, exactly", true, {}, true, true, 0, 0640},
+        {"missing", false, {}, true, false, ENOENT, 0},
+        {"new file", false, {ReplaceOptions::kSameMode, 0600, false}, true, true, 0, 0600},
+        {"no replace", true, {ReplaceOptions::kSameMode, 0600, true}, true, false, EEXIST, 0640},
+        {"write abandoned", true, {}, false, false, 0, 0640},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ::unlink(path.c_str());
+        if (c.exists) {
+            WriteFile(path, "old");
+            ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+        }
+        errno = 0;
+        const BOOL ok = ReplaceFileAtomically(
+            path, [&](int fd) { return c.writes && WriteAll(fd, "new bytes", 9); }, c.options);
+        EXPECT_EQ(ok != 0, c.ok);
+        if (c.error) {
+            EXPECT_EQ(errno, c.error);
+        }
+        EXPECT_EQ(Listing(dir.path()).size(), c.exists || c.ok ? 1u : 0u) << "leftover";
+        if (c.ok) {
+            EXPECT_EQ(ReadFile(path), "new bytes");
+        } else if (c.exists) {
+            EXPECT_EQ(ReadFile(path), "old");
+        }
+        struct stat st {};
+        if (c.exists || c.ok) {
+            ASSERT_EQ(::stat(path.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, c.mode);
+        }
+    }
+}
+
+TEST(FilesReplace, UniqueNamesAreFreshAndInTheFolderGiven) {
+    TempDir dir;
+    std::string first, second;
+    const int a = CreateUniqueFile(dir.path(), "~mail", "", 0600, &first);
+    const int b = CreateUniqueFile(dir.path() + "/", "~mail", "", 0600, &second);
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
+    ::close(a);
+    ::close(b);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first.rfind(dir.path() + "/~mail", 0), 0u) << first;
+    EXPECT_EQ(second.find("//"), std::string::npos) << second;
+    std::string none;
+    EXPECT_LT(CreateUniqueFile(dir.file("absent"), "x", "", 0600, &none), 0);
+    EXPECT_EQ(errno, ENOENT);
+}

@@ -9,7 +9,7 @@
 #include "korrin/app/Defaults.h"
 #include "korrin/app/Utils.h"
 #include "korrin/mail/mailutil.h"
-#include "platform/net/ScriptedStream.h"
+#include "helpers/ScriptedStream.h"
 #include "platform/registry/Registry.h"
 
 using namespace korrin;

@@ -7,7 +7,7 @@
 
 #include "helpers/TestSupport.h"
 #include "korrin/mail/mailutil.h"
-#include "platform/net/ScriptedStream.h"
+#include "helpers/ScriptedStream.h"
 
 using namespace korrin;
 using korrin::platform::net::ScriptedFactory;

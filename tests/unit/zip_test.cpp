@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <random>
 
 #include "helpers/TestSupport.h"
@@ -62,13 +63,21 @@ class ZipTest : public korrin::test::RegistryTest {
         CUtils().GetRegistryDword(kKorrinKey, "Directory", value);
         return value;
     }
-    bool workFoldersGone() const { return std::filesystem::is_empty(tmp_); }
+    // Nothing left in the shared temporary folder but our private one, and that empty.
+    bool workFoldersGone() const {
+        for (const auto& e : std::filesystem::directory_iterator(tmp_))
+            if (e.path() != work_ || !std::filesystem::is_empty(work_))
+                return false;
+        return true;
+    }
     std::vector<std::string> log() const { return ReadLines(dir_.file("messages.log")); }
 
     TempDir files_;
     std::string tmp_ = dir_.file("tmp");
     std::string tools_ = dir_.file("tools");
     ScopedEnv tmpdir_{"TMPDIR", tmp_};
+    ScopedEnv runtime_{"XDG_RUNTIME_DIR", std::nullopt};
+    std::string work_ = tmp_ + "/korrin-" + std::to_string(::geteuid());
     ScopedEnv windir_{"KORRIN_WINDIR", tools_};
     ScopedEnv log_{"KORRIN_MESSAGE_LOG", dir_.file("messages.log")};
     ScopedEnv answers_{"KORRIN_MESSAGE_ANSWERS", ""};
@@ -139,12 +148,64 @@ TEST_F(ZipTest, EachOperationHasItsOwnWorkFolderAndTheFixedCommandLines) {
 
     const auto calls = ReadLines(dir_.file("calls"));
     ASSERT_EQ(calls.size(), 2u);
-    const std::string first = tmp_ + "/" + std::to_string(before + 1);
-    const std::string second = tmp_ + "/" + std::to_string(before + 2);
+    const std::string first = work_ + "/" + std::to_string(before + 1);
+    const std::string second = work_ + "/" + std::to_string(before + 2);
     EXPECT_EQ(calls[0],
               std::filesystem::current_path().string() + "|" + first + "/file.tmp " + wave);
     EXPECT_EQ(calls[1], second + "|-o " + second + "/file.zip");
     EXPECT_TRUE(workFoldersGone());
+}
+
+// Work folders live in a folder of this user's that nobody else can enter or plant: the
+// runtime folder when there is one, else korrin-<uid> in the temporary folder. A link in its
+// place is never followed.
+TEST_F(ZipTest, WorkFoldersAreMadeInAPrivateFolderOfThisUser) {
+    installTool("pkzip", "#!/bin/sh\necho \"$1\" > '" + dir_.file("where") + "'\nexec '" +
+                             test::SourceDir() + "/resources/tools/pkzip' \"$@\"\n");
+    const std::string runtime = dir_.file("run");
+    const std::string elsewhere = dir_.file("elsewhere");
+    std::filesystem::create_directory(runtime);
+    std::filesystem::create_directory(elsewhere);
+    struct Case {
+        const char* what;
+        std::optional<std::string> xdgRuntime;
+        std::string privateFolder;  // "" when packing must fail
+    } cases[] = {
+        {"runtime folder", runtime, runtime + "/korrin"},
+        {"temporary folder", std::nullopt, work_},
+        {"open to others", std::nullopt, work_},
+        {"a link", std::nullopt, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(work_);
+        std::filesystem::remove(dir_.file("where"));
+        if (std::string(c.what) == "open to others") {
+            std::filesystem::create_directory(work_);
+            ::chmod(work_.c_str(), 0777);
+        } else if (std::string(c.what) == "a link") {
+            std::filesystem::create_directory_symlink(elsewhere, work_);
+        }
+        ScopedEnv env("XDG_RUNTIME_DIR", c.xdgRuntime);
+        const std::string wave = files_.file("V7P.wav");
+        WriteFile(wave, SampleWave());
+        const DWORD before = directoryCounter();
+        if (c.privateFolder.empty()) {
+            EXPECT_EQ(ZipFileInPlace(wave), 1);
+            EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+            EXPECT_TRUE(std::filesystem::is_symlink(work_));
+            EXPECT_EQ(JsonField(log().back(), "text"), "CreateDirectory failed");
+            continue;
+        }
+        ASSERT_EQ(ZipFileInPlace(wave), 0);
+        EXPECT_EQ(ReadFile(dir_.file("where")),
+                  c.privateFolder + "/" + std::to_string(before + 1) + "/file.tmp\n");
+        struct stat st {};
+        ASSERT_EQ(::lstat(c.privateFolder.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_TRUE(std::filesystem::is_empty(c.privateFolder)) << "work folder left";
+    }
 }
 
 TEST_F(ZipTest, AMissingToolIsNamedAndNothingIsWaitedFor) {
@@ -184,8 +245,8 @@ TEST_F(ZipTest, AnArchiveWithoutAWaveFileStaysAsItWas) {
     const std::string archive = ReadFile(kx1);
 
     // A work folder left over under the next number, with a wave file in it, is not used.
-    const std::string stale = tmp_ + "/" + std::to_string(directoryCounter() + 1);
-    std::filesystem::create_directory(stale);
+    const std::string stale = work_ + "/" + std::to_string(directoryCounter() + 1);
+    std::filesystem::create_directories(stale);
     WriteFile(stale + "/planted.wav", "not ours");
 
     EXPECT_EQ(UnzipFileInPlace(kx1), 1);

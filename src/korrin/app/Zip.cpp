@@ -98,21 +98,18 @@ class WorkArea {
     ~WorkArea() { close(); }
 
     // False after its report when there is no temporary folder or no work folder to be had.
-    bool open() {
-        std::string temp = GetTempPath();
-        if (!DirectoryExists(temp)) {
-            UTILS_REPORT("No temp path exists");
+    // Work folders are fresh numbered folders inside this user's private temporary folder:
+    // in a shared one anybody could make the next number first, or put a link there.
+    bool create() {
+        std::string privateFolder;
+        if (!GetPrivateTempFolder(&privateFolder)) {
+            UTILS_REPORT(errno == ENOENT ? "No temp path exists" : "CreateDirectory failed");
             return false;
         }
-        // The unpacking tool runs in the work folder, so its paths must not depend on ours.
-        std::error_code ec;
-        std::string absolute = std::filesystem::absolute(temp, ec).string();
-        if (!ec)
-            temp = absolute;
         CUtils utils;
         std::string candidate;
         for (int i = 0; i < kWorkFolderTries; ++i) {
-            if (utils.MakeUniqueDirectory(candidate, temp) == 0) {
+            if (utils.MakeUniqueDirectory(candidate, privateFolder + "/") == 0) {
                 folder_ = candidate;
                 return true;
             }
@@ -201,7 +198,7 @@ namespace zipdetail {
 
 int ZipFileInPlace(const std::string& path, const ZipWaits& waits) {
     WorkArea work;
-    if (!work.open())
+    if (!work.create())
         return 1;
     const std::string archive = work.file(kArchiveToPack);
     work.setArchive(archive);
@@ -235,7 +232,7 @@ int ZipFileInPlace(const std::string& path, const ZipWaits& waits) {
 
 int UnzipFileInPlace(const std::string& path, const ZipWaits& waits) {
     WorkArea work;
-    if (!work.open())
+    if (!work.create())
         return 1;
     const std::string archive = work.file(kArchiveToUnpack);
     work.setArchive(archive);

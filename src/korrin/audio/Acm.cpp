@@ -19,6 +19,7 @@
 #include "korrin/app/EventReport.h"
 #include "korrin/app/Vendor.h"
 #include "platform/Endian.h"
+#include "platform/files/Files.h"
 #include "platform/registry/Registry.h"
 
 namespace korrin {
@@ -361,19 +362,13 @@ bool LoadWaveFileInfo(void* owner, WaveFileInfo& info) {
     info.dataSize = info.sampleCount = 0;
     if (info.path.size() > kMaxWavePath)
         return false;
-    // Without blocking: a FIFO in the file's place must not hold the caller until a writer
-    // comes; it is no regular file and refused below.
-    const int fd = ::open(info.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
+    // A FIFO in the file's place is refused without waiting for a writer.
+    RegularFileStatus st;
+    if (!GetRegularFileStatus(info.path, &st))
         return false;
-    struct stat st {};
-    const bool statOk = ::fstat(fd, &st) == 0;
-    ::close(fd);
-    if (!statOk || !S_ISREG(st.st_mode))
-        return false;
-    info.fileSize = static_cast<DWORD>(std::min<std::uint64_t>(st.st_size, 0xFFFFFFFFu));
+    info.fileSize = static_cast<DWORD>(std::min<std::uint64_t>(st.size, 0xFFFFFFFFu));
     std::tm local{};
-    const std::time_t mtime = st.st_mtime;
+    const std::time_t mtime = st.modified;
     localtime_r(&mtime, &local);
     if (local.tm_year >= 80) {
         info.dosDate = DWORD((local.tm_year - 80) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);

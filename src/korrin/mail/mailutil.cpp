@@ -667,13 +667,10 @@ void CMailUtil::addRecipient(const char* header, const std::string& displayName,
         // Only a plain file is a list of addresses: a folder would read as a list that adds
         // nobody, and a pipe or device could hold the sender up for good. The open itself does
         // not wait for a pipe's writer.
-        int fd = ::open(address.c_str() + 1, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        int fd = platform::OpenRegularFile(address.substr(1));
         if (fd < 0)
             raise(CSMTPError::kAddressFile);
         std::unique_ptr<int, void (*)(int*)> closer(&fd, [](int* f) { ::close(*f); });
-        struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-            raise(CSMTPError::kAddressFile);
         // Bounded, so a file that keeps growing ends instead of filling the memory.
         std::string content;
         char block[4096];
@@ -832,10 +829,8 @@ std::FILE* CMailUtil::OpenTempMessageFile(std::string& path) {
         KORRIN_REPORT("No temp path exists");
         return nullptr;
     }
-    std::string pattern = dir + "~mailXXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = mkostemp(name.data(), O_CLOEXEC);
+    std::string name;
+    int fd = platform::CreateUniqueFile(dir, "~mail", "", 0600, &name);
     if (fd < 0) {
         KORRIN_REPORT("mkstemp failed");
         return nullptr;
@@ -843,11 +838,11 @@ std::FILE* CMailUtil::OpenTempMessageFile(std::string& path) {
     std::FILE* f = fdopen(fd, "w+b");
     if (!f) {
         ::close(fd);
-        ::unlink(name.data());
+        ::unlink(name.c_str());
         KORRIN_REPORT("fdopen failed");
         return nullptr;
     }
-    path = name.data();
+    path = name;
     return f;
 }
 

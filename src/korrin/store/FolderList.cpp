@@ -23,6 +23,7 @@ std::int64_t secondsOf(const SYSTEMTIME& t) {
 MessageEntry entryFor(const std::string& path, const CMessageTrailer& t, int result) {
     MessageEntry e;
     e.path = path;
+    e.busy = result == trailer::kBusy;
     if (result == trailer::kRead) {
         e.toNames = t.toNames;
         e.subject = t.subject;
@@ -113,7 +114,10 @@ int CFolderLists::LoadFolder(int folder) {
             const bool changed = changes_[folder] != before;
             if (changed && round < kRounds)
                 continue;
-            if (changed)
+            // A busy entry is read again at the next show.
+            const bool busy = std::any_of(entries.begin(), entries.end(),
+                                          [](const MessageEntry& e) { return e.busy; });
+            if (changed || busy)
                 outOfDate_[folder].store(true);
             lists_[folder].swap(entries);
             ++changes_[folder];
@@ -190,6 +194,8 @@ int CFolderLists::AddEntry(int folder, const std::string& path) {
     MessageEntry entry = entryFor(path, t, result);
     if (!valid(folder))
         return 0;
+    if (entry.busy)
+        outOfDate_[folder].store(true);
     std::lock_guard lock(mutex_);
     lists_[folder].insert(lists_[folder].begin(), std::move(entry));
     ++changes_[folder];

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "korrin/store/Folders.h"
 #include "korrin/store/Trailer.h"
-#include "korrin/transmit/Transmit.h"
 
 namespace korrin {
 
@@ -26,7 +26,13 @@ struct MessageEntry {
     std::string sentText;  // the short date text, local time
     SYSTEMTIME date;       // UTC
     std::uint32_t size = 0;
+    // Another program held the file when it was read: no texts yet, read again at the next
+    // fill of the list (the list stays marked out of date).
+    bool busy = false;
 };
+
+// What the Subject column shows for a busy entry.
+inline constexpr const char* kBusySubject = "(busy)";
 
 // "%dK" of (size + 500) / 1000: 1K is 1000 bytes, rounded to the nearest.
 std::string SizeText(std::uint32_t size);
@@ -36,7 +42,8 @@ std::string StatusLineText(int folder, int rows);
 // Reads every message file of the folder (*.KX0 first, then *.KX1, in file-system order)
 // into entries. 0; 1 when InstallDir is missing (reported); 2 when a .KX1 file without a
 // current trailer was met, which stops the fill there. A .KX0 file without a readable
-// trailer gets an entry with empty texts.
+// trailer gets an entry with empty texts. Never waits for a file another opener holds: its
+// entry is marked busy.
 int FillEntries(int folder, std::vector<MessageEntry>* entries);
 
 // Newest first by date to the whole second; equal dates keep their order.

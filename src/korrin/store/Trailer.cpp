@@ -13,6 +13,7 @@
 #include "korrin/app/Vendor.h"
 #include "platform/Endian.h"
 #include "platform/fileio/ShareFile.h"
+#include "platform/files/Files.h"
 
 namespace korrin {
 
@@ -190,7 +191,7 @@ int AskNewVersionThroughSeam(DWORD /*fileRevision*/, bool* dontBugAgain) {
 
 int CMessageTrailer::ReadForList(const std::string& path) {
     selection = trailer::kToNames | trailer::kSubject;
-    return readCommon(path);
+    return readCommon(path, false);
 }
 
 int CMessageTrailer::ReadDate(const std::string& path, SYSTEMTIME* utc) {
@@ -220,13 +221,15 @@ int CMessageTrailer::Read(const std::string& path) {
     return readCommon(path);
 }
 
-int CMessageTrailer::readCommon(const std::string& path) {
+int CMessageTrailer::readCommon(const std::string& path, bool waitWhileHeld) {
     const bool strip = selection & trailer::kStrip;
     fileSize = 0;
     revision = 0;
     length = 0;
     ShareFile file;
-    if (!openRetried(file, path, strip)) {
+    if (!waitWhileHeld && !file.Open(path, strip) && errno == EWOULDBLOCK)
+        return trailer::kBusy;
+    if (!file.IsOpen() && !openRetried(file, path, strip)) {
         KORRIN_REPORT("_open file failed");
         return trailer::kIoFailure;
     }

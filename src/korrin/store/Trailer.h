@@ -47,6 +47,7 @@ inline constexpr int kRead = 0;
 inline constexpr int kIoFailure = 1;
 inline constexpr int kNoTrailer = 2;
 inline constexpr int kDamaged = 3;
+inline constexpr int kBusy = 4;  // ReadForList only: another opener holds the file
 
 inline constexpr DWORD kRevision = 2;          // what this release writes
 inline constexpr DWORD kNewestRevision = 500;  // above this a file is damaged
@@ -88,7 +89,9 @@ class CMessageTrailer {
     enum Kind : DWORD { kPlain = 1, kZipped = 2 };
 
     // The six reads. Each returns trailer::kRead .. kDamaged; the date and both date texts
-    // are loaded by every form.
+    // are loaded by every form. Every read but ReadForList waits while another opener holds
+    // the file (trailer::kOpenTries); ReadForList fills lists, which must never stall, so it
+    // tries once and gives trailer::kBusy (nothing reported) for a held file.
     int ReadForList(const std::string& path);  // To names and subject
     int ReadDate(const std::string& path, SYSTEMTIME* utc);
     int ReadForDisplay(const std::string& path, bool strip);  // note without banner
@@ -149,7 +152,7 @@ class CMessageTrailer {
     DWORD length = 0;
 
   private:
-    int readCommon(const std::string& path);
+    int readCommon(const std::string& path, bool waitWhileHeld = true);
     int appendTrailer(const std::string& path);
     void makeDateTexts();
 };

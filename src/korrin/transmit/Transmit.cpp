@@ -17,175 +17,10 @@
 #include "korrin/mail/SmtpSender.h"
 #include "korrin/store/FolderList.h"
 #include "platform/fileio/Leftovers.h"
-#include "platform/fileio/ShareFile.h"
-#include "platform/files/Files.h"
 
 namespace korrin {
 
 using namespace platform;
-
-namespace {
-
-const std::vector<std::string> kPatterns = {".KX0", ".KX1"};
-
-// Renames src into the folder under fresh numbers until it lands. Rename failures other
-// than a taken name are retried 250 ms apart, kMoveTries in all; a missing folder is
-// created on the way. A taken name costs no try: it only means the counter was reset or
-// wrapped while old messages remain, and the next number is free sooner or later.
-int placeIntoFolder(const std::string& src, int folder, std::string* placed) {
-    DWORD number = 0;
-    if (CUtils().NextFileID(number) != 0)
-        return 1;  // reported by the counter
-    const std::string extension = ExtensionOf(src);
-    std::string installDir;
-    if (ReadInstallDir(installDir) != 0)
-        return 1;
-    const std::string dir = FolderPath(installDir, folder);
-    DWORD skipped = 0;
-    bool createFailed = false;
-    for (int attempt = 1; attempt <= kMoveTries;) {
-        const std::string dst = MessageFileName(installDir, folder, number, extension);
-        if (MoveFileShared(src, dst)) {
-            *placed = dst;
-            return 0;
-        }
-        if (errno == EEXIST && FileExists(dst) && ++skipped < kFileIdLimit) {
-            if (CUtils().NextFileID(number) != 0)
-                return 1;
-            continue;
-        }
-        if (!DirectoryExists(dir) && !CreateDirectory(dir) && !DirectoryExists(dir))
-            createFailed = true;
-        if (attempt++ < kMoveTries)
-            std::this_thread::sleep_for(std::chrono::milliseconds(kMoveRetryMs));
-    }
-    // A folder that could not be made matters only when the move did not happen after all.
-    if (createFailed)
-        KORRIN_REPORT("CreateDirectory failed");
-    KORRIN_REPORT("MoveFile failed");
-    return 1;
-}
-
-}  // namespace
-
-bool IsFolderNumber(int folder) {
-    return folder == kSentItems || folder == kOutbox || folder == kDeletedItems;
-}
-
-const char* FolderDirectoryName(int folder) {
-    switch (folder) {
-        case kSentItems:
-            return "SENT";
-        case kOutbox:
-            return "OUTBOX";
-        case kDeletedItems:
-            return "DELETED";
-        default:
-            return "";
-    }
-}
-
-char FolderLetter(int folder) {
-    switch (folder) {
-        case kSentItems:
-            return 'S';
-        case kOutbox:
-            return 'O';
-        case kDeletedItems:
-            return 'D';
-        default:
-            return '?';
-    }
-}
-
-int ReadInstallDir(std::string& out) {
-    if (CUtils().GetRegistryString(kInstallKey, kInstallDirValue, out, kInstallDirBytes) &&
-        !out.empty())
-        return 0;
-    KORRIN_REPORT("GetRegistryString failed.");
-    return 1;
-}
-
-std::string FolderPath(const std::string& installDir, int folder) {
-    std::string base = installDir;
-    while (base.size() > 1 && base.back() == '/')
-        base.pop_back();
-    return base + "/" + FolderDirectoryName(folder);
-}
-
-std::string MessageFileName(const std::string& installDir, int folder, DWORD number,
-                            const std::string& extension) {
-    return FolderPath(installDir, folder) + "/KX" + std::to_string(number) + FolderLetter(folder) +
-           "." + extension;
-}
-
-int FindMessageFiles(int folder, std::vector<std::string>* kx0, std::vector<std::string>* kx1) {
-    kx0->clear();
-    kx1->clear();
-    std::string installDir;
-    if (ReadInstallDir(installDir) != 0)
-        return 1;
-    const std::string dir = FolderPath(installDir, folder);
-    std::vector<std::vector<FoundFile>> found;
-    FindFiles(dir, kPatterns, &found);  // a folder that cannot be read holds no messages
-    for (std::size_t i = 0; i < found.size(); ++i) {
-        auto* out = i == 0 ? kx0 : kx1;
-        out->reserve(found[i].size());
-        for (const auto& f : found[i])
-            out->push_back(dir + "/" + f.name);
-    }
-    return 0;
-}
-
-int CountMessages(int folder, DWORD* count) {
-    *count = 0;
-    std::vector<std::string> kx0, kx1;
-    if (FindMessageFiles(folder, &kx0, &kx1) != 0)
-        return 1;
-    *count = static_cast<DWORD>(kx0.size() + kx1.size());
-    return 0;
-}
-
-int FileIntoOutbox(const std::string& path, CFolderLists* lists, std::string* newPath) {
-    if (lists)
-        lists->MarkOutOfDate(kOutbox);
-    std::string placed;
-    int result = placeIntoFolder(path, kOutbox, &placed);
-    if (result == 0 && newPath)
-        *newPath = placed;
-    return result;
-}
-
-int MoveMessage(const std::string& path, int destination, int source, CFolderLists* lists,
-                std::string* newPath) {
-    std::string placed;
-    if (placeIntoFolder(path, destination, &placed) != 0)
-        return 1;
-    if (newPath)
-        *newPath = placed;
-    if (lists)
-        lists->AfterMove(placed, destination, source, path);
-    return 0;
-}
-
-void DeleteMessage(const std::string& path, CFolderLists* lists) {
-    if (lists)
-        lists->RemoveEntry(kDeletedItems, path, path);
-    DeleteFileShared(path);
-}
-
-int DeleteFolderContents(int folder) {
-    std::vector<std::string> kx0, kx1;
-    if (FindMessageFiles(folder, &kx0, &kx1) != 0)
-        return 1;
-    for (const auto* list : {&kx0, &kx1})
-        for (const auto& path : *list)
-            DeleteFileShared(path);  // a file that cannot go stays, silently
-    return 0;
-}
-
-// ---------------------------------------------------------------------------------------------
-// The transmission session
 
 namespace {
 
@@ -247,10 +82,6 @@ int CTransmitDlg::OutboxTimerInterval() const {
     return outboxTimer_->interval();
 }
 
-bool CTransmitDlg::TransmitTimerActive() const {
-    return transmitTimer_->isActive();
-}
-
 void CTransmitDlg::StartOutboxTimer() {
     RearmOutboxTimer(CUtils().GetSettingDword(setting::kOutBoxMinutes));
 }
@@ -267,17 +98,21 @@ void CTransmitDlg::RearmOutboxTimer(DWORD minutes) {
 }
 
 bool CTransmitDlg::OutboxTimerTick() {
+    startError_ = 0;
     if (transmitting_.load())
         return false;  // one session at a time
     DWORD count = 0;
-    if (CountMessages(kOutbox, &count) != 0 || count == 0)
+    std::vector<std::string> accepted;
+    if (CountMessages(kOutbox, &count) != 0 || FindAcceptedMessages(&accepted) != 0 ||
+        count + accepted.size() == 0)
         return false;
     std::string installDir;
     if (ReadInstallDir(installDir) != 0)
         return false;
     const std::string outbox = FolderPath(installDir, kOutbox);
     if (!sessionLock_.TryLock(outbox + "/" + kSessionLockName)) {
-        if (errno != EWOULDBLOCK)
+        startError_ = errno;
+        if (startError_ != EWOULDBLOCK)
             KORRIN_REPORT("flock failed");
         return false;  // another process is sending this Outbox; the timer keeps running
     }
@@ -296,11 +131,18 @@ void CTransmitDlg::startSession() {
     entries_.clear();
     if (FillEntries(kOutbox, &entries_) == 2)
         KORRIN_REPORT("FillTolvObjects failed.");
+    SortNewestFirst(entries_);
+    // Messages the server took in an earlier session come first: they only move.
+    std::vector<std::string> accepted;
+    FindAcceptedMessages(&accepted);
+    std::vector<MessageEntry> finishing(accepted.size());
+    for (std::size_t i = 0; i < accepted.size(); ++i)
+        finishing[i].path = accepted[i];
+    entries_.insert(entries_.begin(), finishing.begin(), finishing.end());
     if (entries_.empty()) {
         endSession({SessionEnd::kEmpty, 0, {}});
         return;
     }
-    SortNewestFirst(entries_);
     if (view_)
         view_->SetTransmitting(true);
     stopRequested_.store(false);
@@ -316,17 +158,19 @@ void CTransmitDlg::sendCurrent() {
             out.push_back(entries_[i].path);
         return out;
     };
-    auto sender = std::make_unique<CSmtpSender>(owner_);
-    if (senderSetup_)
-        senderSetup_(*sender);
-    if (sender->LoadSettings() != 0) {
-        AppMessageBox(owner_, kTryAgainText, kTryAgainCaption,
-                      platform::MB_OK | platform::MB_ICONINFORMATION);
-        endSession({SessionEnd::kSettingsMissing, 0, notSentFrom(current_)});
-        return;
-    }
     auto job = std::make_shared<WorkerJob>();
-    job->sender = std::move(sender);
+    if (!IsAcceptedName(entries_[current_].path)) {
+        auto sender = std::make_unique<CSmtpSender>(owner_);
+        if (senderSetup_)
+            senderSetup_(*sender);
+        if (sender->LoadSettings() != 0) {
+            AppMessageBox(owner_, kTryAgainText, kTryAgainCaption,
+                          platform::MB_OK | platform::MB_ICONINFORMATION);
+            endSession({SessionEnd::kSettingsMissing, 0, notSentFrom(current_)});
+            return;
+        }
+        job->sender = std::move(sender);
+    }
     job->path = entries_[current_].path;
     job->lists = lists_;
     // The poll is armed before the worker starts, so the worker knows whether anyone will
@@ -353,25 +197,36 @@ void CTransmitDlg::sendCurrent() {
         CEventReport().ShowError("Could not start Transmit Timer.");
 }
 
-// Worker thread: the connection check, then the message.
+// Worker thread: the connection check, then the message; for a message an earlier session
+// sent (no sender), only the move.
 void CTransmitDlg::runWorker(std::shared_ptr<WorkerJob> job) {
     TransmitResult& r = job->result;
     r.path = job->path;
-    const int check = job->sender->CheckConnection();
-    if (check != 0) {
+    if (!job->sender) {
+        r.earlier = true;
+        if (job->lists)  // it is in no list: no entry of the Outbox may be taken for it
+            job->lists->MarkOutOfDate(kOutbox);
+        r.moved = MoveMessage(job->path, kSentItems, kOutbox, job->lists, &r.placed) == 0;
+    } else if (const int check = job->sender->CheckConnection(); check != 0) {
         job->checkCode = check;
     } else {
         CMessageTrailer envelope;
         r.code = SendMessageFile(*job->sender, job->path, &envelope);
         if (r.code == 0) {
-            // The envelope is rewritten with the sending time as one step a crash cannot
-            // split; a rewrite that fails leaves the file as it was, and it still moves: the
-            // server has the message.
-            platform::GetSystemTime(&envelope.date);
-            envelope.ReplaceTrailer(job->path);
+            // Recorded first, so that no later session sends it again even when the move
+            // below keeps failing; a rename that fails leaves the old name, and the message
+            // still moves: the server has it.
+            std::string path = job->path;
+            std::string accepted;
+            if (MarkAccepted(path, &accepted) == 0)
+                path = accepted;
             if (job->lists)
                 job->lists->MarkOutOfDate(kOutbox);
-            r.moved = MoveMessage(job->path, kSentItems, kOutbox, job->lists, &r.placed) == 0;
+            // The envelope is rewritten with the sending time as one step a crash cannot
+            // split; a rewrite that fails leaves the file as it was, and it still moves.
+            platform::GetSystemTime(&envelope.date);
+            envelope.ReplaceTrailer(path);
+            r.moved = MoveMessage(path, kSentItems, kOutbox, job->lists, &r.placed) == 0;
         }
     }
     job->sender.reset();

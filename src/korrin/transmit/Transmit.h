@@ -1,14 +1,3 @@
-// The three message folders under the install folder, the names of the files in them, and
-// putting a message into a folder: filing a new one into the Outbox, moving one between
-// folders, emptying a folder.
-//
-// Folder numbers: 1 Sent Items (SENT, letter S), 2 Outbox (OUTBOX, O), 3 Deleted Items
-// (DELETED, D). A message file in folder F is "KX<number><letter>.<ext>", the number from the
-// File ID counter and the extension (kx0 or kx1) kept from the file it came from; the folder's
-// messages are the files matching *.KX0 and *.KX1 without regard to case.
-//
-// InstallDir is read afresh by every operation. Moves run on the user-interface thread and
-// on the transmission worker; the folder lists they keep up to date guard themselves.
 #pragma once
 
 #include <atomic>
@@ -19,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "korrin/store/Folders.h"
 #include "platform/Win32Types.h"
 #include "platform/fileio/LockFile.h"
 
@@ -32,52 +22,6 @@ class CFolderLists;
 class CSmtpSender;
 struct MessageEntry;
 
-inline constexpr int kSentItems = 1;
-inline constexpr int kOutbox = 2;
-inline constexpr int kDeletedItems = 3;
-
-inline constexpr int kMoveTries = 21;  // the first try and 20 more
-inline constexpr int kMoveRetryMs = 250;
-
-bool IsFolderNumber(int folder);
-const char* FolderDirectoryName(int folder);  // "SENT", "OUTBOX", "DELETED"; "" for others
-char FolderLetter(int folder);                // 'S', 'O', 'D'
-
-// InstallDir. 0, or 1 after reporting "GetRegistryString failed.".
-int ReadInstallDir(std::string& out);
-std::string FolderPath(const std::string& installDir, int folder);
-// "<install>/OUTBOX/KX<n>O.<ext>" and likewise.
-std::string MessageFileName(const std::string& installDir, int folder, DWORD number,
-                            const std::string& extension);
-
-// The folder's message files as full paths: those matching *.KX0, then those matching
-// *.KX1, each in the order the file system returns them. A folder that does not exist has
-// none. 0, or 1 when InstallDir cannot be read (reported).
-int FindMessageFiles(int folder, std::vector<std::string>* kx0, std::vector<std::string>* kx1);
-
-// Number of message files in the folder; 0, or 1 with *count 0 when InstallDir is missing.
-int CountMessages(int folder, DWORD* count);
-
-// Files a finished message (outside the folders) into the Outbox under a fresh number and
-// marks the Outbox list out of date. 0, or 1 after a reported failure (the file stays where
-// it was). lists may be null (no window).
-int FileIntoOutbox(const std::string& path, CFolderLists* lists, std::string* newPath = nullptr);
-
-// Moves a message from folder `source` to folder `destination` under a fresh number, then
-// brings the lists up to date (see CFolderLists). A file that already has the new name is
-// never replaced: the next number is taken instead. 0, or 1 after a reported failure.
-int MoveMessage(const std::string& path, int destination, int source, CFolderLists* lists,
-                std::string* newPath = nullptr);
-
-// Deletes one message from Deleted Items for good: its list entry goes first, then the file
-// (a file that cannot be deleted stays; nothing is reported). lists may be null.
-void DeleteMessage(const std::string& path, CFolderLists* lists);
-
-// Deletes every message file of the folder; files held by another opener and files of other
-// names stay. 0, or 1 when InstallDir cannot be read. The lists are not touched.
-int DeleteFolderContents(int folder);
-
-// ---------------------------------------------------------------------------------------------
 // The transmission session: every few minutes (and at once on request) the Outbox is taken as
 // it is, newest first, and its messages are sent one after the other, each on a worker thread
 // of its own; a message the server accepted gets its sending time as its date and moves to
@@ -85,8 +29,11 @@ int DeleteFolderContents(int folder);
 //
 // At every moment a message is one whole file, in the Outbox or in Sent Items: the envelope is
 // rewritten by building the new file beside the old one and renaming it over it, and the move
-// is a rename. A message whose process ends between the server's acceptance and the move is
-// still in the Outbox and is sent again by the next session: at least once, never lost.
+// is a rename. Once the server has taken a message, it is renamed to its accepted name (see
+// MarkAccepted) before anything else happens to it; a session first finishes the moves of the
+// accepted messages it finds, without sending them. A message whose process ends between the
+// server's acceptance and that rename is sent again by the next session: at least once,
+// never lost, and never again once the rename is done.
 //
 // Only one session runs at a time, also across processes that share the install folder: a
 // session holds the lock file kSessionLockName in the Outbox folder while it runs.
@@ -107,6 +54,8 @@ struct TransmitResult {
     std::string placed;  // where it is in Sent Items after a successful send
     int code = 0;        // the send's result (CSMTPError codes); 0 sent
     bool moved = false;  // false after a send whose move failed (it stays in the Outbox)
+    // Sent by an earlier session: only its move was finished now (path is its accepted name).
+    bool earlier = false;
 };
 
 // Why a session ended, and the messages of its snapshot it did not get to.
@@ -124,7 +73,7 @@ struct SessionEnd {
 
 // Owns the Outbox timer (5) and the Transmit timer (4) and runs the session. Lives on the
 // user-interface thread (the thread with the event loop that runs its timers): every public
-// call but StopRequested/IsTransmitting/RequestStop is for that thread only. It never waits
+// call but IsTransmitting/RequestStop is for that thread only. It never waits
 // for a worker except in WaitForWorker (the end of the program).
 class CTransmitDlg {
   public:
@@ -160,17 +109,17 @@ class CTransmitDlg {
 
     // Timer 5, and the "Empty Outbox Now !!!" command: starts a session when messages wait.
     // Ignored while a session runs here, or in another process (its lock is held). True when
-    // a session was started.
+    // a session was started; otherwise LastStartError() tells why the lock was not had
+    // (EWOULDBLOCK: another session holds it; 0: nothing waited or one runs here).
     bool OutboxTimerTick();
+    int LastStartError() const { return startError_; }
 
     bool IsTransmitting() const { return transmitting_.load(); }
     // Ends the session once the message being sent now is done. Any thread.
     void RequestStop() { stopRequested_.store(true); }
-    bool StopRequested() const { return stopRequested_.load(); }
 
     bool OutboxTimerActive() const;
     int OutboxTimerInterval() const;  // ms
-    bool TransmitTimerActive() const;
 
     // Blocks until the worker of the current message has finished (none: at once). For the
     // end of the program; the user-interface thread holds UiWaitsForWorkers meanwhile.
@@ -213,6 +162,7 @@ class CTransmitDlg {
     std::shared_ptr<WorkerJob> job_;  // the current message's worker
     std::thread worker_;
     bool endAfterCurrent_ = false;  // the transmit timer could not be set
+    int startError_ = 0;
 };
 
 }  // namespace korrin

@@ -59,7 +59,7 @@ QVariant CMessageListModel::data(const QModelIndex& index, int role) const {
         case kFrom:
             return text(e->toNames);  // the recipients, although the header says "From"
         case kSubject:
-            return text(e->subject);
+            return e->busy ? QString::fromLatin1(kBusySubject) : text(e->subject);
         case kSent:
             return text(e->sentText);
         case kSize:

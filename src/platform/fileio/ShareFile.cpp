@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <random>
 
 #include "platform/Text.h"
 #include "platform/files/Files.h"
@@ -34,21 +33,6 @@ std::string parentOf(const std::string& path) {
 }
 
 }  // namespace
-
-bool WriteAll(int fd, const void* data, std::size_t size) {
-    auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = ::write(fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 ShareFile::~ShareFile() {
     Close();
@@ -195,34 +179,6 @@ bool CopyFileRange(int in, int out, std::uint64_t size) {
         size -= static_cast<std::uint64_t>(n);
     }
     return true;
-}
-
-BOOL ReplaceFileAtomicallyImpl(const std::string& path, bool (*write)(int fd, void* context),
-                               void* context) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
-        return 0;
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temp = path + "." + std::to_string(random() % 1000000000) + ".new";
-        fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
-        if (fd < 0 && errno != EEXIST)
-            return 0;
-    }
-    if (fd < 0)
-        return 0;
-    bool ok = write(fd, context) && ::fsync(fd) == 0;
-    if (::close(fd) != 0)
-        ok = false;
-    if (ok && ::rename(temp.c_str(), path.c_str()) == 0) {
-        SyncParentDirectory(path);
-        return 1;
-    }
-    ErrnoKeeper keep;
-    ::unlink(temp.c_str());
-    return 0;
 }
 
 bool FindFiles(const std::string& dir, const std::vector<std::string>& extensions,

@@ -58,26 +58,8 @@ BOOL MoveFileShared(const std::string& src, const std::string& dst);
 // Deletes path unless another opener holds it.
 BOOL DeleteFileShared(const std::string& path);
 
-// Replaces the file at path by a new one built beside it: write(fd) fills the new file, which
-// is then synced and renamed over path, and the folder synced. At every moment path is either
-// the old file or the complete new one; a leftover "<path>.<random>.new" can remain after a
-// crash and matches no message pattern. The new file takes over the old one's permissions.
-// write returns false to abandon (the old file stays).
-template <class Fn>
-BOOL ReplaceFileAtomically(const std::string& path, Fn&& write);
-BOOL ReplaceFileAtomicallyImpl(const std::string& path, bool (*write)(int fd, void* context),
-                               void* context);
-
-template <class Fn>
-BOOL ReplaceFileAtomically(const std::string& path, Fn&& write) {
-    auto thunk = [](int fd, void* context) { return (*static_cast<Fn*>(context))(fd); };
-    return ReplaceFileAtomicallyImpl(path, thunk, &write);
-}
-
 // Copies size bytes from the start of in to the current end of out.
 bool CopyFileRange(int in, int out, std::uint64_t size);
-// Writes all of data at the current end of fd.
-bool WriteAll(int fd, const void* data, std::size_t size);
 
 // One directory entry of a listing.
 struct FoundFile {

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace korrin::platform {
@@ -45,6 +47,7 @@ class Fd {
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
+    void release() { fd_ = -1; }
     // Closes now so a failing close() (deferred write errors on NFS and the like) is seen.
     bool close() {
         int fd = fd_;
@@ -86,20 +89,6 @@ std::string randomTag() {
     return tag;
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool copyContents(int in, int out) {
     std::vector<char> buffer(1 << 17);
     for (;;) {
@@ -111,7 +100,7 @@ bool copyContents(int in, int out) {
                 continue;
             return false;
         }
-        if (!writeAll(out, buffer.data(), static_cast<std::size_t>(n)))
+        if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n)))
             return false;
     }
 }
@@ -154,6 +143,45 @@ std::string GetTempPath() {
     return path;
 }
 
+bool GetPrivateTempFolder(std::string* path) {
+    std::string dir;
+    std::string runtime = envValue("XDG_RUNTIME_DIR");
+    while (runtime.size() > 1 && runtime.back() == '/')
+        runtime.pop_back();
+    if (!runtime.empty() && runtime.front() == '/') {
+        dir = (runtime == "/" ? "" : runtime) + "/korrin";
+    } else {
+        dir = GetTempPath() + "korrin-" + std::to_string(::geteuid());
+        if (dir.front() != '/') {  // the tools run in folders of their own: no relative paths
+            std::error_code ec;
+            std::string absolute = std::filesystem::absolute(dir, ec).string();
+            if (ec) {
+                errno = ec.value();
+                return false;
+            }
+            dir = absolute;
+        }
+    }
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    // Checked through the opened folder itself, so what is checked is what is used: a link
+    // put in its place fails the open (ELOOP), a file fails it with ENOTDIR.
+    Fd folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.get() < 0)
+        return false;
+    struct stat st;
+    if (::fstat(folder.get(), &st) != 0)
+        return false;
+    if (st.st_uid != ::geteuid()) {
+        errno = EPERM;
+        return false;
+    }
+    if ((st.st_mode & 077) != 0 && ::fchmod(folder.get(), 0700) != 0)
+        return false;
+    *path = dir;
+    return true;
+}
+
 std::string GetHomeDirectory() {
     std::string home = envValue("HOME");
     if (home.empty()) {
@@ -193,20 +221,11 @@ BOOL CopyFile(const std::string& src, const std::string& dst, bool failIfExists)
         errno = ENOENT;
         return 0;
     }
-    // Opened without blocking and checked before anything is read: a FIFO given as the
-    // source would otherwise hang the caller until some writer came along.
-    Fd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (in.get() < 0)
-        return 0;
+    // Checked before anything is read: a FIFO given as the source would otherwise hang the
+    // caller until some writer came along.
+    Fd in(OpenRegularFile(src));
     struct stat st;
-    if (::fstat(in.get(), &st) != 0)
-        return 0;
-    if (!S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        return 0;
-    }
-    if (int flags = ::fcntl(in.get(), F_GETFL);
-        flags < 0 || ::fcntl(in.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0)
         return 0;
     struct stat existing;
     if (failIfExists && ::lstat(dst.c_str(), &existing) == 0) {
@@ -214,25 +233,87 @@ BOOL CopyFile(const std::string& src, const std::string& dst, bool failIfExists)
         return 0;
     }
 
-    // The temporary name never ends in an extension the program looks for (.wav, .kx0).
     // The owner always keeps read and write: a read-only source must not give a copy the
     // program cannot strip a trailer from.
-    const mode_t mode = (st.st_mode & 0777) | S_IRUSR | S_IWUSR;
-    std::string temp;
-    int outFd = -1;
-    for (int attempt = 0; attempt < 16 && outFd < 0; ++attempt) {
-        temp = folderOf(dst) + "/.korrin-" + randomTag() + ".part";
-        outFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (outFd < 0 && errno != EEXIST)
-            return 0;
-    }
-    if (outFd < 0)
-        return 0;
-    Fd out(outFd);
+    ReplaceOptions options;
+    options.mode = static_cast<int>((st.st_mode & 0777) | S_IRUSR | S_IWUSR);
+    options.noReplace = failIfExists;
+    return ReplaceFileAtomically(
+        dst, [&](int out) { return copyContents(in.get(), out); }, options);
+}
 
-    bool ok = copyContents(in.get(), out.get()) && ::fsync(out.get()) == 0 && out.close();
+bool WriteAll(int fd, const void* data, std::size_t size) {
+    auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+int CreateUniqueFile(const std::string& dir, const std::string& prefix, const std::string& suffix,
+                     unsigned mode, std::string* path) {
+    // 64 random bits: a clash with a file of ours is a remote chance, and a name someone else
+    // made first (EEXIST) only costs another try.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string name =
+            dir + (!dir.empty() && dir.back() == '/' ? "" : "/") + prefix + randomTag() + suffix;
+        int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                        static_cast<mode_t>(mode));
+        if (fd >= 0) {
+            *path = std::move(name);
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    return -1;
+}
+
+BOOL ReplaceFileAtomicallyImpl(const std::string& path, bool (*write)(int fd, void* context),
+                               void* context, const ReplaceOptions& options) {
+    if (path.empty()) {
+        errno = ENOENT;
+        return 0;
+    }
+    struct stat st;
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT)
+        return 0;
+    int createMode = options.mode;
+    bool keepMode = false;
+    if (createMode == ReplaceOptions::kSameMode) {
+        if (exists) {
+            createMode = static_cast<int>(st.st_mode & 07777);
+            keepMode = true;  // exactly, whatever the umask says
+        } else if (options.modeWhenNew != ReplaceOptions::kSameMode) {
+            createMode = options.modeWhenNew;
+        } else {
+            errno = ENOENT;
+            return 0;
+        }
+    }
+    if (options.noReplace && exists) {
+        errno = EEXIST;
+        return 0;
+    }
+    std::string temp;
+    const int fd = CreateUniqueFile(folderOf(path), FileNamePart(path) + ".", ".new",
+                                    static_cast<unsigned>(createMode), &temp);
+    if (fd < 0)
+        return 0;
+    Fd out(fd);
+    bool ok = (!keepMode || ::fchmod(out.get(), static_cast<mode_t>(createMode)) == 0) &&
+              write(out.get(), context) && ::fsync(out.get()) == 0 && out.close();
     if (ok)
-        ok = failIfExists ? renameNoReplace(temp, dst) : ::rename(temp.c_str(), dst.c_str()) == 0;
+        ok = options.noReplace ? renameNoReplace(temp, path)
+                               : ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
         ErrnoKeeper keep;
         ::unlink(temp.c_str());
@@ -240,10 +321,41 @@ BOOL CopyFile(const std::string& src, const std::string& dst, bool failIfExists)
     }
     // The rename itself must survive a crash too; a folder that cannot be synced (some
     // network file systems) still holds a complete file, so this is best effort.
-    Fd folder(::open(folderOf(dst).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() >= 0)
         ::fsync(folder.get());
     return 1;
+}
+
+int OpenRegularFile(const std::string& path) {
+    // Without blocking: a FIFO in the file's place must not hold the caller until a writer
+    // comes. Reads on a regular file do not care about the flag, but it is taken off anyway.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0)
+        return -1;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0)
+        return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return -1;
+    }
+    if (int flags = ::fcntl(fd.get(), F_GETFL);
+        flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return -1;
+    const int result = fd.get();
+    fd.release();
+    return result;
+}
+
+bool GetRegularFileStatus(const std::string& path, RegularFileStatus* status) {
+    Fd fd(OpenRegularFile(path));
+    struct stat st;
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
+        return false;
+    status->size = static_cast<std::uint64_t>(st.st_size);
+    status->modified = st.st_mtime;
+    return true;
 }
 
 BOOL MoveFile(const std::string& src, const std::string& dst) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "platform/Endian.h"
+#include "platform/files/Files.h"
 
 namespace korrin::platform {
 
@@ -164,30 +165,11 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
 }
 
 bool ReplaceFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return false;
-    bool ok = true;
-    std::size_t done = 0;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ok = false;
-        else
-            done += static_cast<std::size_t>(n);
-    }
     // A file saved over keeps its permissions; a new one gets the usual ones.
-    struct stat st {};
-    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok)
-        ::unlink(temp.c_str());
-    return ok;
+    ReplaceOptions options;
+    options.modeWhenNew = 0644;
+    return ReplaceFileAtomically(
+        path, [&](int fd) { return WriteAll(fd, bytes.data(), bytes.size()); }, options);
 }
 
 }  // namespace korrin::platform

@@ -1,11 +1,15 @@
 // The folder lists: filling, order, the entries that follow moves, the start-up scan and
 // the lists shared by two threads.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <random>
 #include <thread>
 
 #include "korrin/store/FolderList.h"
-#include "korrin/transmit/Transmit.h"
+#include "korrin/store/Folders.h"
 #include "unit/store/StoreFixture.h"
 
 namespace korrin {
@@ -146,6 +150,33 @@ TEST_F(FolderListTest, SentFromAnOutOfDateOutboxIsNotLookedFor) {
 
     lists.AfterMove(folder("SENT") + "/nothing.kx0", kOutbox, 7);
     EXPECT_EQ(reports().back(), "Removing from unknown folder.  This should never happen.");
+}
+
+// A held file gets a busy entry at once; the list stays out of date, and the first show
+// after the holder let go reads the file's texts.
+TEST_F(FolderListTest, AHeldFileIsListedBusyAndReadAgainAtTheNextShow) {
+    makeFolder("OUTBOX");
+    const std::string path = folder("OUTBOX") + "/KX1O.kx0";
+    makeMessage(path, "payload", "To", "subject", utcTime(2001, 1, 1, 0, 30));
+    CFolderLists lists;
+    lists.StartScan();
+    lists.WaitForScan();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    lists.MarkOutOfDate(kOutbox);
+    std::vector<MessageEntry> rows;
+    ASSERT_TRUE(lists.EntriesForShow(kOutbox, &rows));
+    ::close(fd);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(rows[0].busy);
+    EXPECT_EQ(rows[0].subject, "");
+    EXPECT_TRUE(lists.IsOutOfDate(kOutbox));
+    ASSERT_TRUE(lists.EntriesForShow(kOutbox, &rows));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_FALSE(rows[0].busy);
+    EXPECT_EQ(rows[0].subject, "subject");
+    EXPECT_FALSE(lists.IsOutOfDate(kOutbox));
 }
 
 TEST_F(FolderListTest, NothingIsShownBeforeTheScanHasFinished) {

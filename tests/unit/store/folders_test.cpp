@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "korrin/store/FolderList.h"
-#include "korrin/transmit/Transmit.h"
+#include "korrin/store/Folders.h"
 #include "unit/store/StoreFixture.h"
 
 namespace korrin {

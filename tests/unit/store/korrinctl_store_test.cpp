@@ -1,5 +1,10 @@
 // korrinctl show and korrinctl folder list, run as a user would.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 
 #include "korrin/store/Trailer.h"
 #include "platform/Endian.h"
@@ -108,6 +113,30 @@ TEST_F(KorrinctlStoreTest, FolderListShowsRowsNewestFirst) {
     out = ctl({"folder", "list", "sent"});
     EXPECT_EQ(out.exitCode, 0);
     EXPECT_NE(out.out.find("SENT - 0 Quillion"), std::string::npos);
+}
+
+// A file another program holds is neither waited for (the reads of a list would wait seven
+// seconds for it) nor shown as an empty row.
+TEST_F(KorrinctlStoreTest, FolderListMarksAFileAnotherProgramHoldsAsBusy) {
+    makeFolder("OUTBOX");
+    const std::string held = folder("OUTBOX") + "/KX1O.kx0";
+    makeMessage(held, std::string(2000, 'a'), "Held", "locked", utcTime(2001, 1, 1, 0, 30));
+    makeMessage(folder("OUTBOX") + "/KX2O.kx0", "b", "Free", "open", utcTime(2002, 1, 1, 0, 30));
+    const int fd = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    const auto start = std::chrono::steady_clock::now();
+    RunResult out = ctl({"folder", "list", "outbox"});
+    const auto took = std::chrono::steady_clock::now() - start;
+    ::close(fd);
+    EXPECT_EQ(out.exitCode, 0) << out.err;
+    EXPECT_LT(took, std::chrono::seconds(5)) << "waited for the held file";
+    EXPECT_NE(out.out.find("Free\topen\t"), std::string::npos) << out.out;
+    const auto busy = out.out.find("\t(busy)\t\t");
+    ASSERT_NE(busy, std::string::npos) << out.out;
+    EXPECT_NE(out.out.substr(busy, out.out.find('\n', busy) - busy), "\t(busy)\t\t0K");
+    EXPECT_NE(out.out.find("OUTBOX - 2 Quillion"), std::string::npos);
+    EXPECT_TRUE(reports().empty());
 }
 
 }  // namespace

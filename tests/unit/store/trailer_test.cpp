@@ -393,18 +393,28 @@ TEST_F(TrailerTest, ReadWaitsForAnotherOpenerAndGivesUpAfter29Tries) {
     });
     CMessageTrailer t;
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(t.ReadForList(path()), trailer::kRead);
+    EXPECT_EQ(t.ReadForDisplay(path(), false), trailer::kRead);
     release.join();
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
 
     held = ::open(path().c_str(), O_RDONLY);
     ASSERT_EQ(::flock(held, LOCK_SH), 0);
     start = std::chrono::steady_clock::now();
-    EXPECT_EQ(t.ReadForList(path()), trailer::kIoFailure);
+    EXPECT_EQ(t.ReadForDisplay(path(), false), trailer::kIoFailure);
     auto waited = std::chrono::steady_clock::now() - start;
     ::close(held);
     EXPECT_GE(waited, std::chrono::milliseconds(28 * 250));
     EXPECT_EQ(reports(), std::vector<std::string>{"_open file failed"});
+
+    // The read that fills a list never waits: a held file is busy, and nothing is reported.
+    held = ::open(path().c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_SH), 0);
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(t.ReadForList(path()), trailer::kBusy);
+    waited = std::chrono::steady_clock::now() - start;
+    ::close(held);
+    EXPECT_LT(waited, std::chrono::milliseconds(200));
+    EXPECT_EQ(reports().size(), 1u);
 
     // A file that is not there fails at once.
     start = std::chrono::steady_clock::now();

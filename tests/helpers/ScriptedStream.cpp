@@ -1,4 +1,4 @@
-#include "platform/net/ScriptedStream.h"
+#include "helpers/ScriptedStream.h"
 
 #include <algorithm>
 #include <cstring>
