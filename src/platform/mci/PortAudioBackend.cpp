@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
+#include "platform/lazy/LazyLibrary.h"
 #include "platform/mci/AudioBackend.h"
 #include "platform/mci/PcmConvert.h"
 
@@ -210,7 +212,12 @@ class PortAudioBackend : public AudioBackend {
 
 void RegisterPortAudioBackend() {
     RegisterAudioBackend({"portaudio", 10, []() -> std::unique_ptr<AudioBackend> {
-                              snd_lib_error_set_handler(&quietAlsa);
+                              // Loaded only now: a program that plays nothing never loads
+                              // PortAudio, the sound servers it probes, or ALSA.
+                              if (!PortAudioLibrary().Available())
+                                  return nullptr;
+                              if (AlsaLibrary().Available())
+                                  snd_lib_error_set_handler(&quietAlsa);
                               if (quietly(Pa_Initialize) != paNoError)
                                   return nullptr;
                               if (Pa_GetDefaultOutputDevice() == paNoDevice &&
