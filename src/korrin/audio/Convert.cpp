@@ -105,10 +105,18 @@ MMRESULT ConvertBlock(HACMSTREAM stream, ACMSTREAMHEADER& header, DWORD flags) {
 
 }  // namespace
 
+DWORD ConvertedSampleCount(DWORD sourceSamples, DWORD sourceRate, DWORD destinationRate) {
+    if (!sourceRate || sourceRate == destinationRate)
+        return sourceSamples;
+    const std::uint64_t scaled =
+        (std::uint64_t(sourceSamples) * destinationRate + sourceRate / 2) / sourceRate;
+    return static_cast<DWORD>(std::min<std::uint64_t>(scaled, 0xFFFFFFFF));
+}
+
 DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
                       const std::string& destinationPath, WaveFileInfo& sourceInfo) {
     WaitCursor wait;
-    if (sourcePath.size() > kMaxWavePath || destinationPath.size() > kMaxWavePath)
+    if (!WavePathFits(sourcePath) || !WavePathFits(destinationPath))
         return 1;
     if (!LoadWaveFileInfo(target.owner(), sourceInfo, sourcePath))
         return 1;
@@ -119,12 +127,17 @@ DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
     const WAVEFORMATEX sourceFormat =
         ReadWaveFormat(sourceInfo.format.data(), sourceInfo.format.size());
     const WAVEFORMATEX destinationFormat = target.Format();
-    // One second of source audio in whole blocks.
+    // About one second of source audio in whole blocks, at least one block (the average rate
+    // is only what the writer put there).
+    const DWORD second = std::max<DWORD>(sourceFormat.nAvgBytesPerSec, sourceFormat.nBlockAlign);
     const DWORD sourceBytes =
-        sourceFormat.nBlockAlign
-            ? sourceFormat.nAvgBytesPerSec - sourceFormat.nAvgBytesPerSec % sourceFormat.nBlockAlign
-            : 0;
-    const DWORD total = sourceInfo.dataSize;
+        sourceFormat.nBlockAlign ? second - second % sourceFormat.nBlockAlign : 0;
+    // The data the file held when it was loaded: a data chunk that claims more than the file
+    // holds gives what is there. Less than that coming in later is a failure, never an end.
+    const DWORD total = static_cast<DWORD>(std::min<std::uint64_t>(
+        sourceInfo.dataSize, sourceInfo.fileSize > sourceInfo.dataOffset
+                                 ? sourceInfo.fileSize - sourceInfo.dataOffset
+                                 : 0));
 
     if (acmStreamOpen(&c.stream, nullptr, sourceFormat, destinationFormat, nullptr, 0, 0, 0) != 0) {
         // No installed codec converts between the two. The user is told how to fix that; the
@@ -209,8 +222,11 @@ DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
         mmioWrite(c.destination, target.format(), long(formatBytes)) != long(formatBytes) ||
         mmioAscend(c.destination, &out, 0) != 0)
         return c.finish(false);
+    // The fact chunk holds the samples of the destination: after a rate change as many as
+    // the new rate gives for the same length.
     std::uint8_t count[4];
-    StoreLE32(count, sourceInfo.sampleCount);
+    StoreLE32(count, ConvertedSampleCount(sourceInfo.sampleCount, sourceFormat.nSamplesPerSec,
+                                          destinationFormat.nSamplesPerSec));
     out = MMCKINFO{};
     out.ckid = mmioFOURCC('f', 'a', 'c', 't');
     if (mmioCreateChunk(c.destination, &out, 0) != 0 || mmioWrite(c.destination, count, 4) != 4 ||
@@ -223,6 +239,11 @@ DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
     auto convertFailed = [&](MMRESULT code) {
         ErrorBox(c.owner, MB_ICONEXCLAMATION, "acmStreamConvert() failed with error = %u!",
                  unsigned(code));
+        return c.finish(false);
+    };
+    auto readFailed = [&]() {
+        CEventReport().Report("Reading '" + sourcePath + "' failed in the middle of its audio",
+                              "Acm", __LINE__);
         return c.finish(false);
     };
     auto write = [&]() {
@@ -241,8 +262,8 @@ DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
         }
         PumpMessages();
         const long n = mmioRead(c.source, h.pbSrc, long(std::min(total - position, sourceBytes)));
-        if (n <= 0)
-            break;
+        if (n < 0 || (n == 0 && position < total))
+            return readFailed();
         PumpMessages();
         h.cbSrcLength = DWORD(n);
         h.cbDstLengthUsed = 0;
@@ -271,7 +292,7 @@ DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
         if (total > position) {
             n = mmioRead(c.source, h.pbSrc, long(std::min(total - position, sourceBytes)));
             if (n <= 0)
-                break;
+                return readFailed();
         }
         PumpMessages();
         h.cbSrcLength = DWORD(n);

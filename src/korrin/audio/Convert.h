@@ -12,6 +12,10 @@ namespace korrin {
 // The owner's item that shows the conversion's progress.
 inline constexpr int kProgressItem = 102;
 
+// The samples of a conversion's output: sourceSamples at sourceRate, as many at the new rate
+// (rounded to the nearest).
+DWORD ConvertedSampleCount(DWORD sourceSamples, DWORD sourceRate, DWORD destinationRate);
+
 // Converts the whole source file into the chooser's format. 0 on success; on failure the
 // destination may be left incomplete (the caller deletes or keeps it). When no codec
 // converts between the two formats the user is told how to fix that, and the conversion

@@ -28,6 +28,15 @@ using namespace detail;
 
 // ---- reading a wave file ----
 
+bool WavePathFits(const std::string& path) {
+    if (path.size() <= kMaxWavePath)
+        return true;
+    CEventReport().Report(Printf("path too long: '%s' has %zu characters, at most %zu are taken",
+                                 path.c_str(), path.size(), kMaxWavePath),
+                          "Acm", __LINE__);
+    return false;
+}
+
 DWORD wioFileOpen(WioFile* wio, const std::string& path, DWORD flags) {
     if (!wio)
         return kWioNoRecord;
@@ -114,8 +123,8 @@ bool LoadWaveFileInfo(void* owner, WaveFileInfo& info) {
     info.format.clear();
     info.formatSize = 0;
     info.fileSize = info.dosDate = info.dosTime = info.attributes = 0;
-    info.dataSize = info.sampleCount = 0;
-    if (info.path.size() > kMaxWavePath)
+    info.dataSize = info.dataOffset = info.sampleCount = 0;
+    if (!WavePathFits(info.path))
         return false;
     // Without blocking: a FIFO in the file's place must not hold the caller until a writer
     // comes; it is no regular file and refused below.
@@ -158,6 +167,7 @@ bool LoadWaveFileInfo(void* owner, WaveFileInfo& info) {
     std::copy_n(wio.format.begin(), std::min<std::size_t>(info.formatSize, wio.format.size()),
                 info.format.begin());
     info.dataSize = wio.dataSize;
+    info.dataOffset = wio.dataOffset;
     info.sampleCount = wio.sampleCount;
     wioFileClose(&wio);
     return true;
@@ -173,7 +183,7 @@ bool LoadWaveFileInfo(void* owner, WaveFileInfo& info, const std::string& path) 
 bool AcmAppFileNew(FormatChooser& chooser, const std::string& path, WaveFileInfo& info) {
     info.path = path;
     info.title = TitleOf(path);
-    if (path.size() > kMaxWavePath || !chooser.format())
+    if (!WavePathFits(path) || !chooser.format())
         return false;
     HMMIO h = mmioOpen(path, MMIO_CREATE | MMIO_WRITE | MMIO_EXCLUSIVE | MMIO_ALLOCBUF);
     if (!h) {

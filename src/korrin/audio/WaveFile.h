@@ -12,6 +12,8 @@ namespace korrin {
 
 // Paths (and titles) longer than this are refused by the routines below.
 inline constexpr std::size_t kMaxWavePath = 144;
+// False for a path longer than kMaxWavePath, after a report that says so ("path too long").
+bool WavePathFits(const std::string& path);
 
 struct WaveFileInfo {
     std::string title;  // the file name after the last '/', '\' or ':'
@@ -23,6 +25,7 @@ struct WaveFileInfo {
     std::vector<std::uint8_t> format;  // the file's format (formatSize bytes), empty when none
     DWORD formatSize = 0;
     DWORD dataSize = 0;
+    DWORD dataOffset = 0;  // where the data chunk's bytes begin
     DWORD sampleCount = 0;
 };
 

@@ -246,6 +246,25 @@ BOOL CopyFile(const std::string& src, const std::string& dst, bool failIfExists)
     return 1;
 }
 
+int CreateUniqueFile(const std::string& dir, const std::string& prefix, const std::string& suffix,
+                     unsigned mode, std::string* path) {
+    // 64 random bits: a clash with a file of ours is a remote chance, and a name someone else
+    // made first (EEXIST) only costs another try.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string name =
+            dir + (!dir.empty() && dir.back() == '/' ? "" : "/") + prefix + randomTag() + suffix;
+        int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                        static_cast<mode_t>(mode));
+        if (fd >= 0) {
+            *path = std::move(name);
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    return -1;
+}
+
 BOOL MoveFile(const std::string& src, const std::string& dst) {
     if (src.empty() || dst.empty()) {
         errno = ENOENT;

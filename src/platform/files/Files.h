@@ -27,6 +27,13 @@ std::string GetWindowsDirectory();
 // renamed over dst, so dst is never seen half written.
 BOOL CopyFile(const std::string& src, const std::string& dst, bool failIfExists);
 
+// The one way the program makes a file under a name of its own: "<dir>/<prefix><16 random hex
+// digits><suffix>", created exclusively (never an existing file, never through a link) with
+// the mode given, open for reading and writing, close-on-exec. The descriptor (the caller
+// closes it) and the name in *path; -1 with errno when no name could be had.
+int CreateUniqueFile(const std::string& dir, const std::string& prefix, const std::string& suffix,
+                     unsigned mode, std::string* path);
+
 // Renames a file or folder; fails when dst exists (as the system it replaces does).
 // Works across file systems by copying, then removing the source.
 BOOL MoveFile(const std::string& src, const std::string& dst);

@@ -8,6 +8,9 @@
 // shared one, both without waiting; an open that cannot get its lock fails. So a file that
 // is being read with MMIO_DENYWRITE cannot be created anew over itself by another open
 // (MMIO_CREATE truncates only once the lock is held).
+//
+// Only regular files are opened: a FIFO, a device or a folder at the path is refused without
+// waiting. MMIO_CREATE never follows a link at the path itself.
 #pragma once
 
 #include <cstdint>
