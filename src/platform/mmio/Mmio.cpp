@@ -161,12 +161,6 @@ MMRESULT mmioClose(HMMIO h, UINT) {
     return ok ? MMSYSERR_NOERROR : MMIOERR_CANNOTWRITE;
 }
 
-MMRESULT mmioFlush(HMMIO h, UINT) {
-    if (!h)
-        return MMSYSERR_INVALHANDLE;
-    return flushBuffer(h) ? MMSYSERR_NOERROR : MMIOERR_CANNOTWRITE;
-}
-
 long mmioRead(HMMIO h, void* buffer, long count) {
     if (!h || count < 0 || (!buffer && count > 0) || !h->canRead)
         return -1;

@@ -88,8 +88,6 @@ long mmioRead(HMMIO h, void* buffer, long count);
 long mmioWrite(HMMIO h, const void* buffer, long count);
 // origin: SEEK_SET, SEEK_CUR, SEEK_END. The new position, -1 on failure.
 long mmioSeek(HMMIO h, long offset, int origin);
-// Writes the buffer out now.
-MMRESULT mmioFlush(HMMIO h, UINT flags = 0);
 
 // Reads the chunk header at the current position. With MMIO_FINDCHUNK (ckid), MMIO_FINDRIFF
 // or MMIO_FINDLIST (fccType) it skips chunks until one matches. With a parent it never goes
