@@ -1,6 +1,10 @@
 // korrinctl convert / info: converting a wave file as the program does before sending, and
 // describing one as its properties pages do.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iomanip>
 #include <ostream>
 #include <sstream>
@@ -68,8 +72,27 @@ int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ost
         }
         WriteWaveFormat(format, target.format(), target.formatSize());
     }
-    // Into a file beside OUT first, so that a failed conversion leaves OUT as it was.
-    const std::string part = dst + ".part";
+    for (const std::string* path : {&in, &dst})
+        if (path->size() > kMaxWavePath) {
+            err << "korrinctl: converting '" << in << "' failed: path too long ('" << *path
+                << "' has more than " << kMaxWavePath << " characters)\n";
+            return kExitFailed;
+        }
+    // Into a new file of its own beside OUT first (created exclusively under a name nobody
+    // can guess, never through a link), so that a failed conversion leaves OUT as it was and
+    // nothing else is touched.
+    const auto slash = dst.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : dst.substr(0, slash);
+    std::string part;
+    const int fd = CreateUniqueFile(folder, ".korrin-", ".part", 0644, &part);
+    if (fd < 0) {
+        err << "korrinctl: converting '" << in << "' failed: cannot create a file in " << folder
+            << " (" << std::strerror(errno) << ")\n";
+        return kExitFailed;
+    }
+    ::close(fd);
     WaveFileInfo info;
     const DWORD result = ConvertWaveFile(target, in, part, info);
     if (result != 0 || std::rename(part.c_str(), dst.c_str()) != 0) {

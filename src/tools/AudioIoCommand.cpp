@@ -11,6 +11,7 @@
 #include "korrin/app/Defaults.h"
 #include "korrin/app/Utils.h"
 #include "korrin/audio/Mci.h"
+#include "korrin/store/Trailer.h"
 #include "platform/Endian.h"
 #include "platform/Text.h"
 #include "platform/mci/WaveData.h"
@@ -129,8 +130,17 @@ int runRecord(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (const MCIERROR e = device.Record(0))
         return fail(err, "record", "recording could not start: " + why(e));
     const DWORD want = static_cast<DWORD>(secs * 1000);
-    while (device.GetPosition() < want)
+    const auto deadline = std::chrono::steady_clock::now() + PlayBound(want);
+    DWORD at = 0;
+    while ((at = device.GetPosition()) < want) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            device.Stop();
+            return fail(err, "record",
+                        "the sound device stalled: it stopped recording after " + seconds(at) +
+                            " of " + seconds(want) + " s; " + path + " was not saved");
+        }
         std::this_thread::sleep_for(kPoll);
+    }
     device.Stop();
     // Exactly the seconds asked for: what came in after them is cut.
     device.Seek(want);
@@ -143,15 +153,15 @@ int runRecord(const std::vector<std::string>& args, std::ostream& out, std::ostr
     return kExitOk;
 }
 
-// The wave file at the front of a plain message file: the trailer's length word and its
-// revision 2 are the file's last eight bytes.
-bool messageAudio(const std::vector<std::uint8_t>& file, std::vector<std::uint8_t>& wave) {
-    if (file.size() < 8 || LoadLE32(file.data() + file.size() - 4) != 2)
+// The wave file at the front of a plain message file: what comes before the trailer, as the
+// store reads it (any revision the store takes, the newer-version question included).
+bool messageAudio(const std::string& path, const std::vector<std::uint8_t>& file,
+                  std::vector<std::uint8_t>& wave) {
+    CMessageTrailer trailer;  // no selection: only the closing words and the date
+    if (trailer.Read(path) != trailer::kRead || trailer.fileSize != file.size())
         return false;
-    const std::size_t trailer = LoadLE32(file.data() + file.size() - 8);
-    if (trailer > file.size() - 8)
-        return false;
-    wave.assign(file.begin(), file.end() - static_cast<std::ptrdiff_t>(trailer + 8));
+    wave.assign(file.begin(),
+                file.begin() + static_cast<std::ptrdiff_t>(file.size() - 8 - trailer.length));
     return true;
 }
 
@@ -172,7 +182,7 @@ int runPlay(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         if (file.size() >= 4 && file[0] == 'P' && file[1] == 'K')
             return fail(err, "play", path + " is a zipped message file: unpack its audio first");
         WaveImage image;
-        if (!messageAudio(file, wave) ||
+        if (!messageAudio(path, file, wave) ||
             ParseWave(wave.data(), wave.size(), image) != WaveReadResult::kOk)
             return fail(err, "play", path + " is neither a wave file nor a plain message file");
         const char* dir = std::getenv("TMPDIR");
@@ -194,11 +204,15 @@ int runPlay(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             status = fail(err, "play", "the sound device cannot open " + path + ": " + why(e));
         } else {
             const DWORD length = device.GetLength(0);
-            if (const MCIERROR e = device.Play()) {
-                status = fail(err, "play", "playing could not start: " + why(e));
+            // Returns once the last frame has been heard, or when the device stalls.
+            if (const MCIERROR e = device.PlayToEnd()) {
+                status =
+                    e == MCIERR_DEVICE_STALLED
+                        ? fail(err, "play",
+                               "the sound device stalled: it stopped playing after " +
+                                   seconds(device.GetPosition()) + " of " + seconds(length) + " s")
+                        : fail(err, "play", "playing could not start: " + why(e));
             } else {
-                while (device.GetPosition() < length)
-                    std::this_thread::sleep_for(kPoll);
                 out << "played " << seconds(length) << " s of " << path << "\n";
             }
         }

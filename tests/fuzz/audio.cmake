@@ -1,6 +1,6 @@
 # Wave files and the decoders (one target per decoder; the first input bytes pick the format's
 # free fields).
-korrin_add_fuzzer(wio_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/wio_fuzz.cpp ${CMAKE_SOURCE_DIR}/src/korrin/audio/Acm.cpp ${CMAKE_SOURCE_DIR}/src/platform/mmio/Mmio.cpp LIBS korrin_core)
+korrin_add_fuzzer(wio_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/wio_fuzz.cpp ${CMAKE_SOURCE_DIR}/src/korrin/audio/AcmCommon.cpp ${CMAKE_SOURCE_DIR}/src/korrin/audio/FormatChooser.cpp ${CMAKE_SOURCE_DIR}/src/korrin/audio/WaveFile.cpp ${CMAKE_SOURCE_DIR}/src/korrin/audio/Convert.cpp ${CMAKE_SOURCE_DIR}/src/korrin/audio/FormatDescription.cpp ${CMAKE_SOURCE_DIR}/src/platform/mmio/Mmio.cpp LIBS korrin_core)
 korrin_add_fuzzer(gsm_decode_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/codec_fuzz.cpp ${CMAKE_SOURCE_DIR}/src/platform/acm/Gsm.cpp ${CMAKE_SOURCE_DIR}/src/platform/acm/Stream.cpp LIBS platform_core)
 target_compile_definitions(gsm_decode_fuzz PRIVATE KORRIN_FUZZ_TAG=49)
 target_include_directories(gsm_decode_fuzz PRIVATE ${GSM_INCLUDE_DIR})

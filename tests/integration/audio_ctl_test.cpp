@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 
 #include "helpers/TestSupport.h"
 #include "helpers/WaveSupport.h"
+#include "korrin/store/Trailer.h"
 #include "platform/Endian.h"
 
 namespace {
@@ -17,15 +19,30 @@ using korrin::test::SegmentAudio;
 using korrin::test::TempDir;
 using korrin::test::WriteWave;
 
+// A message trailer as the store writes it, with the given layout revision.
+std::vector<std::uint8_t> messageTrailer(std::uint32_t revision) {
+    korrin::CMessageTrailer t;
+    t.senderName = "Anna";
+    t.subject = "Hello";
+    t.date.wYear = 2026;
+    t.date.wMonth = 12;
+    t.date.wDay = 8;
+    auto bytes = t.Serialize();
+    StoreLE32(bytes.data() + bytes.size() - 4, revision);
+    return bytes;
+}
+
 class AudioCtlTest : public ::testing::Test {
   protected:
     TempDir dir_;
-    RunResult ctl(const std::vector<std::string>& args) {
+    RunResult ctl(const std::vector<std::string>& args,
+                  std::map<std::string, std::string> env = {}) {
         std::vector<std::string> argv{BuildDir() + "/korrinctl"};
         argv.insert(argv.end(), args.begin(), args.end());
-        return korrin::test::Run(argv, {{"KORRIN_AUDIO", "virtual"},
-                                        {"KORRIN_AUDIO_CAPTURE", dir_.file("capture.wav")},
-                                        {"KORRIN_REGISTRY", dir_.file("registry.db")}});
+        env["KORRIN_AUDIO"] = "virtual";
+        env["KORRIN_AUDIO_CAPTURE"] = dir_.file("capture.wav");
+        env["KORRIN_REGISTRY"] = dir_.file("registry.db");
+        return korrin::test::Run(argv, env);
     }
 };
 
@@ -74,11 +91,8 @@ TEST_F(AudioCtlTest, PlaysTheAudioOfAMessageFileForItsLength) {
     const PcmFormat f{1, 8000, 8};
     const auto data = SegmentAudio(f, {{700, 0x50}});
     auto file = SerializeWave(ToWaveFormat(f), data.data(), data.size());
-    // A trailer: one field, then its length and the revision.
-    const std::vector<std::uint8_t> fields{5, 0, 0, 0, 'A', 'n', 'n', 'a', 0};
-    file.insert(file.end(), fields.begin(), fields.end());
-    AppendLE32(file, static_cast<std::uint32_t>(fields.size()));
-    AppendLE32(file, 2);
+    const auto trailer = messageTrailer(2);
+    file.insert(file.end(), trailer.begin(), trailer.end());
     ReplaceFile(dir_.file("KX7S.KX0"), file);
 
     const auto start = std::chrono::steady_clock::now();
@@ -92,14 +106,31 @@ TEST_F(AudioCtlTest, PlaysTheAudioOfAMessageFileForItsLength) {
 TEST_F(AudioCtlTest, PlaysAGsmMessageForItsRealLength) {
     auto file = korrin::test::GsmWave(1200);
     ASSERT_FALSE(file.empty());
-    AppendLE32(file, 0);  // a trailer without fields: its length, then the revision
-    AppendLE32(file, 2);
+    const auto trailer = messageTrailer(2);
+    file.insert(file.end(), trailer.begin(), trailer.end());
     ReplaceFile(dir_.file("KX8S.KX0"), file);
     const auto start = std::chrono::steady_clock::now();
     const auto r = ctl({"play", dir_.file("KX8S.KX0")});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "played 1.20 s of " + dir_.file("KX8S.KX0") + "\n");
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1100));
+}
+
+// play reads the message file as show does: a newer layout revision that show reads (after
+// the newer-version question) plays too.
+TEST_F(AudioCtlTest, PlaysAMessageOfANewerRevisionAsShowReadsIt) {
+    const PcmFormat f{1, 8000, 8};
+    const auto data = SegmentAudio(f, {{300, 0x50}});
+    auto file = SerializeWave(ToWaveFormat(f), data.data(), data.size());
+    const auto trailer = messageTrailer(3);
+    file.insert(file.end(), trailer.begin(), trailer.end());
+    ReplaceFile(dir_.file("KX9S.KX0"), file);
+    const std::map<std::string, std::string> answer{{"KORRIN_MESSAGE_ANSWERS", "Continue"}};
+    const auto show = ctl({"show", dir_.file("KX9S.KX0")}, answer);
+    ASSERT_EQ(show.exitCode, 0) << show.err;
+    const auto r = ctl({"play", dir_.file("KX9S.KX0")}, answer);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "played 0.30 s of " + dir_.file("KX9S.KX0") + "\n");
 }
 
 TEST_F(AudioCtlTest, PlayRefusesWhatItCannotPlay) {

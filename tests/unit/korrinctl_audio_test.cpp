@@ -1,4 +1,11 @@
 // korrinctl convert and info, run as a script would.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "helpers/TestSupport.h"
@@ -113,4 +120,65 @@ TEST_F(KorrinctlAudio, ConvertToStoredAndNamedFormatsAndFailureKeepsTheOutput) {
 
     EXPECT_EQ(ctl({"convert", in, dir_.file("x.wav"), "--to", "2:8000:4:1"}).exitCode, 2);
     EXPECT_EQ(ctl({"convert", in, dir_.file("x.wav")}).exitCode, 2);
+}
+
+// What lies beside OUT is never written through: the conversion goes into a new file of its
+// own, so a link, a FIFO or someone's OUT.part there stays as it was, and nothing hangs.
+TEST_F(KorrinctlAudio, ConvertNeverWritesThroughWhatLiesBesideTheOutput) {
+    const std::string in = dir_.file("in.wav");
+    WriteFile(in, Wave(Chunk("fmt ", Fmt(1, 8000, 8000, 1, 8)) +
+                       Chunk("data", std::string(1600, '\x90'))));
+    const std::string out = dir_.file("out.wav");
+    const std::string part = out + ".part";
+    const std::string target = dir_.file("target.txt");
+    std::unique_ptr<FifoGuard> fifo;  // frees a reader that would hang on it
+    const struct {
+        const char* what;
+        std::function<void()> make;
+    } cases[] = {
+        {"a link to another file",
+         [&] {
+             WriteFile(target, "precious");
+             ASSERT_EQ(symlink(target.c_str(), part.c_str()), 0);
+         }},
+        {"a FIFO", [&] { fifo = std::make_unique<FifoGuard>(part); }},
+        {"an unrelated file", [&] { WriteFile(part, "someone else's"); }},
+    };
+    for (const auto& c : cases) {
+        std::remove(part.c_str());
+        std::remove(out.c_str());
+        c.make();
+        const RunResult r = ctl({"convert", in, out, "--to", "49:8000:0:1"});
+        EXPECT_EQ(r.exitCode, 0) << c.what << ": " << r.err;
+        EXPECT_EQ(ReadFile(out).substr(0, 4), "RIFF") << c.what;
+        if (std::string(c.what) == "a link to another file") {
+            EXPECT_EQ(ReadFile(target), "precious");
+        }
+        if (std::string(c.what) == "an unrelated file") {
+            EXPECT_EQ(ReadFile(part), "someone else's");
+        }
+        struct stat st {};
+        EXPECT_EQ(lstat(part.c_str(), &st), 0) << c.what << " was removed";
+        if (fifo) {
+            EXPECT_FALSE(fifo->rescued()) << "the FIFO held the command";
+        }
+        fifo.reset();
+    }
+    // No temporary file is left beside the output.
+    for (const auto& e : std::filesystem::directory_iterator(dir_.path()))
+        EXPECT_EQ(e.path().filename().string().find(".korrin-"), std::string::npos) << e.path();
+}
+
+// Too long a path is refused with a word on stderr, whichever of the two it is.
+TEST_F(KorrinctlAudio, APathTooLongIsSaidSo) {
+    const std::string in = dir_.file("in.wav");
+    WriteFile(in, Wave(Chunk("fmt ", Fmt(1, 8000, 8000, 1, 8)) + Chunk("data", "ab")));
+    const std::string longName = dir_.file(std::string(150, 'n') + ".wav");
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"convert", in, longName, "--to", "1:8000:8:1"},
+             {"convert", longName, dir_.file("o.wav"), "--to", "1:8000:8:1"}}) {
+        const RunResult r = ctl(args);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_NE(r.err.find("path too long"), std::string::npos) << r.err;
+    }
 }

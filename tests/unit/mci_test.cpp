@@ -1,6 +1,7 @@
 // The recorder's wave device on the virtual sound back end: real time, capture from a file.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -256,7 +257,7 @@ TEST_F(MciTest, AGsmRecordingPlaysForItsRealLength) {
 class BusyBackend : public AudioBackend {
   public:
     std::string name() const override { return "busy"; }
-    std::unique_ptr<AudioStream> StartPlayback(const PcmFormat&, AudioPull,
+    std::unique_ptr<AudioStream> StartPlayback(const PcmFormat&, AudioPull, AudioDone,
                                                AudioStartResult& r) override {
         r = AudioStartResult::kBusy;
         return nullptr;
@@ -291,6 +292,106 @@ TEST_F(MciTest, ABusySoundCardFailsPlayWithABoxAndRecordWithAReport) {
               0u);
     EXPECT_EQ(JsonField(l[1], "kind"), "report");
     EXPECT_EQ(JsonField(l[1], "line"), "179");
+}
+
+// A sound card with a queue: it takes frames up to 300 ms ahead of what it plays, hears them
+// in real time, and is told the end only once the queue has run out. Or one that stalls:
+// after 200 ms it stops calling back for good.
+class QueueStream : public AudioStream {
+  public:
+    QueueStream(PcmFormat f, AudioPull pull, AudioDone done, bool stall, std::atomic<long>* heard)
+        : thread_([=, this] {
+              const std::size_t ahead = f.samplesPerSec * 3 / 10, tick = f.samplesPerSec / 100;
+              std::vector<std::uint8_t> buffer(ahead * f.blockAlign());
+              std::size_t queued = pull(buffer.data(), ahead);
+              bool ended = queued < ahead;
+              for (int t = 0; !stop_; ++t) {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                  if (stall && t >= 20)
+                      continue;
+                  const std::size_t n = std::min(tick, queued);
+                  queued -= n;
+                  *heard += long(n);
+                  if (!ended) {
+                      const std::size_t got = pull(buffer.data(), n);
+                      queued += got;
+                      ended = got < n;
+                  }
+                  if (ended && queued == 0) {
+                      done();
+                      return;
+                  }
+              }
+          }) {}
+    ~QueueStream() override {
+        stop_ = true;
+        thread_.join();
+    }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+class QueueBackend : public AudioBackend {
+  public:
+    explicit QueueBackend(bool stall) : stall_(stall) {}
+    std::string name() const override { return stall_ ? "stalling" : "queueing"; }
+    std::unique_ptr<AudioStream> StartPlayback(const PcmFormat& f, AudioPull pull, AudioDone done,
+                                               AudioStartResult& r) override {
+        r = AudioStartResult::kOk;
+        heard = 0;
+        return std::make_unique<QueueStream>(f, std::move(pull), std::move(done), stall_, &heard);
+    }
+    std::unique_ptr<AudioStream> StartCapture(const PcmFormat&, AudioPush,
+                                              AudioStartResult& r) override {
+        r = AudioStartResult::kFailed;
+        return nullptr;
+    }
+    static inline std::atomic<long> heard{0};
+
+  private:
+    bool stall_;
+};
+
+TEST_F(MciTest, PlayingToTheEndDrainsTheQueueAndAStalledDeviceIsReported) {
+    static bool registered = false;
+    if (!registered) {
+        RegisterAudioBackend(
+            {"queueing", -1,
+             [] { return std::unique_ptr<AudioBackend>(std::make_unique<QueueBackend>(false)); }});
+        RegisterAudioBackend(
+            {"stalling", -1,
+             [] { return std::unique_ptr<AudioBackend>(std::make_unique<QueueBackend>(true)); }});
+        registered = true;
+    }
+    WriteWave(file(), kLocal, SegmentAudio(kLocal, {{600, 0x40}}));
+    {
+        // Every frame is heard before the play counts as over: the tail is not cut.
+        ScopedEnv queueing{"KORRIN_AUDIO", "queueing"};
+        MciDevice d;
+        ASSERT_EQ(d.Open(file()), 0u);
+        ASSERT_EQ(d.PlayToEnd(), 0u);
+        EXPECT_EQ(QueueBackend::heard.load(), 4800);
+    }
+    {
+        // A device that stops calling back ends the wait after the audio's length and a
+        // margin, with a report.
+        ScopedEnv stalling{"KORRIN_AUDIO", "stalling"};
+        MciDevice d;
+        ASSERT_EQ(d.Open(file()), 0u);
+        const auto start = Clock::now();
+        EXPECT_EQ(d.PlayToEnd(), MCIERR_DEVICE_STALLED);
+        const auto took = Clock::now() - start;
+        EXPECT_GE(took, PlayBound(600) - std::chrono::milliseconds(50));
+        EXPECT_LT(took, PlayBound(600) + std::chrono::seconds(1));
+        EXPECT_LT(QueueBackend::heard.load(), 4800);
+        const auto l = log();
+        ASSERT_EQ(l.size(), 1u);
+        EXPECT_EQ(JsonField(l[0], "kind"), "report");
+        EXPECT_NE(JsonField(l[0], "text").find("The sound device stopped before the end"),
+                  std::string::npos);
+    }
 }
 
 }  // namespace

@@ -213,6 +213,9 @@ TEST_F(MixerTest, TheVolumeSliderFollowsTheRightChannelInTenSteps) {
 TEST_F(MixerTest, TheMixerCallsCheckWhatTheyAreGiven) {
     HMIXER h = nullptr;
     ASSERT_EQ(mixerOpen(&h, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    // A failing open clears the handle it is given: the open one is closed first, or it
+    // would be lost.
+    EXPECT_EQ(mixerClose(h), MMSYSERR_NOERROR);
     EXPECT_EQ(mixerOpen(&h, 1, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
     EXPECT_EQ(h, nullptr);
     ASSERT_EQ(mixerOpen(&h, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);

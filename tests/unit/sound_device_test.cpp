@@ -41,7 +41,7 @@ void playAndRecord(AudioBackend& backend) {
             pulled += n;
             return n;
         },
-        r);
+        {}, r);
     if (r == AudioStartResult::kBusy)
         GTEST_SKIP() << "the sound card is in use by another program";
     ASSERT_TRUE(play) << int(r);

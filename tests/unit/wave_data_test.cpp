@@ -1,6 +1,8 @@
 // Wave files read and written in memory, and PCM changed between layouts.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "helpers/TestSupport.h"
 #include "platform/Endian.h"
 #include "platform/mci/PcmConvert.h"
@@ -132,19 +134,50 @@ TEST(PcmConvert, ChangesSampleSizeAndChannels) {
 TEST(PcmConvert, RateChangeIsTheSameInPiecesAsInOne) {
     std::vector<std::uint8_t> in;
     for (int i = 0; i < 441; ++i)
-        in.push_back(static_cast<std::uint8_t>(i * 7));
+        in.push_back(static_cast<std::uint8_t>(128 + 60 * std::sin(i * 0.05)));
     std::vector<std::uint8_t> whole, pieces;
-    PcmConverter({1, 44100, 8}, {1, 8000, 8}).Convert(in.data(), in.size(), whole);
-    EXPECT_EQ(whole.size(), 80u);
+    PcmConverter one({1, 44100, 8}, {1, 8000, 8});
+    one.Convert(in.data(), in.size(), whole);
+    one.Finish(whole);
+    EXPECT_NEAR(double(whole.size()), 80.0, 1.0);
     PcmConverter c({1, 44100, 8}, {1, 8000, 8});
     for (std::size_t at = 0; at < in.size(); at += 13)
         c.Convert(in.data() + at, std::min<std::size_t>(13, in.size() - at), pieces);
+    c.Finish(pieces);
     EXPECT_EQ(pieces, whole);
-    // Up: 8 kHz to 16 kHz doubles the frames and puts the mean between two.
-    const std::vector<std::uint8_t> two{0x80, 0xC0, 0xC0};
-    std::vector<std::uint8_t> up;
-    PcmConverter({1, 8000, 8}, {1, 16000, 8}).Convert(two.data(), two.size(), up);
-    EXPECT_EQ(up, (std::vector<std::uint8_t>{0x80, 0xA0, 0xC0, 0xC0, 0xC0}));
+}
+
+// A card that offers only 48 or 44.1 kHz recording into an 8 kHz file: what lies above the
+// new rate's half (4 kHz) is filtered out instead of folding back into the speech band;
+// what lies below passes.
+TEST(PcmConvert, CaptureAtAnotherRateDoesNotAlias) {
+    const struct {
+        unsigned rate;
+        double hz;
+        bool passes;
+    } cases[] = {{48000, 1000, true}, {48000, 6000, false}, {48000, 7000, false},
+                 {44100, 1000, true}, {44100, 6500, false}, {16000, 5000, false}};
+    for (const auto& k : cases) {
+        std::vector<std::uint8_t> in, out;
+        for (unsigned i = 0; i < k.rate; ++i)  // one second at half scale
+            AppendLE16(in, static_cast<std::uint16_t>(static_cast<std::int16_t>(
+                               16384 * std::sin(2 * M_PI * k.hz * i / k.rate))));
+        PcmConverter c({1, k.rate, 16}, {1, 8000, 16});
+        ASSERT_TRUE(c.ok());
+        c.Convert(in.data(), in.size(), out);
+        c.Finish(out);
+        ASSERT_NEAR(double(out.size() / 2), 8000.0, 2.0) << k.rate << " " << k.hz;
+        double power = 0;
+        for (std::size_t i = 400; i + 400 < out.size() / 2; ++i) {  // past the edges
+            const double v = static_cast<std::int16_t>(LoadLE16(out.data() + 2 * i)) / 32768.0;
+            power += v * v;
+        }
+        const double rms = std::sqrt(power / double(out.size() / 2 - 800));
+        if (k.passes)
+            EXPECT_NEAR(rms, 0.5 / std::sqrt(2.0), 0.02) << k.rate << " Hz, " << k.hz << " Hz";
+        else
+            EXPECT_LT(rms, 0.01) << k.rate << " Hz, " << k.hz << " Hz folds back";
+    }
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // Wave files: reading their layout, creating, converting and describing them, and the two
 // stored formats.
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include <string>
 #include <vector>
@@ -9,6 +12,7 @@
 #include "korrin/app/Defaults.h"
 #include "korrin/audio/Acm.h"
 #include "korrin/audio/FormatSpec.h"
+#include "korrin/audio/Zip.h"
 #include "platform/Endian.h"
 #include "platform/registry/Registry.h"
 
@@ -314,6 +318,81 @@ TEST_F(WaveTest, ConvertingAFileOntoItselfFailsWithoutHarm) {
     EXPECT_EQ(ReadFile(src), original);
 }
 
+// A source that stops giving its audio in the middle (here cut short while the conversion
+// runs) fails the conversion; it never ends as a success with a short file.
+class TruncatingWindow : public AudioWindow {
+  public:
+    explicit TruncatingWindow(std::string path) : path_(std::move(path)) {}
+    void SetItemText(void*, int, const std::string& text) override {
+        if (text == "10%") {
+            EXPECT_EQ(truncate(path_.c_str(), 200), 0);
+        }
+    }
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+
+  private:
+    std::string path_;
+};
+
+TEST_F(WaveTest, ASourceThatFailsInTheMiddleFailsTheConversion) {
+    // Ten seconds of 16-bit audio: more than the reader holds at once.
+    const std::string src = dir_.file("long.wav");
+    std::string pcm(160000, '\0');
+    for (std::size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = char(i * 13);
+    WriteFile(src, Riff(Chunk("fmt ", Fmt(1, 1, 8000, 16000, 2, 16)) + Chunk("data", pcm)));
+    TruncatingWindow window(src);
+    FormatChooser target(&window);
+    Put(target, kGsm);
+    InstallAudioWindow(&window);
+    WaveFileInfo info;
+    const DWORD result = ConvertWaveFile(target, src, dir_.file("short.wav"), info);
+    InstallAudioWindow(nullptr);
+    EXPECT_NE(result, 0u);
+    ASSERT_FALSE(log().empty());
+    EXPECT_NE(JsonField(log().back(), "text").find("failed in the middle of its audio"),
+              std::string::npos);
+}
+
+// A path longer than the file routines take is refused with a report that says why.
+TEST_F(WaveTest, APathTooLongIsReportedAsSuch) {
+    const std::string src = dir_.file("s.wav");
+    WriteFile(src, Riff(Chunk("fmt ", kPcm8) + Chunk("data", "abcd")));
+    const std::string longPath = dir_.file(std::string(150, 'x') + ".wav");
+    FormatChooser chooser(nullptr);
+    Put(chooser, kPcm8);
+    WaveFileInfo info;
+    const std::vector<std::function<bool()>> calls = {
+        [&] { return AcmAppFileNew(chooser, longPath, info); },
+        [&] { return ConvertWaveFile(chooser, src, longPath, info) == 0; },
+        [&] { return ConvertWaveFile(chooser, longPath, src, info) == 0; },
+    };
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_FALSE(calls[i]()) << i;
+        const auto lines = log();
+        ASSERT_EQ(lines.size(), i + 1);
+        EXPECT_EQ(JsonField(lines.back(), "kind"), "report");
+        EXPECT_EQ(JsonField(lines.back(), "text").rfind("path too long", 0), 0u)
+            << JsonField(lines.back(), "text");
+    }
+}
+
+// After a rate change the fact chunk counts the samples at the new rate.
+TEST_F(WaveTest, TheFactChunkCountsTheOutputsSamples) {
+    const std::string src = dir_.file("radio.wav");
+    WriteFile(src, Riff(Chunk("fmt ", Fmt(1, 1, 22050, 22050, 1, 8)) +
+                        Chunk("data", std::string(22050 * 3, '\x80'))));
+    FormatChooser gsm(nullptr);
+    Put(gsm, kGsm);
+    WaveFileInfo info;
+    ASSERT_EQ(ConvertWaveFile(gsm, src, dir_.file("g.wav"), info), 0u);
+    ASSERT_TRUE(LoadWaveFileInfo(nullptr, info, dir_.file("g.wav")));
+    EXPECT_EQ(info.sampleCount, 24000u);
+    EXPECT_EQ(ConvertedSampleCount(16037, 8000, 8000), 16037u);
+    EXPECT_EQ(ConvertedSampleCount(3, 22050, 8000), 1u);
+}
+
 TEST(WaveDescription, CodecTextsAndTheBuiltInFallback) {
     std::string tag, text;
     const auto pcm = WaveFormatBytes(
@@ -462,4 +541,29 @@ TEST(FormatSpec, NamesListedFormatsAndAnyPcmRate) {
          {"", "49:8000:0", "49:8000:0:1:", "49:11025:0:1", "17:16000:4:1", "1:8000:12:1",
           "1:999999999:16:2", "1:8000:8:1x", "+1:8000:8:1", "2:8000:4:1"})
         EXPECT_FALSE(ParseFormatSpec(bad, f)) << bad;
+}
+
+// The compression choice gets its default (no zip) only when it is missing; a stored value
+// that cannot be read as a number is left for the user to see, not replaced.
+TEST_F(WaveTest, TheCompressionDefaultIsStoredOnlyWhenMissing) {
+    const struct {
+        std::vector<std::uint8_t> stored;  // empty: missing
+        DWORD type;
+        DWORD read;
+        std::vector<std::uint8_t> after;
+    } cases[] = {
+        {{}, REG_DWORD, kCompressionNone, {1, 0, 0, 0}},
+        {{2, 0, 0, 0}, REG_DWORD, kCompressionZip, {2, 0, 0, 0}},
+        {{2, 0, 0, 0, 9, 9, 9, 9}, REG_BINARY, kCompressionNone, {2, 0, 0, 0, 9, 9, 9, 9}},
+    };
+    for (const auto& c : cases) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kKorrinKey, &key), ERROR_SUCCESS);
+        RegDeleteValue(key, setting::kCompression);
+        RegCloseKey(key);
+        if (!c.stored.empty())
+            SetRegValue(setting::kCompression, c.type, c.stored);
+        EXPECT_EQ(ReadCompression(), c.read);
+        EXPECT_EQ(RegValue(setting::kCompression), c.after);
+    }
 }

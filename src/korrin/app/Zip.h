@@ -1,3 +1,4 @@
+// app/Zip: packs message archives (the quality presets are audio/Zip).
 // Packing a message's wave file into an archive and unpacking it again, with the two outside
 // programs the user installs into the tools directory (which stands for the Windows
 // directory): "pkzip.exe" packs, "pkunzip.exe" unpacks. On this system a program is installed

@@ -17,6 +17,7 @@ constexpr int kLineSetTimeFormat = 50;
 constexpr int kLineCue = 61;
 constexpr int kLineSeek = 90;
 constexpr int kLineRecord = 179;
+constexpr int kLinePlayToEnd = 190;
 constexpr int kLineSave = 253;
 
 constexpr const char* kCardInUse = "The Sound Card is in use by another application.";
@@ -97,6 +98,18 @@ MCIERROR MciDevice::Play() {
     MCI_PLAY_PARMS play;
     const MCIERROR e = mciSendCommand(deviceId_, MCI_PLAY, 0, &play);
     if (e)
+        CEventReport().ShowError(kCardInUse);
+    return e;
+}
+
+MCIERROR MciDevice::PlayToEnd() {
+    if (!deviceId_)
+        return 1;
+    MCI_PLAY_PARMS play;
+    const MCIERROR e = mciSendCommand(deviceId_, MCI_PLAY, MCI_WAIT, &play);
+    if (e == MCIERR_DEVICE_STALLED)
+        report(e, kLinePlayToEnd);
+    else if (e)
         CEventReport().ShowError(kCardInUse);
     return e;
 }

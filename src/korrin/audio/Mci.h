@@ -32,6 +32,10 @@ class MciDevice {
     void Stop();
     // From the current position to the end; returns at once. 0 or the MCI code [1].
     platform::MCIERROR Play();
+    // From the current position to the end, returning once the last frame has been heard:
+    // 0, MCIERR_DEVICE_STALLED (reported) when the device stopped playing before its end,
+    // or the code of a play that could not start (told as Play tells it) [1].
+    platform::MCIERROR PlayToEnd();
     // Inserts from `position` on until Stop; returns at once. 0 or the MCI code [1].
     platform::MCIERROR Record(platform::DWORD position);
     // 0 or the MCI code [1].

@@ -82,12 +82,9 @@ DWORD ReadQuality() {
 }
 
 DWORD ReadCompression() {
-    DWORD value = kCompressionNone;
-    if (!CUtils().GetRegistryDword(kKorrinKey, setting::kCompression, value)) {
-        value = kCompressionNone;
-        WriteCompression(value);
-    }
-    return value;
+    // The default (no compression) is stored only when the value is missing; one that cannot
+    // be read this time (a busy or damaged database) is left as it is.
+    return CUtils().GetSettingDword(setting::kCompression);
 }
 
 void WriteCompression(DWORD value) {

@@ -1,3 +1,4 @@
+// audio/Zip: the quality presets (packing archives is app/Zip).
 // The quality presets: each fixes both stored formats (local and transport), and the zip
 // choice that goes with them. The dialog that offers them is the window side of this.
 #pragma once

@@ -142,8 +142,10 @@ class ImaDriver_ : public Driver {
     DWORD largestFormatSize() const override { return 20; }
 
     bool accepts(const WAVEFORMATEX& f) const override {
+        // Only what the decoder needs is checked: files from other writers differ in the rest
+        // (the average rate above all, which some set to what they please).
         if (f.wFormatTag != WAVE_FORMAT_IMA_ADPCM || (f.nChannels != 1 && f.nChannels != 2) ||
-            f.wBitsPerSample != 4 || f.cbSize < 2 || f.extra.size() < 2)
+            f.wBitsPerSample != 4)
             return false;
         if (f.nSamplesPerSec < kLowestRate || f.nSamplesPerSec > kHighestRate)
             return false;
@@ -156,12 +158,10 @@ class ImaDriver_ : public Driver {
         const unsigned samples = (f.nBlockAlign - header) * 2u / f.nChannels + 1u;
         if (samples > 0xFFFF)
             return false;
+        // The samples per block follow from the block; a stated count must agree with them
+        // (a file without one is read by its block size).
         const WORD spb = SamplesPerBlock(f.nBlockAlign, f.nChannels);
-        if (LoadLE16(f.extra.data()) != spb)
-            return false;
-        // Writers round the average rate either way.
-        const double exact = double(f.nSamplesPerSec) * f.nBlockAlign / spb;
-        return f.nAvgBytesPerSec + 1.0 >= exact && f.nAvgBytesPerSec <= exact + 1.0;
+        return f.cbSize < 2 || f.extra.size() < 2 || LoadLE16(f.extra.data()) == spb;
     }
 
     std::string describe(const WAVEFORMATEX& f) const override {

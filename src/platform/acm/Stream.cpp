@@ -12,6 +12,7 @@
 
 #include "platform/acm/Acm.h"
 #include "platform/acm/Codec.h"
+#include "platform/lazy/LazyLibrary.h"
 
 namespace korrin::platform {
 
@@ -192,6 +193,9 @@ MMRESULT acmStreamOpen(HACMSTREAM* phas, HACMDRIVER had, const WAVEFORMATEX& sou
     if (!s->decoder || !s->encoder)
         return MMSYSERR_NOMEM;
     if (source.nSamplesPerSec != destination.nSamplesPerSec) {
+        // libsoxr is loaded now, for the first rate change; without it no rate changes.
+        if (!SoxrLibrary().Available())
+            return ACMERR_NOTPOSSIBLE;
         soxr_error_t err = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);

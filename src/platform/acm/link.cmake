@@ -1,7 +1,9 @@
-# The codecs: GSM 6.10 from libgsm, rate changes from libsoxr.
+# The codecs: GSM 6.10 from libgsm, rate changes from libsoxr (its header only: the library
+# is loaded on first use, see platform/lazy).
 find_path(GSM_INCLUDE_DIR gsm/gsm.h REQUIRED)
 find_library(GSM_LIBRARY gsm REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
 target_include_directories(platform_core PRIVATE ${GSM_INCLUDE_DIR})
-target_link_libraries(platform_core PUBLIC ${GSM_LIBRARY} PkgConfig::SOXR)
+target_include_directories(platform_core PRIVATE ${SOXR_INCLUDE_DIRS})
+target_link_libraries(platform_core PUBLIC ${GSM_LIBRARY})

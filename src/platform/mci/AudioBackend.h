@@ -31,6 +31,10 @@ class AudioStream {
 // Fills up to `frames` frames of the stream's format into out and returns how many it gave;
 // fewer than asked means the end: the back end plays what it got and calls no more.
 using AudioPull = std::function<std::size_t(std::uint8_t* out, std::size_t frames)>;
+// Called once on the back end's thread when a playback has played out: after a pull gave
+// fewer frames than asked, every frame it gave has been heard. Not called for a stream that
+// is destroyed before that.
+using AudioDone = std::function<void()>;
 // Takes captured frames in the stream's format.
 using AudioPush = std::function<void(const std::uint8_t* in, std::size_t frames)>;
 
@@ -42,6 +46,7 @@ class AudioBackend {
     virtual std::string name() const = 0;
     // Playback and capture in the given format, whatever the device itself runs at.
     virtual std::unique_ptr<AudioStream> StartPlayback(const PcmFormat& format, AudioPull pull,
+                                                       AudioDone done,
                                                        AudioStartResult& result) = 0;
     virtual std::unique_ptr<AudioStream> StartCapture(const PcmFormat& format, AudioPush push,
                                                       AudioStartResult& result) = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -170,10 +171,12 @@ MCIERROR play(Device& d, DWORD flags, const MCI_PLAY_PARMS* p, std::unique_lock<
     if ((flags & (MCI_FROM | MCI_TO)) && !p)
         return MCIERR_NULL_PARAMETER_BLOCK;
     stop(d);
+    std::size_t from = 0, to = 0;
     {
         std::lock_guard lock(d.mutex);
         const std::size_t length = d.frames();
-        std::size_t from = d.position, to = length;
+        from = d.position;
+        to = length;
         if (flags & MCI_FROM) {
             if (p->dwFrom > d.toUnits(length))
                 return MCIERR_OUTOFRANGE;
@@ -205,11 +208,15 @@ MCIERROR play(Device& d, DWORD flags, const MCI_PLAY_PARMS* p, std::unique_lock<
                 dev->audio.begin() + static_cast<std::ptrdiff_t>(dev->position * dev->block),
                 n * dev->block, out);
             dev->position += n;
-            if (n < frames) {
+            // The play goes on until the back end has played out what it holds.
+            return n;
+        },
+        [dev] {
+            std::lock_guard lock(dev->mutex);
+            if (dev->mode == Mode::kPlay) {
                 dev->mode = Mode::kStop;
                 dev->stopped.notify_all();
             }
-            return n;
         },
         result);
     if (!d.stream) {
@@ -218,9 +225,20 @@ MCIERROR play(Device& d, DWORD flags, const MCI_PLAY_PARMS* p, std::unique_lock<
         return result == AudioStartResult::kBusy ? MCIERR_WAVE_OUTPUTSINUSE : MCIERR_HARDWARE;
     }
     if (flags & MCI_WAIT) {
+        // Never longer than the audio and a margin: a device that stops calling back is
+        // stopped and reported.
+        const auto bound = PlayBound(std::uint64_t(to - from) * 1000u / d.pcm.samplesPerSec);
         cmd.unlock();
-        std::unique_lock lock(d.mutex);
-        d.stopped.wait(lock, [&] { return d.mode != Mode::kPlay; });
+        bool ended;
+        {
+            std::unique_lock lock(d.mutex);
+            ended = d.stopped.wait_for(lock, bound, [&] { return d.mode != Mode::kPlay; });
+        }
+        if (!ended) {
+            cmd.lock();
+            stop(d);
+            return MCIERR_DEVICE_STALLED;
+        }
     }
     return 0;
 }
@@ -384,6 +402,10 @@ std::shared_ptr<Device> deviceFor(MCIDEVICEID id, DWORD flags, MCIERROR& error) 
 
 }  // namespace
 
+std::chrono::milliseconds PlayBound(std::uint64_t audioMs) {
+    return std::chrono::milliseconds(audioMs + audioMs / 10 + kStallMarginMs);
+}
+
 MCIERROR mciSendCommand(MCIDEVICEID id, unsigned msg, DWORD flags, MCI_OPEN_PARMS* params) {
     if (msg != MCI_OPEN)
         return MCIERR_UNRECOGNIZED_COMMAND;
@@ -520,6 +542,8 @@ bool mciGetErrorString(MCIERROR error, std::string& text, std::size_t bufferSize
         {MCIERR_WAVE_OUTPUTSUNSUITABLE,
          "No wave output device can play this file's format: no decoder for it is installed."},
         {MCIERR_WAVE_INPUTSUNSUITABLE, "No wave input device can record in this format."},
+        {MCIERR_DEVICE_STALLED,
+         "The sound device stopped before the end: it no longer plays or records."},
     };
     text.clear();
     auto it = texts.find(error);

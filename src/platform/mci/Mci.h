@@ -5,10 +5,12 @@
 // callers know them: open, close, play, record, stop, seek, status, set, cue, save, delete.
 // Positions and lengths are in the device's time format, milliseconds unless set otherwise.
 // Play and record return at once and run on the back end's thread (unless sent with
-// MCI_WAIT, which for play waits for the end); every other command is complete when it
-// returns. Recording inserts at the position it starts from and goes on until stopped, in
-// the PCM format of the file. Any command that starts, moves or changes the audio stops a
-// running play or record first.
+// MCI_WAIT, which for play waits for the end, at most PlayBound of the audio: a device that
+// stalls is stopped and the play fails with MCIERR_DEVICE_STALLED); every other command is complete
+// when it returns. A play has ended when the mode is back to stop: the back end has played
+// out the last frame, which may be some time after the position reached the end. Recording inserts
+// at the position it starts from and goes on until stopped, in the PCM format of the file. Any
+// command that starts, moves or changes the audio stops a running play or record first.
 //
 // Only ".wav" elements (or the device type "waveaudio") are taken. A PCM file is held as
 // it is; a file in another format is decoded to PCM on open where a decoder for its format
@@ -18,6 +20,7 @@
 // Results are the MCI error codes below (0 on success); mciGetErrorString gives their text.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -98,6 +101,8 @@ constexpr MCIERROR MCIERR_WAVE_OUTPUTSINUSE = MCIERR_BASE + 64;
 constexpr MCIERROR MCIERR_WAVE_INPUTSINUSE = MCIERR_BASE + 66;
 constexpr MCIERROR MCIERR_WAVE_OUTPUTSUNSUITABLE = MCIERR_BASE + 70;
 constexpr MCIERROR MCIERR_WAVE_INPUTSUNSUITABLE = MCIERR_BASE + 72;
+// The back end stopped calling back before the end of a play or record.
+constexpr MCIERROR MCIERR_DEVICE_STALLED = MCIERR_BASE + 74;
 
 // Parameter blocks. dwCallback is kept for the callers' sake; notifications are not sent.
 struct MCI_GENERIC_PARMS {
@@ -165,5 +170,11 @@ bool mciGetErrorString(MCIERROR error, std::string& text, std::size_t bufferSize
 
 // The name of the sound back end the next open uses ("portaudio", "virtual").
 std::string MciBackendName();
+
+// How long a wait for audio of audioMs milliseconds to play or record may take before the
+// device counts as stalled: the length, a tenth more and kStallMarginMs (the device's own
+// buffering and start-up). Every wait for a play or record to end is bound by it.
+inline constexpr std::uint64_t kStallMarginMs = 2000;
+std::chrono::milliseconds PlayBound(std::uint64_t audioMs);
 
 }  // namespace korrin::platform

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
+#include "platform/lazy/LazyLibrary.h"
 #include "platform/mci/AudioBackend.h"
 #include "platform/mci/PcmConvert.h"
 
@@ -89,6 +91,9 @@ class PortAudioStream : public AudioStream {
   public:
     ~PortAudioStream() override {
         if (stream_) {
+            // Destroyed before its end (a stop): what is queued is dropped, and the end is no
+            // longer told.
+            closing_ = true;
             Pa_AbortStream(stream_);
             Pa_CloseStream(stream_);
         }
@@ -105,6 +110,10 @@ class PortAudioStream : public AudioStream {
             stream_ = nullptr;
             return startResult(e);
         }
+        // A playback that returned paComplete plays what the device still holds, then ends:
+        // only then has the last frame been heard.
+        if (!input)
+            Pa_SetStreamFinishedCallback(stream_, &PortAudioStream::finishedThunk);
         e = Pa_StartStream(stream_);
         if (e != paNoError)
             return startResult(e);
@@ -115,9 +124,15 @@ class PortAudioStream : public AudioStream {
     PcmFormat device;  // what the sound card runs at
     std::unique_ptr<PcmConverter> convert;
     AudioPull pull;
+    AudioDone done;
     AudioPush push;
 
   private:
+    static void finishedThunk(void* self) {
+        auto* s = static_cast<PortAudioStream*>(self);
+        if (s->ended_ && !s->closing_ && s->done)
+            s->done();
+    }
     static int playbackThunk(const void*, void* output, unsigned long frames,
                              const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self) {
         return static_cast<PortAudioStream*>(self)->play(static_cast<std::uint8_t*>(output),
@@ -132,15 +147,17 @@ class PortAudioStream : public AudioStream {
     int play(std::uint8_t* output, unsigned long frames) {
         const std::size_t want = frames * device.blockAlign();
         while (pending_.size() < want && !ended_) {
-            // Enough source frames for what is missing, and one more for the interpolation.
+            // Enough source frames for what is missing, and one more for the rate change.
             const std::size_t missing = (want - pending_.size()) / device.blockAlign();
             const std::size_t ask =
                 std::size_t(double(missing) * file.samplesPerSec / device.samplesPerSec) + 1;
             source_.resize(ask * file.blockAlign());
             const std::size_t got = pull(source_.data(), ask);
             convert->Convert(source_.data(), got * file.blockAlign(), pending_);
-            if (got < ask)
+            if (got < ask) {
+                convert->Finish(pending_);  // the resampler's last milliseconds
                 ended_ = true;
+            }
         }
         const std::size_t n = std::min(want, pending_.size());
         std::copy_n(pending_.begin(), n, output);
@@ -161,7 +178,8 @@ class PortAudioStream : public AudioStream {
 
     PaStream* stream_ = nullptr;
     std::vector<std::uint8_t> pending_, source_;  // back end thread only
-    bool ended_ = false;                          // back end thread only
+    std::atomic<bool> ended_{false};              // set on the back end's thread
+    std::atomic<bool> closing_{false};
 };
 
 class PortAudioBackend : public AudioBackend {
@@ -170,17 +188,17 @@ class PortAudioBackend : public AudioBackend {
     std::string name() const override { return "portaudio"; }
 
     std::unique_ptr<AudioStream> StartPlayback(const PcmFormat& format, AudioPull pull,
-                                               AudioStartResult& result) override {
-        return start(format, false, std::move(pull), {}, result);
+                                               AudioDone done, AudioStartResult& result) override {
+        return start(format, false, std::move(pull), std::move(done), {}, result);
     }
     std::unique_ptr<AudioStream> StartCapture(const PcmFormat& format, AudioPush push,
                                               AudioStartResult& result) override {
-        return start(format, true, {}, std::move(push), result);
+        return start(format, true, {}, {}, std::move(push), result);
     }
 
   private:
     std::unique_ptr<AudioStream> start(const PcmFormat& format, bool input, AudioPull pull,
-                                       AudioPush push, AudioStartResult& result) {
+                                       AudioDone done, AudioPush push, AudioStartResult& result) {
         std::lock_guard lock(mutex_);  // PortAudio's open is not thread-safe
         DeviceChoice choice;
         const PaDeviceIndex device =
@@ -196,7 +214,12 @@ class PortAudioBackend : public AudioBackend {
                               static_cast<std::uint32_t>(choice.rate), 16};
         s->convert = input ? std::make_unique<PcmConverter>(s->device, format)
                            : std::make_unique<PcmConverter>(format, s->device);
+        if (!s->convert->ok()) {
+            result = AudioStartResult::kBadFormat;
+            return nullptr;
+        }
         s->pull = std::move(pull);
+        s->done = std::move(done);
         s->push = std::move(push);
         result = s->start(choice, input);
         if (result != AudioStartResult::kOk)
@@ -210,7 +233,12 @@ class PortAudioBackend : public AudioBackend {
 
 void RegisterPortAudioBackend() {
     RegisterAudioBackend({"portaudio", 10, []() -> std::unique_ptr<AudioBackend> {
-                              snd_lib_error_set_handler(&quietAlsa);
+                              // Loaded only now: a program that plays nothing never loads
+                              // PortAudio, the sound servers it probes, or ALSA.
+                              if (!PortAudioLibrary().Available())
+                                  return nullptr;
+                              if (AlsaLibrary().Available())
+                                  snd_lib_error_set_handler(&quietAlsa);
                               if (quietly(Pa_Initialize) != paNoError)
                                   return nullptr;
                               if (Pa_GetDefaultOutputDevice() == paNoDevice &&

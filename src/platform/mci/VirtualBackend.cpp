@@ -89,6 +89,7 @@ std::vector<std::uint8_t> captureAudio(const PcmFormat& format) {
     }
     PcmConverter converter(from, format);
     converter.Convert(pcm.data(), pcm.size(), out);
+    converter.Finish(out);
     return out;
 }
 
@@ -97,12 +98,17 @@ class VirtualBackend : public AudioBackend {
     std::string name() const override { return "virtual"; }
 
     std::unique_ptr<AudioStream> StartPlayback(const PcmFormat& format, AudioPull pull,
-                                               AudioStartResult& result) override {
+                                               AudioDone done, AudioStartResult& result) override {
         result = AudioStartResult::kOk;
         auto buffer = std::make_shared<std::vector<std::uint8_t>>();
+        // Nothing is queued: the last frames pulled are heard at once.
         return std::make_unique<VirtualStream>(format, [=](std::size_t frames) {
             buffer->resize(frames * format.blockAlign());
-            return pull(buffer->data(), frames) == frames;
+            if (pull(buffer->data(), frames) == frames)
+                return true;
+            if (done)
+                done();
+            return false;
         });
     }
 

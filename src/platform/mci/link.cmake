@@ -7,7 +7,9 @@ pkg_check_modules(PORTAUDIO REQUIRED IMPORTED_TARGET portaudio-2.0)
 if(NOT TARGET PkgConfig::ALSA)
     pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 endif()
-target_link_libraries(platform_core PUBLIC PkgConfig::PORTAUDIO PkgConfig::ALSA)
+# Their headers only: both libraries are loaded on first use (see platform/lazy).
+target_include_directories(platform_core PRIVATE ${PORTAUDIO_INCLUDE_DIRS} ${ALSA_INCLUDE_DIRS})
+target_link_libraries(platform_core PUBLIC ${CMAKE_DL_LIBS})
 
 file(GLOB mci_backend_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*Backend.cpp)
 set(mci_backend_list "")

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/lazy/LazyLibrary.h"
 #include "platform/mixer/Mixer.h"
 #include "platform/mixer/MixerBackend.h"
 
@@ -29,6 +30,8 @@ class AlsaMixerDevice : public MixerDevice {
   public:
     // Null when the default card has no mixer or no element with a playback volume.
     static std::shared_ptr<AlsaMixerDevice> Open() {
+        if (!AlsaLibrary().Available())
+            return nullptr;
         snd_lib_error_set_handler(&quietAlsa);
         snd_mixer_t* mixer = nullptr;
         if (snd_mixer_open(&mixer, 0) < 0)

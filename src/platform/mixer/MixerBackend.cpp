@@ -44,11 +44,6 @@ void MixerNotifier::Notify(unsigned destination, unsigned control) {
         (*l)(destination, control);
 }
 
-bool MixerNotifier::HasListeners() {
-    std::lock_guard lock(listMutex_);
-    return !listeners_.empty();
-}
-
 namespace {
 
 std::mutex gMutex;

@@ -35,7 +35,6 @@ class MixerNotifier {
     int Subscribe(Listener listener);
     void Unsubscribe(int token);
     void Notify(unsigned destination, unsigned control);
-    bool HasListeners();
 
   private:
     std::mutex listMutex_;    // guards listeners_ and next_

@@ -4,7 +4,8 @@ find_package(PkgConfig REQUIRED)
 if(NOT TARGET PkgConfig::ALSA)
     pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
 endif()
-target_link_libraries(platform_core PUBLIC PkgConfig::ALSA)
+# The header only: the library is loaded on first use (see platform/lazy).
+target_include_directories(platform_core PRIVATE ${ALSA_INCLUDE_DIRS})
 
 file(GLOB mixer_backend_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*MixerBackend.cpp)
 set(mixer_backend_list "")

@@ -103,11 +103,23 @@ HMMIO mmioOpen(const std::string& path, DWORD flags) {
         errno = EINVAL;
         return nullptr;
     }
+    // Never blocks on a FIFO or a device in the file's place: such a path is refused below.
+    oflags |= O_NONBLOCK | O_NOCTTY;
+    // A created file is never reached through a link at its name.
     if (flags & MMIO_CREATE)
-        oflags |= O_CREAT;
+        oflags |= O_CREAT | O_NOFOLLOW;
     int fd = ::open(path.c_str(), oflags, 0644);
     if (fd < 0)
         return nullptr;
+    struct stat st {};
+    const int status = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || status < 0 ||
+        ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        const int e = S_ISDIR(st.st_mode) ? EISDIR : S_ISREG(st.st_mode) ? errno : EINVAL;
+        ::close(fd);
+        errno = e;
+        return nullptr;
+    }
     int lock = 0;
     if (share == MMIO_EXCLUSIVE)
         lock = LOCK_EX;
@@ -147,12 +159,6 @@ MMRESULT mmioClose(HMMIO h, UINT) {
         ok = false;
     delete h;
     return ok ? MMSYSERR_NOERROR : MMIOERR_CANNOTWRITE;
-}
-
-MMRESULT mmioFlush(HMMIO h, UINT) {
-    if (!h)
-        return MMSYSERR_INVALHANDLE;
-    return flushBuffer(h) ? MMSYSERR_NOERROR : MMIOERR_CANNOTWRITE;
 }
 
 long mmioRead(HMMIO h, void* buffer, long count) {

@@ -8,6 +8,9 @@
 // shared one, both without waiting; an open that cannot get its lock fails. So a file that
 // is being read with MMIO_DENYWRITE cannot be created anew over itself by another open
 // (MMIO_CREATE truncates only once the lock is held).
+//
+// Only regular files are opened: a FIFO, a device or a folder at the path is refused without
+// waiting. MMIO_CREATE never follows a link at the path itself.
 #pragma once
 
 #include <cstdint>
@@ -85,8 +88,6 @@ long mmioRead(HMMIO h, void* buffer, long count);
 long mmioWrite(HMMIO h, const void* buffer, long count);
 // origin: SEEK_SET, SEEK_CUR, SEEK_END. The new position, -1 on failure.
 long mmioSeek(HMMIO h, long offset, int origin);
-// Writes the buffer out now.
-MMRESULT mmioFlush(HMMIO h, UINT flags = 0);
 
 // Reads the chunk header at the current position. With MMIO_FINDCHUNK (ckid), MMIO_FINDRIFF
 // or MMIO_FINDLIST (fccType) it skips chunks until one matches. With a parent it never goes

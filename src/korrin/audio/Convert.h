@@ -1,0 +1,26 @@
+// Converting a whole wave file into another format (ConvertWaveFile).
+#pragma once
+
+#include <string>
+
+#include "korrin/audio/AcmCommon.h"
+#include "korrin/audio/FormatChooser.h"
+#include "korrin/audio/WaveFile.h"
+
+namespace korrin {
+
+// The owner's item that shows the conversion's progress.
+inline constexpr int kProgressItem = 102;
+
+// The samples of a conversion's output: sourceSamples at sourceRate, as many at the new rate
+// (rounded to the nearest).
+DWORD ConvertedSampleCount(DWORD sourceSamples, DWORD sourceRate, DWORD destinationRate);
+
+// Converts the whole source file into the chooser's format. 0 on success; on failure the
+// destination may be left incomplete (the caller deletes or keeps it). When no codec
+// converts between the two formats the user is told how to fix that, and the conversion
+// fails before the destination is created.
+DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
+                      const std::string& destinationPath, WaveFileInfo& sourceInfo);
+
+}  // namespace korrin
