@@ -5,3 +5,6 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
 target_include_directories(platform_core PRIVATE ${GSM_INCLUDE_DIR})
 target_link_libraries(platform_core PUBLIC ${GSM_LIBRARY} PkgConfig::SOXR)
+# Ogg Opus files: libopusenc (and libopus under it).
+pkg_check_modules(OPUSENC REQUIRED IMPORTED_TARGET libopusenc)
+target_link_libraries(platform_core PUBLIC PkgConfig::OPUSENC)
