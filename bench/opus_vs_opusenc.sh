@@ -31,7 +31,7 @@ three o'clock in the large room on the second floor. Please bring the figures fo
 quarter and the draft of the new plan, and call me back if the time does not suit you."
 espeak-ng -w "$work/speech.wav" "$text"
 # Repeated to ten minutes (and one minute) of 8 kHz mono, as a message's audio would be.
-sox "$work/speech.wav" -r 8000 -c 1 -b 16 "$work/ten.wav" repeat 40 trim 0 600
+sox "$work/speech.wav" -r 8000 -c 1 -b 16 "$work/ten.wav" repeat 60 trim 0 600
 sox "$work/ten.wav" "$work/one.wav" trim 0 60
 "$ctl" convert "$work/ten.wav" "$work/ten-gsm.wav" --to transport >/dev/null
 "$ctl" convert "$work/one.wav" "$work/one-gsm.wav" --to transport >/dev/null
@@ -56,6 +56,9 @@ for _ in 1 2 3; do
     read -r t ours_kb < <(run "$ctl" export "$work/decoded.wav" "$work/ours.opus")
     ours_s=$(min "$t" "$ours_s")
 done
+# opusenc told to stop at narrowband too, as korrinctl does for 8 kHz audio.
+read -r peernb_s _ < <(run opusenc --quiet --bitrate 16 --speech --comp $complexity \
+    --set-ctl-int 4004=1101 "$work/decoded.wav" "$work/peer-nb.opus")
 read -r peer0_s _ < <(run opusenc --quiet --bitrate 16 --speech --comp 0 "$work/decoded.wav" "$work/p0.opus")
 read -r peer10_s _ < <(run opusenc --quiet --bitrate 16 --speech --comp 10 "$work/decoded.wav" "$work/p10.opus")
 read -r gsm_s _ < <(run "$ctl" export "$work/ten-gsm.wav" "$work/from-gsm.opus")
@@ -70,7 +73,7 @@ echo "Speech, ${seconds} s decoded from GSM 6.10 to 16-bit 8 kHz -> Ogg Opus 16 
 echo "  opusenc --bitrate 16 --speech --comp ${complexity}  ${peer_s} s CPU   ${peer_bytes} bytes"
 echo "  korrinctl export (complexity ${complexity})        ${ours_s} s CPU   ${ours_bytes} bytes"
 echo "  time ratio korrinctl/opusenc: ${ratio} (at most 1.1)"
-echo "  opusenc at complexity 0: ${peer0_s} s, at 10: ${peer10_s} s"
+echo "  opusenc at complexity 0: ${peer0_s} s, at 10: ${peer10_s} s; narrowband like ours: ${peernb_s} s, $(stat -c %s "$work/peer-nb.opus") bytes"
 echo "  korrinctl export straight from the GSM message: ${gsm_s} s"
 echo "  the copy: ${per_second} bytes per second of audio (at most 2200)"
 echo "  korrinctl peak memory 1 min: ${one_kb} KiB, 10 min: ${ours_kb} KiB (ratio ${growth})"

@@ -76,7 +76,7 @@ class PlayableCopyMailTest : public MailStoreTest {
         mail = std::regex_replace(mail, std::regex("Date: [^\r\n]*"), "Date: D");
         const std::size_t third = mail.find("\n--B\r\nContent-type: audio/ogg");
         if (third != std::string::npos)
-            mail = mail.substr(0, third) + "\n--B--\r\n";
+            mail = mail.substr(0, third + 1) + mail.substr(mail.rfind("--B--"));
         return mail;
     }
 

@@ -140,9 +140,11 @@ class Sink {
 
 class OpusSink : public Sink {
   public:
-    bool Open(int fd, const AudioCopyTags& tags, std::string& why) {
+    bool Open(int fd, const AudioCopyTags& tags, std::uint32_t sourceRate, std::string& why) {
         OpusTags t{tags.title, tags.artist, tags.date, EncoderTag()};
-        if (!writer_.Open(fd, t)) {
+        OpusSettings settings;
+        settings.sourceRate = sourceRate;
+        if (!writer_.Open(fd, t, settings)) {
             why = writer_.error();
             return false;
         }
@@ -338,7 +340,8 @@ bool WriteWaveAudio(int fd, std::uint64_t limit, const AudioCopyTags& tags, Audi
         return false;
     if (format == AudioCopyFormat::kOpus) {
         OpusSink sink;
-        return sink.Open(out, tags, why) && DecodeInto(fd, layout, OggOpusWriter::kRate, sink, why);
+        return sink.Open(out, tags, layout.format.nSamplesPerSec, why) &&
+               DecodeInto(fd, layout, OggOpusWriter::kRate, sink, why);
     }
     const DWORD rate = layout.format.nSamplesPerSec;
     if (rate < 1000 || rate > 192000) {

@@ -33,6 +33,14 @@ namespace {
 int CloseCallback(void*) {
     return 0;  // the descriptor belongs to the caller
 }
+
+int MaxBandwidth(std::uint32_t sourceRate) {
+    if (sourceRate <= 8000)
+        return OPUS_BANDWIDTH_NARROWBAND;
+    if (sourceRate <= 12000)
+        return OPUS_BANDWIDTH_MEDIUMBAND;
+    return OPUS_BANDWIDTH_WIDEBAND;
+}
 }  // namespace
 
 OggOpusWriter::~OggOpusWriter() {
@@ -74,10 +82,16 @@ bool OggOpusWriter::Open(int fd, const OpusTags& tags, const OpusSettings& setti
     if (!enc)
         return fail("ope_encoder_create_callbacks", error);
     enc_ = enc;
+    // Constrained VBR keeps every stretch near the rate, so the copy's size has a bound
+    // whatever it holds; the tags are never rewritten in place, so they get no padding.
     if ((rc = ope_encoder_ctl(enc, OPUS_SET_SIGNAL(OPUS_SIGNAL_VOICE))) != OPE_OK ||
         (rc = ope_encoder_ctl(enc, OPUS_SET_BITRATE(settings.bitrate))) != OPE_OK ||
         (rc = ope_encoder_ctl(enc, OPUS_SET_VBR(1))) != OPE_OK ||
-        (rc = ope_encoder_ctl(enc, OPUS_SET_COMPLEXITY(settings.complexity))) != OPE_OK)
+        (rc = ope_encoder_ctl(enc, OPUS_SET_VBR_CONSTRAINT(1))) != OPE_OK ||
+        (rc = ope_encoder_ctl(enc, OPE_SET_COMMENT_PADDING(0))) != OPE_OK ||
+        (rc = ope_encoder_ctl(enc, OPUS_SET_COMPLEXITY(settings.complexity))) != OPE_OK ||
+        (rc = ope_encoder_ctl(enc, OPUS_SET_MAX_BANDWIDTH(MaxBandwidth(settings.sourceRate)))) !=
+            OPE_OK)
         return fail("ope_encoder_ctl", rc);
     return true;
 }
