@@ -201,6 +201,7 @@ TEST_F(PlayableCopyTest, DamagedAudioFailsWithAReasonAndLeavesNothingBehind) {
         {"not a wave file", "hello, this is no audio at all", "x.opus", "no wave file"},
         {"cut inside the format", gsm.substr(0, 30), "x.opus", "damaged"},
         {"no data chunk", gsm.substr(0, 40), "x.opus", "no data chunk"},
+        {"a data chunk with nothing in it", gsm.substr(0, 48), "x.opus", "no audio"},
         {"format chunk too short", "RIFF\x20\0\0\0WAVEfmt \x04\0\0\0abcd"s, "x.wav", "damaged"},
         {"no codec for the tag",
          "RIFF\x28\0\0\0WAVEfmt \x10\0\0\0\x55\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\x04\0\0\0abcd"s,

@@ -108,6 +108,7 @@ bool OggOpusWriter::Write(const std::int16_t* samples, std::size_t count) {
         if (writeFailed_)
             return false;
         samples += n;
+        samples_ += static_cast<std::uint64_t>(n);
         count -= static_cast<std::size_t>(n);
     }
     return true;
@@ -116,6 +117,11 @@ bool OggOpusWriter::Write(const std::int16_t* samples, std::size_t count) {
 bool OggOpusWriter::Finish() {
     if (!enc_ || writeFailed_)
         return fail("encoder", OPE_BAD_ARG);
+    // The library cannot end a stream that never had a sample (it aborts): no audio, no file.
+    if (samples_ == 0) {
+        error_ = "no audio to encode";
+        return false;
+    }
     const int rc = ope_encoder_drain(static_cast<OggOpusEnc*>(enc_));
     if (rc != OPE_OK)
         return fail("ope_encoder_drain", rc);

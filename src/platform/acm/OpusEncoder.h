@@ -47,7 +47,7 @@ class OggOpusWriter {
     // Mono samples at kRate. False once writing failed (error() tells why).
     bool Write(const std::int16_t* samples, std::size_t count);
     // Flushes the last pages (the final granule position trims the padding). True when every
-    // byte reached the file.
+    // byte reached the file; false for a stream that got no sample at all.
     bool Finish();
 
     const std::string& error() const { return error_; }
@@ -58,6 +58,7 @@ class OggOpusWriter {
     void* enc_ = nullptr;  // the library's OggOpusEnc
     int fd_ = -1;
     bool writeFailed_ = false;
+    std::uint64_t samples_ = 0;
     std::string error_;
 
     friend int OpusWriteCallback(void* user, const unsigned char* data, std::int32_t len);
