@@ -18,6 +18,9 @@ packages=(
     python3-aiosmtpd
     # codecs (GSM 6.10, rate changes); sox, ffmpeg and espeak-ng check our wave files
     libgsm1-dev libsoxr-dev sox libsox-fmt-base ffmpeg espeak-ng
+    # Ogg Opus copies (libopusenc), read back by the tests (libopusfile, opusinfo, opusdec)
+    # and compared with opusenc by the benchmark
+    libopusenc-dev libopusfile-dev opus-tools
     # shell integration and zip packaging
     xdg-utils desktop-file-utils shared-mime-info zip unzip
     # sound: playback and recording, the mixer

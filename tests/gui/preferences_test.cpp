@@ -2,6 +2,7 @@
 // offscreen by their control numbers.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTabWidget>
@@ -114,6 +115,29 @@ TEST_F(PreferencesTest, ValuesAreShownEditedAndStoredWithTheirZeroAndCancelStore
     EXPECT_EQ(Stored("Email Address"), std::string("jo@example.test") + '\0');
     EXPECT_EQ(Stored("Organization"), std::string(1, '\0'));
     EXPECT_EQ(Stored("SMTP Host"), std::string("mail.example:2525") + '\0');
+}
+
+TEST_F(PreferencesTest, PlayableCopyBoxShowsTheSettingTickedByDefaultAndOkStoresIt) {
+    CreateKey();
+    for (const bool tick : {false, true}) {
+        WhenShown("sheet_Preferences", [tick](QWidget* w) {
+            auto* box = GetDlgItemAs<QCheckBox>(w, CSmtpPage::kPlayableCopyId);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->text(), "Attach a copy that plays everywhere (Opus)");
+            EXPECT_EQ(box->isChecked(), !tick);  // the default first, then what was stored
+            box->setChecked(tick);
+            Click(w, IDOK);
+        });
+        EXPECT_EQ(OpenSmtpPreferences(nullptr), IDOK);
+        std::uint8_t value[4] = {7};
+        RegKeyGuard k;
+        ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, kKorrinKey, k.out()), ERROR_SUCCESS);
+        DWORD type = 0, size = sizeof value;
+        ASSERT_EQ(RegQueryValueEx(k.get(), setting::kAttachPlayableCopy, &type, value, &size),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(type, REG_DWORD);
+        EXPECT_EQ(value[0] + value[1] + value[2] + value[3], tick ? 1 : 0);
+    }
 }
 
 TEST_F(PreferencesTest, LongTextOutsideAsciiIsStoredSoThatItCanBeReadBack) {

@@ -16,3 +16,9 @@ korrin_add_test(outbox_kill_test
     SOURCES integration/outbox_kill_test.cpp
     LIBS korrin_core)
 add_dependencies(outbox_kill_test korrinctl)
+
+# The playable Opus copy through korrinctl send to aiosmtpd, and korrinctl export.
+korrin_add_test(playable_copy_mail_test
+    SOURCES integration/playable_copy_mail_test.cpp
+    LIBS korrin_core)
+add_dependencies(playable_copy_mail_test korrinctl)

@@ -71,6 +71,7 @@ const std::vector<SettingDefault>& SettingDefaults() {
         {kFormatDetails, REG_SZ, true, 0, kDefaultLocalFormatText, {}, false},
         {kWaveFormatTransport, REG_BINARY, true, 0, nullptr, DefaultTransportFormat(), false},
         {kFormatDetailsTransport, REG_SZ, true, 0, kDefaultTransportFormatText, {}, false},
+        {kAttachPlayableCopy, REG_DWORD, true, 1, nullptr, {}, true},
     };
     return table;
 }

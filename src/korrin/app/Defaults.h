@@ -48,6 +48,8 @@ inline constexpr const char* kWaveFormat = "Wave Format";
 inline constexpr const char* kFormatDetails = "Format Details";
 inline constexpr const char* kWaveFormatTransport = "Wave Format Transport";
 inline constexpr const char* kFormatDetailsTransport = "Format Details Transport";
+// 1: an Ogg Opus copy of the audio goes with every mail, beside the message file; 0: none.
+inline constexpr const char* kAttachPlayableCopy = "Attach Playable Copy";
 }  // namespace setting
 
 struct SettingDefault {

@@ -61,6 +61,10 @@ class CMailUtil {
 
     void AddTextPart(const std::string& text);
     void AddFilePart(const std::string& path);
+    // An attachment of the given type (parameters after ';'), sent under fileName rather than
+    // its own path's name; path is read when the message is written out.
+    void AddFilePart(const std::string& path, const std::string& contentType,
+                     const std::string& fileName);
     const std::vector<CMailPart>& parts() const { return parts_; }
 
     // Writes the whole message to an open binary stream: 0, or the failure's code (12 for an

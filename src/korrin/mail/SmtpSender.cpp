@@ -4,6 +4,7 @@
 #include "korrin/app/EventReport.h"
 #include "korrin/app/Utils.h"
 #include "korrin/app/Vendor.h"
+#include "korrin/audio/PlayableCopy.h"
 #include "korrin/mail/MailDialogs.h"
 #include "korrin/store/Trailer.h"
 
@@ -125,6 +126,8 @@ int CSmtpSender::Send(const std::string& subject, const std::string& note,
         mail_.SetSubject(subject);
         mail_.AddTextPart(note);
         mail_.AddFilePart(path);
+        if (!copyPath_.empty())
+            mail_.AddFilePart(copyPath_, copyType_, copyName_);
         mail_.AddHeader("X-Mailer", XMailerValue(), HeaderMode::kReplace);
         rc = mail_.Send();
     }
@@ -135,6 +138,13 @@ int CSmtpSender::Send(const std::string& subject, const std::string& note,
     return rc;
 }
 
+void CSmtpSender::AddCopy(const std::string& path, const std::string& contentType,
+                          const std::string& fileName) {
+    copyPath_ = path;
+    copyType_ = contentType;
+    copyName_ = fileName;
+}
+
 int SendMessageFile(CSmtpSender& sender, const std::string& path, CMessageTrailer* envelope) {
     const int read = envelope->ReadForSending(path, true, false);
     if (read != trailer::kRead) {
@@ -143,6 +153,9 @@ int SendMessageFile(CSmtpSender& sender, const std::string& path, CMessageTraile
         return CSMTPError::kFileOpen;
     }
     sender.AddRecipients(&envelope->toAddresses, &envelope->ccAddresses, nullptr);
+    PlayableCopy copy;  // made here, on the sending thread; it goes when the send is over
+    if (copy.Make(path, *envelope))
+        sender.AddCopy(copy.path(), kPlayableCopyType, copy.fileName());
     return sender.Send(envelope->subject, envelope->note, path);
 }
 

@@ -70,6 +70,11 @@ class CSmtpSender {
     // message" box.
     int Send(const std::string& subject, const std::string& note, const std::string& path);
 
+    // A file sent as a further attachment after the message file, of the given type and under
+    // the given name (the playable copy). It must stay readable until Send returns.
+    void AddCopy(const std::string& path, const std::string& contentType,
+                 const std::string& fileName);
+
     CSMTPEmail& mail() { return mail_; }
     const std::string& displayName() const { return name_; }
     const std::string& emailAddress() const { return email_; }
@@ -83,12 +88,14 @@ class CSmtpSender {
     CSMTPEmail mail_;
     std::string name_, organization_, server_, email_, account_, password_;
     int recipientError_ = 0;
+    std::string copyPath_, copyType_, copyName_;
 };
 
 // Sends one message file as the transmission worker does: its envelope read for sending
 // (every field, the note with its banner, nothing cut off) into *envelope, its To and Cc
-// addresses added, then Send. The file is not changed. A file without a readable envelope is
-// not sent: 12 (reported).
+// addresses added, the playable copy made when the settings ask for one (a copy that cannot
+// be made is traced and left out), then Send. The file is not changed. A file without a readable
+// envelope is not sent: 12 (reported).
 int SendMessageFile(CSmtpSender& sender, const std::string& path, CMessageTrailer* envelope);
 
 }  // namespace korrin

@@ -1,5 +1,6 @@
 #include "korrin/ui/SmtpPage.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -72,6 +73,9 @@ bool CSmtpPage::OnInitDialog() {
     AddRow(userGrid, 2, QStringLiteral("E-&mail address*"), kEmailId);
     layout->addWidget(server);
     layout->addWidget(user);
+    auto* copy = new QCheckBox(QStringLiteral("Attach a copy that plays everywhere (Opus)"));
+    platform::SetControlId(copy, kPlayableCopyId);
+    layout->addWidget(copy);
     layout->addWidget(new QLabel(QStringLiteral("*Indicates Required Field")));
     layout->addStretch(1);
     setMinimumWidth(400);
@@ -86,6 +90,7 @@ bool CSmtpPage::OnInitDialog() {
     // An unknown stored value is sent as STARTTLS, and shown so.
     platform::DWORD chosen = utils.GetSettingDword(setting::kSmtpSecurity);
     security->setCurrentIndex(chosen <= 2 ? static_cast<int>(chosen) : 1);
+    copy->setChecked(utils.GetSettingDword(setting::kAttachPlayableCopy) != 0);
     return true;
 }
 
@@ -118,6 +123,12 @@ void CSmtpPage::OnOK() {
         std::uint8_t data[4];
         platform::StoreLE32(data, static_cast<std::uint32_t>(security->currentIndex()));
         platform::RegSetValueEx(key.get(), setting::kSmtpSecurity, platform::REG_DWORD, data,
+                                sizeof data);
+    }
+    if (auto* copy = qobject_cast<QCheckBox*>(platform::GetDlgItem(this, kPlayableCopyId))) {
+        std::uint8_t data[4];
+        platform::StoreLE32(data, copy->isChecked() ? 1 : 0);
+        platform::RegSetValueEx(key.get(), setting::kAttachPlayableCopy, platform::REG_DWORD, data,
                                 sizeof data);
     }
 }

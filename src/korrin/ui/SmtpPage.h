@@ -18,6 +18,8 @@ class CSmtpPage : public platform::CPropertyPage {
     static constexpr int kOrganizationId = 1010;
     // Drop-down: 0 none, 1 STARTTLS, 2 TLS from the start ("SMTP Security").
     static constexpr int kSecurityId = 1011;
+    // Check box: "Attach Playable Copy".
+    static constexpr int kPlayableCopyId = 1012;
     // Values hold at most this many characters.
     static constexpr int kMaxChars = 255;
 

@@ -7,3 +7,6 @@ pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
 target_include_directories(platform_core PRIVATE ${GSM_INCLUDE_DIR})
 target_include_directories(platform_core PRIVATE ${SOXR_INCLUDE_DIRS})
 target_link_libraries(platform_core PUBLIC ${GSM_LIBRARY})
+# Ogg Opus files: libopusenc (and libopus under it).
+pkg_check_modules(OPUSENC REQUIRED IMPORTED_TARGET libopusenc)
+target_link_libraries(platform_core PRIVATE PkgConfig::OPUSENC)
