@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "helpers/WaveSupport.h"
 #include "korrin/app/Drafts.h"
@@ -138,9 +139,15 @@ TEST_F(SendCoreTest, CancelledBuildKeepsEverythingAndTheNextOneFiles) {
     EXPECT_EQ(ReadFile(working), original);
     EXPECT_TRUE(fs::is_empty(temp));
 
+    // As the window runs it: on a worker of its own, the window thread waiting.
     cancel = false;
     std::vector<SendStage> stages;
-    ASSERT_EQ(job.Build({[&](SendStage s) { stages.push_back(s); }, &cancel}), send::kDone);
+    int built = -1;
+    std::thread worker([&] {
+        built = job.Build({[&](SendStage s) { stages.push_back(s); }, &cancel});
+    });
+    worker.join();
+    ASSERT_EQ(built, send::kDone);
     EXPECT_EQ(stages, (std::vector<SendStage>{SendStage::kConverting, SendStage::kPacking,
                                               SendStage::kStamping}));
     EXPECT_EQ(ReadFile(working), original);  // built from a copy
