@@ -31,6 +31,31 @@ TEST(MessageBaseTest, CutsAtTheLastDotOfTheFileNameOnly) {
         EXPECT_EQ(MessageBase(path), base) << path;
 }
 
+TEST(FileAnswersTest, AnswersInOrderThenCancelAndANewFileStartsOver) {
+    TempDir dir;
+    const std::string answers = dir.file("answers.txt");
+    ScopedEnv file{"KORRIN_FILE_ANSWERS", answers};
+    ScopedEnv log{"KORRIN_MESSAGE_LOG", dir.file("log")};
+    WriteFile(answers, "  /a/first.kx0 \r\n\nCancel\n/b/second.kx1");
+    platform::FileDialogRequest request;
+    request.title = "Save";
+    request.initialName = "/home/x/KORRIN.kx0";
+    using Answer = std::optional<std::string>;
+    EXPECT_EQ(platform::TakeFileAnswer(request), Answer("/a/first.kx0"));
+    EXPECT_EQ(platform::TakeFileAnswer(request), Answer());
+    EXPECT_EQ(platform::TakeFileAnswer(request), Answer("/b/second.kx1"));
+    EXPECT_EQ(platform::TakeFileAnswer(request), Answer());  // used up
+    WriteFile(answers, "/c/third.kx0\n");
+    EXPECT_EQ(platform::TakeFileAnswer(request), Answer("/c/third.kx0"));
+
+    const auto lines = ReadLines(dir.file("log"));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(JsonField(lines[0], "kind"), "filedialog");
+    EXPECT_EQ(JsonField(lines[0], "text"), "/home/x/KORRIN.kx0");
+    EXPECT_EQ(JsonField(lines[1], "answer"), "Cancel");
+    EXPECT_EQ(JsonField(lines[4], "answer"), "/c/third.kx0");
+}
+
 class SendCoreTest : public StoreTest {
   protected:
     ScopedEnv audio_{"KORRIN_AUDIO", "virtual"};
