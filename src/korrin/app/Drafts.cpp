@@ -10,7 +10,7 @@
 #include "korrin/app/EventReport.h"
 #include "korrin/app/Utils.h"
 #include "korrin/audio/Mci.h"
-#include "korrin/transmit/Transmit.h"
+#include "korrin/store/Folders.h"
 #include "platform/fileio/ShareFile.h"
 #include "platform/files/Files.h"
 

@@ -10,7 +10,7 @@
 #include "korrin/audio/Mci.h"
 #include "korrin/audio/Zip.h"
 #include "korrin/mail/SmtpSender.h"
-#include "korrin/transmit/Transmit.h"
+#include "korrin/store/Folders.h"
 #include "platform/fileio/ShareFile.h"
 #include "platform/files/Files.h"
 #include "platform/files/ToolOutput.h"

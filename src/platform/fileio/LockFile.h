@@ -20,6 +20,7 @@ class LockFile {
     // or when the file cannot be made or opened (errno from open).
     bool TryLock(const std::string& path);
     void Unlock();
+    bool IsLocked() const { return fd_ >= 0; }
 
   private:
     int fd_ = -1;
