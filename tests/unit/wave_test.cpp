@@ -199,6 +199,15 @@ TEST_F(WaveTest, AChunkPastTheRiffEndAsksBeforeLoading) {
         ASSERT_TRUE(LoadWaveFileInfo(nullptr, info, path));
     }
     EXPECT_EQ(info.dataSize, 5000u);
+    // Once accepted, the file converts as far as it holds audio, as it loaded.
+    FormatChooser pcm(nullptr);
+    Put(pcm, Fmt(1, 1, 8000, 16000, 2, 16));
+    {
+        ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", "Yes");
+        ASSERT_EQ(ConvertWaveFile(pcm, path, dir_.file("over16.wav"), info), 0u);
+    }
+    ASSERT_TRUE(LoadWaveFileInfo(nullptr, info, dir_.file("over16.wav")));
+    EXPECT_EQ(info.dataSize, 200u);
 }
 
 TEST_F(WaveTest, NewFileIsFiftySixBytesForPcm) {
