@@ -14,6 +14,7 @@
 #include "korrin/audio/FormatSpec.h"
 #include "korrin/audio/Zip.h"
 #include "platform/Endian.h"
+#include "platform/mci/WaveData.h"
 #include "platform/registry/Registry.h"
 
 using namespace korrin;
@@ -199,6 +200,15 @@ TEST_F(WaveTest, AChunkPastTheRiffEndAsksBeforeLoading) {
         ASSERT_TRUE(LoadWaveFileInfo(nullptr, info, path));
     }
     EXPECT_EQ(info.dataSize, 5000u);
+    // Once accepted, the file converts as far as it holds audio, as it loaded.
+    FormatChooser pcm(nullptr);
+    Put(pcm, Fmt(1, 1, 8000, 16000, 2, 16));
+    {
+        ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", "Yes");
+        ASSERT_EQ(ConvertWaveFile(pcm, path, dir_.file("over16.wav"), info), 0u);
+    }
+    ASSERT_TRUE(LoadWaveFileInfo(nullptr, info, dir_.file("over16.wav")));
+    EXPECT_EQ(info.dataSize, 200u);
 }
 
 TEST_F(WaveTest, NewFileIsFiftySixBytesForPcm) {
@@ -391,6 +401,44 @@ TEST_F(WaveTest, TheFactChunkCountsTheOutputsSamples) {
     EXPECT_EQ(info.sampleCount, 24000u);
     EXPECT_EQ(ConvertedSampleCount(16037, 8000, 8000), 16037u);
     EXPECT_EQ(ConvertedSampleCount(3, 22050, 8000), 1u);
+}
+
+// The wave device's reader and wioFileOpen read a file by the same rules: which format and
+// which data count, in whatever order and company they come.
+TEST_F(WaveTest, TheDeviceAndTheFileRoutinesReadAFileAlike) {
+    const std::string pcm16k = Fmt(1, 1, 16000, 16000, 1, 8);
+    const struct {
+        const char* what;
+        std::string bytes;
+        DWORD rate;
+        DWORD data;
+    } cases[] = {
+        {"plain", Riff(Chunk("fmt ", kPcm8) + Chunk("data", "abcd")), 8000, 4},
+        {"data before fmt", Riff(Chunk("data", "abcdef") + Chunk("fmt ", kPcm8)), 8000, 6},
+        {"two formats", Riff(Chunk("fmt ", kPcm8) + Chunk("fmt ", pcm16k) + Chunk("data", "ab")),
+         8000, 2},
+        {"other chunks",
+         Riff(Chunk("LIST", "abc") + Chunk("fmt ", kPcm8) + Chunk("fact", "x") +
+              Chunk("data", "abc")),
+         8000, 3},
+        {"an empty data first",
+         Riff(Chunk("fmt ", kPcm8) + Chunk("data", "") + Chunk("data", "ab")), 8000, 2},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir_.file("alike.wav");
+        WriteFile(path, c.bytes);
+        WioFile wio;
+        ASSERT_EQ(wioFileOpen(&wio, path, 0), 0u) << c.what;
+        const WAVEFORMATEX f = ReadWaveFormat(wio.format.data(), wio.format.size());
+        EXPECT_EQ(f.nSamplesPerSec, c.rate) << c.what;
+        EXPECT_EQ(wio.dataSize, c.data) << c.what;
+        wioFileClose(&wio);
+        WaveImage image;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.bytes.data());
+        ASSERT_EQ(ParseWave(bytes, c.bytes.size(), image), WaveReadResult::kOk) << c.what;
+        EXPECT_EQ(image.format.samplesPerSec, c.rate) << c.what;
+        EXPECT_EQ(image.data.size(), c.data) << c.what;
+    }
 }
 
 TEST(WaveDescription, CodecTextsAndTheBuiltInFallback) {

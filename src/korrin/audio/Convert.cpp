@@ -198,8 +198,11 @@ DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
     const std::uint64_t riffEnd = std::uint64_t(sourceRiff.dwDataOffset) + sourceRiff.cksize;
     MMCKINFO ck;
     while (mmioDescend(c.source, &ck, &sourceRiff, 0) == 0) {
+        // The rule wioFileOpen applies: a chunk that runs past the RIFF chunk was accepted
+        // (the user said so when the file was loaded) and is the last one; it is read as far
+        // as the file holds it, so nothing after it is looked for.
         if (std::uint64_t(ck.dwDataOffset) + ck.cksize > riffEnd)
-            return c.finish(false);
+            break;
         if ((ck.ckid == mmioFOURCC('D', 'I', 'S', 'P') ||
              ck.ckid == mmioFOURCC('p', 'l', 's', 't')) &&
             !CopyChunk(c.source, c.destination, ck))

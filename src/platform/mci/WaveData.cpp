@@ -62,14 +62,17 @@ WaveReadResult ParseWave(const std::uint8_t* bytes, std::size_t size, WaveImage&
     std::size_t end = 8 + std::size_t(LoadLE32(bytes + 4));
     if (end > size)
         end = size;
-    bool haveFormat = false;
+    // The rules wioFileOpen reads files by: the first format chunk and the first data chunk
+    // that is not empty count, in whichever order they come; other chunks are skipped.
+    bool haveFormat = false, haveData = false;
+    std::size_t dataAt = 0, dataSize = 0;
     std::size_t pos = 12;
-    while (pos + 8 <= end) {
+    while (pos + 8 <= end && !(haveFormat && haveData && dataSize > 0)) {
         const std::uint8_t* ck = bytes + pos;
         const std::size_t ckSize = LoadLE32(ck + 4);
         const std::size_t body = pos + 8;
         const std::size_t avail = end - body;
-        if (fourcc(ck, "fmt ")) {
+        if (fourcc(ck, "fmt ") && !haveFormat) {
             if (ckSize < 16 || avail < 16)
                 return WaveReadResult::kBadFormat;
             const std::uint8_t* f = bytes + body;
@@ -80,25 +83,27 @@ WaveReadResult ParseWave(const std::uint8_t* bytes, std::size_t size, WaveImage&
             out.format.blockAlign = LoadLE16(f + 12);
             out.format.bitsPerSample = LoadLE16(f + 14);
             const std::size_t extra = std::min(ckSize, avail) - 16;
-            out.format.extra.clear();  // a second format chunk replaces the first whole
             if (out.format.formatTag != kWaveFormatPcm)
                 out.format.extra.assign(f + 16, f + 16 + extra);
             if (out.format.channels == 0 || out.format.blockAlign == 0)
                 return WaveReadResult::kBadFormat;
             haveFormat = true;
-        } else if (fourcc(ck, "data")) {
-            if (!haveFormat)
-                return WaveReadResult::kNoFormat;
-            std::size_t n = std::min(ckSize, avail);
-            n -= n % out.format.blockAlign;
-            out.data.assign(bytes + body, bytes + body + n);
-            return WaveReadResult::kOk;
+        } else if (fourcc(ck, "data") && (!haveData || dataSize == 0)) {  // an empty one gives way
+            dataAt = body;
+            dataSize = std::min(ckSize, avail);
+            haveData = true;
         }
         if (ckSize > avail)
             break;
         pos = body + ckSize + (ckSize & 1);
     }
-    return haveFormat ? WaveReadResult::kNoData : WaveReadResult::kNoFormat;
+    if (!haveFormat)
+        return WaveReadResult::kNoFormat;
+    if (!haveData)
+        return WaveReadResult::kNoData;
+    dataSize -= dataSize % out.format.blockAlign;
+    out.data.assign(bytes + dataAt, bytes + dataAt + dataSize);
+    return WaveReadResult::kOk;
 }
 
 std::vector<std::uint8_t> SerializeWave(const WaveFormat& f, const std::uint8_t* data,

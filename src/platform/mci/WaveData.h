@@ -1,10 +1,10 @@
 // Wave files in memory: the RIFF WAVE reader and writer of the MCI wave device, and the
 // PCM layout the device records and plays in.
 //
-// The reader takes the format chunk and the data chunk of a RIFF WAVE file and skips every
-// other chunk. It never trusts a size field: a data chunk that claims more than the file
-// holds gives what is there, cut to whole frames. The writer puts out the canonical
-// layout (RIFF, fmt, data) field by field, little-endian.
+// The reader takes the first format chunk and the first data chunk of a RIFF WAVE file, in
+// either order, and skips every other chunk: the rules wioFileOpen reads files by. It never trusts
+// a size field: a data chunk that claims more than the file holds gives what is there, cut to whole
+// frames. The writer puts out the canonical layout (RIFF, fmt, data) field by field, little-endian.
 #pragma once
 
 #include <cstddef>
