@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -23,6 +24,11 @@ std::string setUp() {
     if (!::mkdtemp(dir))
         std::abort();
     const std::string base = dir;
+    static const std::string removeAtExit = base;
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(removeAtExit, ec);
+    });
     ::setenv("KORRIN_REGISTRY", (base + "/registry.db").c_str(), 1);
     ::setenv("KORRIN_MESSAGE_ANSWERS", "", 1);
     ::setenv("KORRIN_WINDIR", (base + "/no-tools").c_str(), 1);  // a zip is refused at once

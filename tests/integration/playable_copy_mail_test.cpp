@@ -136,6 +136,15 @@ TEST_F(PlayableCopyMailTest, KorrinctlSendAddsAPlayableOpusPartAfterTheMessageFi
     ASSERT_EQ(run({ctl_, "send", kx0}).exitCode, 0);
     EXPECT_EQ(JsonField(parts(3, kx0).out, "parts"), "2");
     EXPECT_EQ(withoutCopy(3), withoutCopy(1));
+
+    // On again, a transmission session makes the copies on its worker for both messages.
+    ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kAttachPlayableCopy, 1), 1);
+    makeSendingFolders();
+    RunResult session = run({ctl_, "outbox", "send"});
+    ASSERT_EQ(session.exitCode, 0) << session.err;
+    ASSERT_EQ(receivedCount(), 5);
+    for (int mail : {4, 5})
+        EXPECT_EQ(JsonField(parts(mail, dir_.file("zipped.wav")).out, "parts"), "3") << mail;
 }
 
 TEST_F(PlayableCopyMailTest, AudioThatCannotBeDecodedGoesWithoutTheCopyAndOneTraceLine) {

@@ -423,10 +423,11 @@ bool WriteZippedAudio(int fd, std::uint64_t size, const AudioCopyTags& tags, Aud
     return WriteWaveAudio(wave.fd, static_cast<std::uint64_t>(st.st_size), tags, format, out, why);
 }
 
-// An unnamed file in folder, mode 0600: gone when the last descriptor closes. Where the file
-// system cannot make one, a named file that is removed at once.
-int OpenUnnamedFile(const std::string& folder) {
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+// An unnamed file in folder (mode as open() takes it, the umask applied): gone when the last
+// descriptor closes. Where the file system cannot make one, a named file of mode 0600 that is
+// removed at once.
+int OpenUnnamedFile(const std::string& folder, mode_t mode) {
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
     if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
         return fd;
     std::string pattern =
@@ -532,17 +533,15 @@ int ExportMessageAudio(const std::string& messagePath, const std::string& outPat
     }
 
     const std::string folder = FolderOf(outPath);
-    Fd out(OpenUnnamedFile(folder));
+    // Readable as any file the user makes; nobody sees it before it is whole and named.
+    Fd out(OpenUnnamedFile(folder, 0666));
     if (out.fd < 0) {
         why = Errno("open");
         return 1;
     }
     if (!WriteMessageAudio(messagePath, payload, tags, format, out.fd, why))
         return 1;
-    // Readable as a file the user made would be; then named, whole, in one step.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(out.fd, 0666 & ~mask) != 0 || ::fsync(out.fd) != 0) {
+    if (::fsync(out.fd) != 0) {
         why = Errno("fsync");
         return 1;
     }
@@ -579,7 +578,7 @@ bool PlayableCopy::Make(const std::string& messagePath, const CMessageTrailer& e
     const std::uint64_t payload = envelope.fileSize >= 8 + std::uint64_t(envelope.length)
                                       ? envelope.fileSize - 8 - envelope.length
                                       : 0;
-    int fd = OpenUnnamedFile(GetTempPath());
+    int fd = OpenUnnamedFile(GetTempPath(), 0600);
     if (fd < 0)
         why = Errno("open");
     else if (!WriteMessageAudio(messagePath, payload, TagsFromEnvelope(envelope),
