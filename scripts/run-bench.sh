@@ -8,7 +8,7 @@ for b in "$build"/*_bench; do
     "$b" --benchmark_min_time=0.5
 done
 # The mail comparison against curl over smtp-sink (skips itself without postfix or curl).
-if [ -x "$build/smtp_send_timer" ]; then
+if [ -x "$build/smtp_bench_input" ] && [ -x "$build/korrinctl" ]; then
     echo "== smtp_sink_compare"
     "$(dirname "$0")/../bench/smtp_sink_compare.sh" "$build"
 fi

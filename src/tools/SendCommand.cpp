@@ -6,6 +6,7 @@
 
 #include "korrin/mail/SmtpSender.h"
 #include "korrin/store/Trailer.h"
+#include "platform/registry/Registry.h"
 #include "tools/Area.h"
 
 namespace korrin::tools {
@@ -34,6 +35,8 @@ int runSend(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         err << kSendUsage;
         return kExitUsage;
     }
+    // The settings are read value by value: through one connection, not one each.
+    platform::RegKeepConnections keep;
     CSmtpSender sender;
     if (sender.LoadSettings() != 0) {
         err << "korrinctl send: a required SMTP setting is missing\n";

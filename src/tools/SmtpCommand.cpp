@@ -1,12 +1,11 @@
 // korrinctl smtp check: runs the dialogue with the stored server settings up to the point where
 // a message would begin, and prints every step and every answer of the server.
-#include <openssl/crypto.h>
 
 #include <ostream>
 
 #include "korrin/app/Defaults.h"
 #include "korrin/app/Utils.h"
-#include "korrin/mail/mailutil.h"
+#include "korrin/mail/SmtpSender.h"
 #include "platform/registry/Registry.h"
 #include "tools/Area.h"
 
@@ -79,11 +78,8 @@ int Check(std::ostream& out) {
     CUtils utils;
     std::string server = utils.GetSettingString(setting::kSmtpHost, kSettingBytes);
     std::string account = utils.GetSettingString(setting::kAccount, kSettingBytes);
-    std::string password = utils.GetSettingString(setting::kPassword, kSettingBytes);
-    struct Wipe {
-        std::string& text;
-        ~Wipe() { OPENSSL_cleanse(text.data(), text.size()); }
-    } wipe{password};
+    platform::Secret password;
+    ReadPasswordSetting(password, kSettingBytes);
     CSMTPEmail mail;
     mail::UseStoredSecurity(mail);
     mail.SetServer(server);

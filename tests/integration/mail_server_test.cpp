@@ -31,8 +31,48 @@ int ClosedPort() {
     return LoopbackSocket(false).port();
 }
 
+// A UDP socket on 127.0.0.1 that takes name server questions and never answers; bound, or
+// closed (then every question is refused at once).
+class SilentNameServer {
+  public:
+    explicit SilentNameServer(bool open = true) {
+        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+            address_ = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+        if (!open)
+            closeSocket();
+    }
+    ~SilentNameServer() { closeSocket(); }
+    const std::string& address() const { return address_; }
+    // How many questions have come in (read and thrown away).
+    int questions() {
+        int n = 0;
+        char buf[512];
+        while (fd_ >= 0 && recv(fd_, buf, sizeof buf, MSG_DONTWAIT) > 0)
+            ++n;
+        return n;
+    }
+
+  private:
+    void closeSocket() {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = -1;
+    }
+    int fd_ = -1;
+    std::string address_;
+};
+
 class MailServerTest : public RegistryTest {
   protected:
+    // Names are looked up on loopback only: at a closed port, so a name fails at once.
+    SilentNameServer refusing_{false};
+    ScopedEnv nameServer_{"KORRIN_NAMESERVER", refusing_.address()};
     ScopedEnv log_{"KORRIN_MESSAGE_LOG", dir_.file("log")};
     ScopedEnv answers_{"KORRIN_MESSAGE_ANSWERS", "OK"};
     ScopedEnv tmp_{"TMPDIR", dir_.path()};
@@ -161,6 +201,29 @@ TEST_F(MailServerTest, ClosedPortGivesSixAndASilentServerTimesOut) {
     EXPECT_EQ(silent.CheckConnection(), CSMTPError::kReceiveFailed);
     auto spent = std::chrono::steady_clock::now() - start;
     EXPECT_LT(spent, std::chrono::seconds(30));  // the bound ended it, not the test's time limit
+}
+
+// A name server that takes the question and never answers would hold the lookup for its
+// timeout times its attempts (10 s here); the connect bound covers the lookup too, whichever
+// entry point connects.
+TEST_F(MailServerTest, NameLookupEndsWithinTheConnectBound) {
+    SilentNameServer silent;
+    ASSERT_FALSE(silent.address().empty());
+    ScopedEnv ns("KORRIN_NAMESERVER", silent.address());
+    SmtpTimeouts t;
+    t.connect = 300;
+    using Entry = int (CSMTPEmail::*)();
+    for (Entry entry : {&CSMTPEmail::Send, &CSMTPEmail::CheckConnection, &CSMTPEmail::CheckLogin}) {
+        CSMTPEmail m;
+        Compose(m, 25, "KX12O.kx0");
+        m.SetServer("mail.korrin.test");
+        m.SetTimeouts(t);
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ((m.*entry)(), CSMTPError::kNoConnection);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    }
+    // The bound ended the lookups, not a resolver that never asked.
+    EXPECT_GT(silent.questions(), 0);
 }
 
 TEST_F(MailServerTest, ServerOnIpv6LoopbackIsReachedThroughBracketsAndPort) {

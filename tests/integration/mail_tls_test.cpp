@@ -76,7 +76,7 @@ class MailTlsTest : public RegistryTest {
                  const std::string& password = kPassword) {
         m.SetServer(server);
         m.SetSecurity(security);
-        m.SetLogin(kAccount, password);
+        m.SetLogin(kAccount, platform::Secret(password));
         m.SetCaFile(dir_.file("server.pem"));
         m.SetSenderAddress("me@here.test");
         m.AddTo("a1@x.test", "a1@x.test");

@@ -93,6 +93,42 @@ TEST_F(RegistryProcesses, ValuesCrossBetweenProcesses) {
     EXPECT_NE(toChild.out.find("REG_SZ    Jo Example\n"), std::string::npos) << toChild.out;
 }
 
+// Connections are kept between calls, yet every call reads the file its path names at that
+// moment: another path, or another file put at the same path by another process.
+TEST_F(RegistryProcesses, KeptConnectionsFollowThePathAndAReplacedFile) {
+    auto read = [] {
+        RegKeyGuard key;
+        if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kKorrinKey, key.out()) != ERROR_SUCCESS)
+            return std::string("(no key)");
+        char text[32] = {};
+        DWORD size = sizeof text - 1;
+        if (RegQueryValueEx(key.get(), "Name", nullptr, reinterpret_cast<std::uint8_t*>(text),
+                            &size) != ERROR_SUCCESS)
+            return std::string("(no value)");
+        return std::string(text, size);
+    };
+    auto setInChild = [](const std::string& value) {
+        return korrin::test::Run({BuildDir() + "/korrinctl", "reg", "set",
+                                  std::string("HKLM\\") + kKorrinKey, "Name", "REG_SZ", value})
+            .exitCode;
+    };
+    RegKeepConnections keep;
+    ASSERT_EQ(setInChild("first"), 0);
+    EXPECT_EQ(read(), "first");
+    {
+        korrin::test::ScopedEnv other("KORRIN_REGISTRY", dbPath() + ".other");
+        EXPECT_EQ(read(), "(no key)");
+        ASSERT_EQ(setInChild("other"), 0);
+        EXPECT_EQ(read(), "other");
+    }
+    EXPECT_EQ(read(), "first");
+    // Another program replaces the file (this process still holds the old one open).
+    for (const char* tail : {"", "-wal", "-shm"})
+        ::unlink((dbPath() + tail).c_str());
+    ASSERT_EQ(setInChild("replaced"), 0);
+    EXPECT_EQ(read(), "replaced");
+}
+
 // The processes all meet a database that does not exist yet, so they also race to create it.
 TEST_F(RegistryProcesses, EightProcessesNeverShareAFileIdNumber) {
     constexpr int kProcesses = 8, kEach = 500;

@@ -159,6 +159,35 @@ TEST_F(MailTest, AddressFileThatIsAFolderOrAPipeIsRefused) {
     EXPECT_TRUE(p.recipients().empty());
 }
 
+// An address file is read whole or not at all: one over 1 MB is refused with a report, never
+// cut, which would leave the people on its last lines out without a word.
+TEST_F(MailTest, AddressFilesOverOneMegabyteAreRefusedWithAReport) {
+    const std::size_t kMegabyte = 1 << 20;
+    const std::string last = "last@x.test";
+    struct Case {
+        std::size_t size;
+        int rc;
+        const char* recipients;
+    } cases[] = {
+        {kMegabyte, 0, "last@x.test"},
+        {kMegabyte + 1, CSMTPError::kAddressFile, ""},
+        {3 * kMegabyte, CSMTPError::kAddressFile, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        WriteFile(dir_.file("big.txt"), std::string(c.size - last.size(), '\n') + last);
+        CMailUtil m;
+        EXPECT_EQ(m.AddTo("", "@" + dir_.file("big.txt")), c.rc);
+        EXPECT_EQ(m.recipients(), c.recipients);
+        if (c.rc != 0) {
+            auto lines = logLines();
+            ASSERT_FALSE(lines.empty());
+            EXPECT_NE(JsonField(lines.back(), "text").find("larger than 1 MB"), std::string::npos)
+                << lines.back();
+        }
+    }
+}
+
 TEST_F(MailTest, QuotedPrintableFollowsTheLineRules) {
     using mail::QuotedPrintable;
     EXPECT_EQ(QuotedPrintable("a=b\xE9\x01\tc"), "a=3Db=E9=01\tc=\r\n");

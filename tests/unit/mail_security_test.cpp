@@ -64,7 +64,7 @@ class SecureSmtpTest : public korrin::test::RegistryTest {
         auto m = std::make_unique<CSMTPEmail>();
         m->SetServer(server);
         m->SetSecurity(security);
-        m->SetLogin(account, "pw 1");
+        m->SetLogin(account, platform::Secret("pw 1"));
         m->SetCaFile("/ca.pem");
         m->SetLocalHostName("tester");
         m->SetStreamFactory(ScriptedFactory(server_));

@@ -177,21 +177,6 @@ int CMailUtil::SetSenderAddress(const std::string& address) {
     });
 }
 
-int CMailUtil::SetFrom(const std::string& text) {
-    return guarded([&] {
-        if (HasControl(text)) {
-            Report("The sender address holds a line break and was refused.");
-            raise(CSMTPError::kLineBreak);
-        }
-        addRawHeader("From", text, HeaderMode::kReplace);
-        bool haveSender = false;
-        for (const auto& h : headers_)
-            haveSender = haveSender || platform::EqualsNoCase(h.first, "X-Sender");
-        if (!haveSender)
-            addRawHeader("X-Sender", mail::BareAddress(text), HeaderMode::kReplace);
-    });
-}
-
 void CMailUtil::addRecipient(const char* header, const std::string& displayName,
                              const std::string& address, int depth) {
     if (HasControl(address) || HasControl(displayName)) {
@@ -213,7 +198,7 @@ void CMailUtil::addRecipient(const char* header, const std::string& displayName,
         // Bounded, so a file that keeps growing ends instead of filling the memory.
         std::string content;
         char block[4096];
-        while (content.size() < kAddressFileMax) {
+        while (content.size() <= kAddressFileMax) {
             ssize_t n = ::read(fd, block, sizeof block);
             if (n < 0 && errno == EINTR)
                 continue;
@@ -223,8 +208,12 @@ void CMailUtil::addRecipient(const char* header, const std::string& displayName,
                 break;
             content.append(block, static_cast<std::size_t>(n));
         }
-        if (content.size() > kAddressFileMax)
-            content.resize(kAddressFileMax);
+        // A list read in part would leave the people on its last lines out without a word.
+        if (content.size() > kAddressFileMax) {
+            Report("The address file " + address.substr(1) +
+                   " is larger than 1 MB and was refused.");
+            raise(CSMTPError::kAddressFile);
+        }
         std::size_t start = 0;
         while (start < content.size()) {
             auto nl = content.find('\n', start);

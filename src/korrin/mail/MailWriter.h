@@ -44,12 +44,10 @@ class CMailUtil {
     // "X-Sender": the text between < and > when there is a <, else the whole text. 0, or 2
     // when it holds a line break.
     int SetSenderAddress(const std::string& address);
-    // "From"; also the sender address while there is none yet. 0 or 2.
-    int SetFrom(const std::string& text);
 
     // An address beginning with "@" names a file of addresses, one a line. 0 on success;
-    // 1 when an address file cannot be opened; 2 when the name or address holds a line break
-    // (the recipient is refused and nothing of it is added).
+    // 1 when an address file cannot be opened or is larger than 1 MB (reported); 2 when the name or
+    // address holds a line break (the recipient is refused and nothing of it is added).
     int AddTo(const std::string& displayName, const std::string& address);
     int AddCc(const std::string& displayName, const std::string& address);
     int AddBcc(const std::string& address);
@@ -65,7 +63,6 @@ class CMailUtil {
     // its own path's name; path is read when the message is written out.
     void AddFilePart(const std::string& path, const std::string& contentType,
                      const std::string& fileName);
-    const std::vector<CMailPart>& parts() const { return parts_; }
 
     // Writes the whole message to an open binary stream: 0, or the failure's code (12 for an
     // attachment that cannot be opened, -1 for a read or write failure).

@@ -274,8 +274,12 @@ std::string ContentTypeLines(const std::string& contentType) {
 }
 
 std::string Base64(std::string_view text) {
-    std::string out;
-    out.reserve((text.size() + 2) / 3 * 4);
+    std::string out(Base64Size(text.size()), '\0');
+    Base64To(text, out.data());
+    return out;
+}
+
+void Base64To(std::string_view text, char* out) {
     for (std::size_t i = 0; i < text.size(); i += 3) {
         std::uint32_t v = static_cast<std::uint8_t>(text[i]) << 16;
         std::size_t n = std::min<std::size_t>(3, text.size() - i);
@@ -283,12 +287,11 @@ std::string Base64(std::string_view text) {
             v |= static_cast<std::uint8_t>(text[i + 1]) << 8;
         if (n > 2)
             v |= static_cast<std::uint8_t>(text[i + 2]);
-        out += kBase64Alphabet[(v >> 18) & 63];
-        out += kBase64Alphabet[(v >> 12) & 63];
-        out += n > 1 ? kBase64Alphabet[(v >> 6) & 63] : '=';
-        out += n > 2 ? kBase64Alphabet[v & 63] : '=';
+        *out++ = kBase64Alphabet[(v >> 18) & 63];
+        *out++ = kBase64Alphabet[(v >> 12) & 63];
+        *out++ = n > 1 ? kBase64Alphabet[(v >> 6) & 63] : '=';
+        *out++ = n > 2 ? kBase64Alphabet[v & 63] : '=';
     }
-    return out;
 }
 
 void DotStuff(const char* data, std::size_t size, bool& atLineStart, std::string& out) {

@@ -35,6 +35,11 @@ std::string ContentTypeLines(const std::string& contentType);
 
 // Standard base64 of a short text, on one line.
 std::string Base64(std::string_view text);
+// The same into out, which must hold Base64Size(text.size()) bytes.
+constexpr std::size_t Base64Size(std::size_t size) {
+    return (size + 2) / 3 * 4;
+}
+void Base64To(std::string_view text, char* out);
 
 // Copies size bytes to out with a "." put before every line that begins with one; atLineStart
 // carries across calls so a line starting at a piece boundary is caught too.

@@ -7,8 +7,6 @@
 #include <mutex>
 #include <new>
 
-#include <openssl/crypto.h>
-
 #include "korrin/app/EventReport.h"
 #include "korrin/app/Utils.h"
 #include "korrin/app/Vendor.h"
@@ -77,6 +75,23 @@ net::TlsResult StartTlsOver(std::unique_ptr<net::IStream>& stream, const net::Tl
     return r;
 }
 
+// Standard base64 of a secret text, itself a secret.
+platform::Secret Base64Secret(std::string_view text) {
+    platform::Secret out;
+    mail::Base64To(text, out.resize(mail::Base64Size(text.size())));
+    return out;
+}
+
+// The AUTH PLAIN response: base64 of NUL account NUL password.
+platform::Secret PlainResponse(const std::string& account, const platform::Secret& password) {
+    platform::Secret plain;
+    plain.append('\0');
+    plain.append(account);
+    plain.append('\0');
+    plain.append(password.view());
+    return Base64Secret(plain.view());
+}
+
 // The reply without its last line end, its lines joined by one blank, for a box.
 std::string OneLine(std::string_view reply) {
     std::string out;
@@ -111,11 +126,6 @@ CSMTPEmail::CSMTPEmail() : tlsStarter_(&StartTlsOver), factory_(&net::MakeSocket
 }
 
 CSMTPEmail::~CSMTPEmail() {
-    if (!password_.empty())
-        OPENSSL_cleanse(password_.data(), password_.size());
-    for (auto& secret : secrets_)
-        if (!secret.empty())
-            OPENSSL_cleanse(secret.data(), secret.size());
     std::lock_guard<std::mutex> lock(g_liveMutex);
     if (--g_live == 0 && g_startedByUs) {
         net::NetCleanup();
@@ -145,15 +155,13 @@ void CSMTPEmail::SetSecurity(std::uint32_t value) {
                              : SmtpSecurity::kStartTls;
 }
 
-void CSMTPEmail::SetLogin(const std::string& account, const std::string& password) {
-    if (!password_.empty())
-        OPENSSL_cleanse(password_.data(), password_.size());
+void CSMTPEmail::SetLogin(const std::string& account, const platform::Secret& password) {
     account_ = account;
     password_ = password;
     secrets_.clear();
     if (!password_.empty()) {
-        secrets_.push_back(mail::Base64(std::string(1, '\0') + account_ + '\0' + password_));
-        secrets_.push_back(mail::Base64(password_));
+        secrets_.push_back(PlainResponse(account_, password_));
+        secrets_.push_back(Base64Secret(password_.view()));
         secrets_.push_back(password_);
     }
 }
@@ -162,7 +170,8 @@ std::string CSMTPEmail::masked(std::string text) const {
     for (const auto& secret : secrets_) {
         if (secret.empty())
             continue;
-        for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 8))
+        for (auto at = text.find(secret.view()); at != std::string::npos;
+             at = text.find(secret.view(), at + 8))
             text.replace(at, secret.size(), "********");
     }
     return text;
@@ -244,14 +253,13 @@ void CSMTPEmail::sendCommand(net::IStream& s, const std::string& text, int timeo
     sendCommand(s, text, timeoutMs, text);
 }
 
-void CSMTPEmail::sendCommand(net::IStream& s, const std::string& text, int timeoutMs,
+void CSMTPEmail::sendCommand(net::IStream& s, std::string_view text, int timeoutMs,
                              const std::string& traced) {
     if (text.empty())
         return;
     // A command is one line: a line break anywhere but at its end would start another.
-    auto body = std::string_view(text).substr(0, text.size() - 2);
-    if (text.size() < 2 || text.compare(text.size() - 2, 2, "\r\n") != 0 ||
-        body.find_first_of("\r\n") != std::string_view::npos) {
+    if (text.size() < 2 || text.substr(text.size() - 2) != "\r\n" ||
+        text.substr(0, text.size() - 2).find_first_of("\r\n") != std::string_view::npos) {
         Report("A command with a line break was refused.");
         raise(CSMTPError::kLineBreak);
     }
@@ -328,8 +336,10 @@ void CSMTPEmail::login(net::IStream& s, const EhloInfo& info, bool extended) {
                                                        OneLine(reply));
     };
     if (info.HasAuth("PLAIN")) {
-        std::string response = mail::Base64(std::string(1, '\0') + account_ + '\0' + password_);
-        sendCommand(s, "AUTH PLAIN " + response + "\r\n", timeouts_.command, "AUTH PLAIN ********");
+        platform::Secret command("AUTH PLAIN ");
+        command.append(PlainResponse(account_, password_).view());
+        command.append("\r\n");
+        sendCommand(s, command.view(), timeouts_.command, "AUTH PLAIN ********");
         std::string reply = readRaw(s, timeouts_.helo);
         if (reply[0] != '2')
             refused(reply);
@@ -344,7 +354,9 @@ void CSMTPEmail::login(net::IStream& s, const EhloInfo& info, bool extended) {
         reply = readRaw(s, timeouts_.helo);
         if (reply[0] != '3')
             refused(reply);
-        sendCommand(s, mail::Base64(password_) + "\r\n", timeouts_.command, "********");
+        platform::Secret command = Base64Secret(password_.view());
+        command.append("\r\n");
+        sendCommand(s, command.view(), timeouts_.command, "********");
         reply = readRaw(s, timeouts_.helo);
         if (reply[0] != '2')
             refused(reply);

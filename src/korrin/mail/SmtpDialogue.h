@@ -12,6 +12,7 @@
 #include "korrin/mail/SmtpReply.h"
 #include "platform/net/Stream.h"
 #include "platform/net/TlsStream.h"
+#include "platform/secret/Secret.h"
 
 namespace korrin {
 
@@ -50,9 +51,10 @@ using TlsStarter = std::function<platform::net::TlsResult(
 class CSMTPEmail : public CMailUtil {
   public:
     static constexpr std::uint16_t kDefaultPort = 25;
-    static constexpr std::size_t kReplyBufferSize =
-        mail::kReplyBufferSize;                      // a reply holds at most 4,095 bytes
-    static constexpr std::size_t kPieceSize = 4096;  // the message goes out in these
+    // A reply holds at most 4,095 bytes.
+    static constexpr std::size_t kReplyBufferSize = mail::kReplyBufferSize;
+    // The message goes out in these: few large writes, as the socket takes them.
+    static constexpr std::size_t kPieceSize = 256 * 1024;
 
     CSMTPEmail();
     ~CSMTPEmail() override;
@@ -68,7 +70,7 @@ class CSMTPEmail : public CMailUtil {
     SmtpSecurity security() const { return security_; }
     // Sent only over TLS, and only when the account is not empty and the server offers
     // AUTH PLAIN or AUTH LOGIN. The password is wiped when the object goes.
-    void SetLogin(const std::string& account, const std::string& password);
+    void SetLogin(const std::string& account, const platform::Secret& password);
     // A PEM file to trust instead of the system's certificates; empty: the system's.
     void SetCaFile(const std::string& path) { caFile_ = path; }
     void SetTlsStarter(TlsStarter starter) { tlsStarter_ = std::move(starter); }
@@ -100,7 +102,7 @@ class CSMTPEmail : public CMailUtil {
     void readReply(platform::net::IStream& s, const char* label, int timeoutMs);
     void sendMessageFile(platform::net::IStream& s, std::FILE* file);
     // The command as traced may differ from what is sent (credentials masked).
-    void sendCommand(platform::net::IStream& s, const std::string& text, int timeoutMs,
+    void sendCommand(platform::net::IStream& s, std::string_view text, int timeoutMs,
                      const std::string& traced);
     // One reply, not judged.
     std::string readRaw(platform::net::IStream& s, int timeoutMs);
@@ -119,8 +121,8 @@ class CSMTPEmail : public CMailUtil {
     std::string host_;  // the host part of server_, for the certificate check
     SmtpSecurity security_ = SmtpSecurity::kNone;
     std::string account_;
-    std::string password_;
-    std::vector<std::string> secrets_;  // the password in the forms it was sent
+    platform::Secret password_;
+    std::vector<platform::Secret> secrets_;  // the password in the forms it was sent
     std::string caFile_;
     std::string failureText_;
     TlsStarter tlsStarter_;

@@ -7,6 +7,7 @@
 #include "korrin/audio/PlayableCopy.h"
 #include "korrin/mail/MailDialogs.h"
 #include "korrin/store/Trailer.h"
+#include "platform/registry/Registry.h"
 
 namespace korrin {
 
@@ -41,27 +42,39 @@ std::vector<std::string> SplitEnvelopeList(const std::string& list) {
     return out;
 }
 
-namespace {
-// Overwrites a secret so it does not linger in freed memory.
-void Wipe(std::string& s) {
-    volatile char* p = s.data();
-    for (std::size_t i = 0; i < s.size(); ++i)
-        p[i] = 0;
-    s.clear();
+bool ReadPasswordSetting(platform::Secret& out, platform::DWORD bufferSize) {
+    out.clear();
+    platform::RegKeyGuard key;
+    if (platform::RegOpenKeyEx(platform::HKEY_LOCAL_MACHINE, kKorrinKey, key.out()) !=
+            platform::ERROR_SUCCESS ||
+        bufferSize == 0)
+        return false;
+    platform::Secret buffer;
+    char* bytes = buffer.resize(bufferSize);
+    platform::DWORD type = 0, size = bufferSize;
+    if (platform::RegQueryValueEx(key.get(), setting::kPassword, &type,
+                                  reinterpret_cast<std::uint8_t*>(bytes),
+                                  &size) != platform::ERROR_SUCCESS ||
+        (type != platform::REG_SZ && type != platform::REG_EXPAND_SZ))
+        return false;
+    std::string_view text(bytes, size);
+    // As every text setting: it ends at its first zero, and must leave room for one.
+    auto nul = text.find('\0');
+    if (nul == std::string_view::npos && size >= bufferSize)
+        return false;
+    out.assign(text.substr(0, nul));
+    return true;
 }
-}  // namespace
 
 CSmtpSender::CSmtpSender(void* owner) : owner_(owner) {}
 
-CSmtpSender::~CSmtpSender() {
-    Wipe(password_);
-}
+CSmtpSender::~CSmtpSender() = default;
 
 int CSmtpSender::LoadSettings() {
     struct Row {
         const char* value;
-        const char* label;  // null: may be missing
-        std::string* field;
+        const char* label;   // null: may be missing
+        std::string* field;  // null: the password, read as a secret
     };
     const Row rows[] = {
         {setting::kName, "Display Name", &name_},
@@ -69,18 +82,18 @@ int CSmtpSender::LoadSettings() {
         {setting::kSmtpHost, "Outgoing SMTP Server", &server_},
         {setting::kEmailAddress, "Email Address", &email_},
         {setting::kAccount, "Account", &account_},
-        {setting::kPassword, "Password", &password_},
+        {setting::kPassword, "Password", nullptr},
     };
     CUtils utils;
     for (const Row& row : rows) {
-        std::string text;
-        if (!utils.GetRegistryString(kKorrinKey, row.value, text, kSettingBytes))
-            text.clear();
-        // A value stored with its terminating zero reads with it; the text ends there.
-        text = text.substr(0, text.find('\0'));
-        *row.field = text;
-        const bool empty = text.empty();
-        Wipe(text);
+        bool empty = true;
+        if (row.field) {
+            utils.GetRegistryString(kKorrinKey, row.value, *row.field, kSettingBytes);
+            empty = row.field->empty();
+        } else {
+            ReadPasswordSetting(password_, kSettingBytes);
+            empty = password_.empty();
+        }
         if (row.label && empty) {
             AppMessageBox(owner_, MissingSettingText(row.label), vendor::kQuestionCaption,
                           platform::MB_OK | platform::MB_ICONINFORMATION);

@@ -10,6 +10,8 @@
 #include <string>
 
 #include "korrin/mail/mailutil.h"
+#include "platform/Win32Types.h"
+#include "platform/secret/Secret.h"
 
 namespace korrin {
 
@@ -38,6 +40,10 @@ inline constexpr const char* kCannotSendText =
 // Splits a recipient list at every comma, semicolon and TAB. The pieces are kept as they are,
 // blanks included; empty pieces are kept too (they add nobody).
 std::vector<std::string> SplitEnvelopeList(const std::string& list);
+
+// Reads the stored "Password" straight into out (at most bufferSize bytes with its zero): no
+// copy of it is left unwiped. False when it is missing or cannot be read (out is then empty).
+bool ReadPasswordSetting(platform::Secret& out, platform::DWORD bufferSize = 256);
 
 class CSmtpSender {
   public:
@@ -76,17 +82,13 @@ class CSmtpSender {
                  const std::string& fileName);
 
     CSMTPEmail& mail() { return mail_; }
-    const std::string& displayName() const { return name_; }
-    const std::string& emailAddress() const { return email_; }
     const std::string& server() const { return server_; }
-    const std::string& account() const { return account_; }
-    const std::string& password() const { return password_; }
-    const std::string& organization() const { return organization_; }
 
   private:
     void* owner_;
     CSMTPEmail mail_;
-    std::string name_, organization_, server_, email_, account_, password_;
+    std::string name_, organization_, server_, email_, account_;
+    platform::Secret password_;
     int recipientError_ = 0;
     std::string copyPath_, copyType_, copyName_;
 };

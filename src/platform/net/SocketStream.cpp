@@ -1,17 +1,25 @@
-// TCP streams over POSIX sockets. Every wait is a poll() with the caller's bound, so no call
-// can block longer than it was allowed to.
+// TCP streams over POSIX sockets. Every wait is a poll() with the caller's bound, and the name
+// is resolved on a helper thread waited for within the same bound, so no call can block longer
+// than it was allowed to.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <resolv.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "platform/net/Stream.h"
 
@@ -45,6 +53,94 @@ int WaitFor(int fd, short events, int timeoutMs, Clock::time_point start) {
     }
 }
 
+// $KORRIN_NAMESERVER ("127.0.0.1:PORT"): the one name server this thread's lookups ask instead
+// of those of resolv.conf, so a test can stand a server that never answers on loopback.
+void UseNameServerFromEnvironment() {
+    const char* text = std::getenv("KORRIN_NAMESERVER");
+    if (!text || !*text)
+        return;
+    std::string value(text);
+    auto colon = value.rfind(':');
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(53);
+    if (colon != std::string::npos) {
+        addr.sin_port = htons(static_cast<std::uint16_t>(std::atoi(value.c_str() + colon + 1)));
+        value.resize(colon);
+    }
+    if (inet_pton(AF_INET, value.c_str(), &addr.sin_addr) != 1 || res_init() != 0)
+        return;
+    _res.nsaddr_list[0] = addr;
+    _res.nscount = 1;
+}
+
+// One lookup shared by the caller and the helper thread that runs it; whichever is last
+// frees the result.
+struct Lookup {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    bool abandoned = false;
+    int rc = EAI_FAIL;
+    addrinfo* list = nullptr;
+};
+
+enum class Resolved { kOk, kFailed, kTimedOut };
+
+// getaddrinfo has no bound of its own: a name server that does not answer holds it for its
+// timeout times its attempts, for each server. A name (not an address) is therefore looked up
+// on a helper thread; when the bound runs out first, the thread is left to finish and free
+// its result alone.
+Resolved Resolve(const std::string& host, const std::string& service, int timeoutMs,
+                 Clock::time_point start, addrinfo** out) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    // No AI_ADDRCONFIG: it hides the loopback addresses on a machine without a network,
+    // and an address family that cannot be used just fails to connect and the next is tried.
+    hints.ai_flags = AI_NUMERICHOST;
+    int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, out);
+    if (rc == 0)
+        return *out ? Resolved::kOk : Resolved::kFailed;
+    if (rc != EAI_NONAME)
+        return Resolved::kFailed;
+    hints.ai_flags = 0;
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, host, service, hints] {
+            UseNameServerFromEnvironment();
+            addrinfo* list = nullptr;
+            int r = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+            std::lock_guard lock(lookup->mutex);
+            if (lookup->abandoned) {
+                if (r == 0 && list)
+                    freeaddrinfo(list);
+                return;
+            }
+            lookup->rc = r;
+            lookup->list = r == 0 ? list : nullptr;
+            lookup->done = true;
+            lookup->cv.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return Resolved::kFailed;
+    }
+    std::unique_lock lock(lookup->mutex);
+    if (timeoutMs < 0) {
+        lookup->cv.wait(lock, [&] { return lookup->done; });
+    } else {
+        lookup->cv.wait_until(lock, start + std::chrono::milliseconds(timeoutMs),
+                              [&] { return lookup->done; });
+    }
+    if (!lookup->done) {
+        lookup->abandoned = true;
+        return Resolved::kTimedOut;
+    }
+    *out = lookup->list;
+    return lookup->rc == 0 && *out ? Resolved::kOk : Resolved::kFailed;
+}
+
 class SocketStream : public IStream {
   public:
     ~SocketStream() override { Close(); }
@@ -54,17 +150,15 @@ class SocketStream : public IStream {
         auto start = Clock::now();
         if (host.empty())
             return ConnectResult::kUnreachable;
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        // No AI_ADDRCONFIG: it hides the loopback addresses on a machine without a network,
-        // and an address family that cannot be used just fails to connect and the next is tried.
         addrinfo* list = nullptr;
-        std::string service = std::to_string(port);
-        int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-        if (rc != 0 || !list)
-            return ConnectResult::kUnreachable;
+        switch (Resolve(host, std::to_string(port), timeoutMs, start, &list)) {
+            case Resolved::kOk:
+                break;
+            case Resolved::kTimedOut:
+                return ConnectResult::kTimedOut;
+            default:
+                return ConnectResult::kUnreachable;
+        }
         ConnectResult result = ConnectResult::kUnreachable;
         bool anySocket = false;
         for (addrinfo* a = list; a; a = a->ai_next) {
@@ -88,6 +182,10 @@ class SocketStream : public IStream {
                 }
             }
             if (r == 0) {
+                // Commands and the end of the data are small writes that each wait for a
+                // reply: none may sit behind Nagle's algorithm until the server acknowledges.
+                int one = 1;
+                setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                 fd_ = fd;
                 result = ConnectResult::kOk;
                 break;
@@ -160,7 +258,6 @@ class SocketStream : public IStream {
 
 std::mutex g_netMutex;
 bool g_netStarted = false;
-int g_netStartups = 0;
 
 }  // namespace
 
@@ -214,10 +311,7 @@ bool SplitHostPort(const std::string& text, std::uint16_t defaultPort, std::stri
 
 int NetStartup() {
     std::lock_guard<std::mutex> lock(g_netMutex);
-    if (!g_netStarted) {
-        g_netStarted = true;
-        ++g_netStartups;
-    }
+    g_netStarted = true;
     return 0;
 }
 
@@ -229,11 +323,6 @@ void NetCleanup() {
 bool NetStarted() {
     std::lock_guard<std::mutex> lock(g_netMutex);
     return g_netStarted;
-}
-
-int NetStartupCount() {
-    std::lock_guard<std::mutex> lock(g_netMutex);
-    return g_netStartups;
 }
 
 bool GetLocalHostName(std::string& name) {

@@ -45,7 +45,7 @@ class IStream {
 using StreamFactory = std::function<std::unique_ptr<IStream>()>;
 
 // A TCP stream over POSIX sockets (getaddrinfo: IPv4 and IPv6, every address of the name
-// tried in turn within the one bound).
+// tried in turn within the one bound, the name's resolution included).
 std::unique_ptr<IStream> MakeSocketStream();
 
 // "host", "host:port", "[v6]:port", "[v6]" or a bare IPv6 address ("::1", which holds more
@@ -60,7 +60,6 @@ bool SplitHostPort(const std::string& text, std::uint16_t defaultPort, std::stri
 int NetStartup();  // 0 on success
 void NetCleanup();
 bool NetStarted();
-int NetStartupCount();  // how many times the layer has been started since the process began
 
 // The local host name; false when it cannot be had.
 bool GetLocalHostName(std::string& name);

@@ -18,6 +18,7 @@
 #include "platform/files/Files.h"
 #include "platform/registry/MimeTypes.h"
 #include "platform/registry/RegistryDb.h"
+#include "platform/secret/Secret.h"
 
 namespace korrin::platform {
 
@@ -393,8 +394,12 @@ LONG RegQueryValueEx(HKEY key, const std::string& name, DWORD* type, std::uint8_
             if (r != ERROR_SUCCESS)
                 return r;
         }
-        if (found)
-            return deliver(storedType, bytes, type, data, size);
+        if (found) {
+            LONG r = deliver(storedType, bytes, type, data, size);
+            // The value may be the password: no copy of it is left behind.
+            WipeMemory(bytes.data(), bytes.size());
+            return r;
+        }
         if (!live)
             return ERROR_FILE_NOT_FOUND;
         auto fallback = mimeContentType(key, name);

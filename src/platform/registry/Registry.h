@@ -98,6 +98,19 @@ LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type,
 LONG RegUpdateDword(HKEY key, const std::string& name,
                     const std::function<DWORD(std::optional<DWORD>)>& update, DWORD* result);
 
+// While one lives, a connection no call or key uses any more is kept for the next call
+// instead of being closed, so a command reading many values opens the file once. A kept
+// connection holds the file open: the write-ahead log is not folded back into the file and
+// other programs cannot lock it exclusively until the last RegKeepConnections goes, which
+// closes them. Meant for a short-lived process, around its whole work.
+class RegKeepConnections {
+  public:
+    RegKeepConnections();
+    ~RegKeepConnections();
+    RegKeepConnections(const RegKeepConnections&) = delete;
+    RegKeepConnections& operator=(const RegKeepConnections&) = delete;
+};
+
 // Closes a key at the end of a scope.
 class RegKeyGuard {
   public:

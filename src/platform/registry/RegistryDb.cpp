@@ -174,6 +174,65 @@ LONG cannotOpen(int error) {
                                                : std::string(sqlite3_errstr(SQLITE_CANTOPEN)));
 }
 
+// Connections no call or key uses any more, kept while a RegKeepConnections lives. Opening
+// one costs a file open, the WAL's shared memory and the schema check, which a command reading
+// a few settings would pay for each value. A kept connection is handed out again only in the
+// process that opened it and while its path still names the file it was opened on (a test
+// points KORRIN_REGISTRY elsewhere, another program replaces the file); as the connection holds
+// the file open, its inode cannot have been given to another file meanwhile.
+struct Pool {
+    std::mutex mutex;
+    std::vector<Db*> idle;
+    int keepers = 0;  // live RegKeepConnections
+};
+constexpr std::size_t kKeptConnections = 4;
+
+// Never destroyed: keys may be closed while the process exits.
+Pool& pool() {
+    static Pool* p = [] {
+        auto* made = new Pool;
+        made->idle.reserve(kKeptConnections);
+        return made;
+    }();
+    return *p;
+}
+
+// The deleter of every connection: kept for the next call, the longest kept one closed when
+// there are too many.
+void keep(Db* db) {
+    Pool& kept = pool();
+    Db* close = db;
+    {
+        std::lock_guard lock(kept.mutex);
+        if (kept.keepers > 0 && db->ready && db->process == ::getpid() &&
+            sqlite3_get_autocommit(db->handle)) {
+            close = nullptr;
+            if (kept.idle.size() == kKeptConnections) {
+                close = kept.idle.front();
+                kept.idle.erase(kept.idle.begin());
+            }
+            kept.idle.push_back(db);
+        }
+    }
+    // Closing a connection a parent process opened would disturb the parent's.
+    if (close && close->process == ::getpid())
+        delete close;
+}
+
+std::shared_ptr<Db> takeKept(const std::string& path, const struct stat& st) {
+    Pool& kept = pool();
+    std::lock_guard lock(kept.mutex);
+    for (auto it = kept.idle.begin(); it != kept.idle.end(); ++it) {
+        Db* db = *it;
+        if (db->path == path && db->device == st.st_dev && db->inode == st.st_ino &&
+            db->process == ::getpid()) {
+            kept.idle.erase(it);
+            return std::shared_ptr<Db>(db, keep);
+        }
+    }
+    return nullptr;
+}
+
 // A new connection for a call whose wait ends at deadline.
 LONG openDb(Clock::time_point deadline, std::chrono::milliseconds limit, std::shared_ptr<Db>* out) {
     const std::string path = RegistryPath();
@@ -197,9 +256,19 @@ LONG openDb(Clock::time_point deadline, std::chrono::milliseconds limit, std::sh
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         return cannotOpen(EISDIR);
-    auto db = std::make_shared<Db>();
+    if (auto db = takeKept(path, st)) {
+        db->deadline = deadline;
+        db->limit = limit;
+        *out = std::move(db);
+        return ERROR_SUCCESS;
+    }
+    std::shared_ptr<Db> db(new Db, keep);
     db->deadline = deadline;
     db->limit = limit;
+    db->path = path;
+    db->device = st.st_dev;
+    db->inode = st.st_ino;
+    db->process = ::getpid();
     // No SQLITE_OPEN_CREATE: if the file vanished meanwhile, failing beats a 0644 file.
     int rc = sqlite3_open_v2(path.c_str(), &db->handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                              nullptr);
@@ -213,8 +282,33 @@ LONG openDb(Clock::time_point deadline, std::chrono::milliseconds limit, std::sh
         r = ERROR_CANTOPEN;
     if (r != ERROR_SUCCESS)
         return r;
+    db->ready = true;
     *out = std::move(db);
     return ERROR_SUCCESS;
 }
 
 }  // namespace korrin::platform::regdb
+
+namespace korrin::platform {
+
+RegKeepConnections::RegKeepConnections() {
+    regdb::Pool& kept = regdb::pool();
+    std::lock_guard lock(kept.mutex);
+    ++kept.keepers;
+}
+
+RegKeepConnections::~RegKeepConnections() {
+    regdb::Pool& kept = regdb::pool();
+    std::vector<Db*> close;
+    {
+        std::lock_guard lock(kept.mutex);
+        if (--kept.keepers == 0)
+            close.swap(kept.idle);
+        kept.idle.reserve(regdb::kKeptConnections);
+    }
+    for (Db* db : close)
+        if (db->process == ::getpid())
+            delete db;
+}
+
+}  // namespace korrin::platform

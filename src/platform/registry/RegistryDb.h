@@ -2,6 +2,7 @@
 #pragma once
 
 #include <sqlite3.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
@@ -23,6 +24,12 @@ using Clock = std::chrono::steady_clock;
 struct Db {
     sqlite3* handle = nullptr;
     std::mutex mutex;
+    // The file it was opened on, so that a kept connection is only handed out again for it.
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+    pid_t process = 0;
+    bool ready = false;  // opened and checked: it may be kept
     // The wait of the call that holds the mutex: SQLite's busy handler stops at its deadline.
     Clock::time_point deadline;
     std::chrono::milliseconds limit{0};
@@ -160,6 +167,9 @@ LONG transact(Db& db, bool writing, F&& body) {
 }
 
 // A new connection for a call whose wait ends at deadline.
+// A connection for a call whose wait ends at deadline: one this process kept from an earlier
+// call or key when it was opened on the file the path names now, else a new one. When its
+// last user lets it go it is kept for the next call while a RegKeepConnections lives.
 LONG openDb(Clock::time_point deadline, std::chrono::milliseconds limit, std::shared_ptr<Db>* out);
 
 // One call of an entry point: its one bounded wait, and once it needs the database, the
