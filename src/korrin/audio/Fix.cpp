@@ -3,7 +3,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <chrono>
@@ -139,6 +142,39 @@ bool copyOut(const ShareFile& from, const std::string& to) {
     return ok;
 }
 
+// Whether the file ends where a zip archive ends (its end record, with its comment, last):
+// then nothing follows the archive and the file is in the old layout. Told apart this way so
+// that the archive's last bytes are never read as a trailer (they can look like one of a
+// newer release, whose question would then be asked for every old file).
+bool endsWithArchive(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size < 22)
+        return false;
+    const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    const std::uint64_t span = std::min<std::uint64_t>(size, 22 + 0xFFFF);
+    std::vector<unsigned char> tail(static_cast<std::size_t>(span));
+    if (::pread(fd, tail.data(), tail.size(), static_cast<off_t>(size - span)) !=
+        static_cast<ssize_t>(tail.size()))
+        return false;
+    for (std::size_t at = tail.size() - 22;; --at) {
+        const unsigned char* r = tail.data() + at;
+        if (r[0] == 'P' && r[1] == 'K' && r[2] == 5 && r[3] == 6 &&
+            at + 22 + (r[20] | r[21] << 8) == tail.size())
+            return true;
+        if (at == 0)
+            return false;
+    }
+}
+
+bool pathEndsWithArchive(const std::string& path) {
+    const int fd = OpenRegularFile(path);
+    if (fd < 0)
+        return false;
+    const bool ends = endsWithArchive(fd);
+    ::close(fd);
+    return ends;
+}
+
 bool startsLikeArchive(const ShareFile& file) {
     unsigned char magic[4];
     return file.ReadAt(0, magic, 4) && magic[0] == 'P' && magic[1] == 'K' && magic[2] == 3 &&
@@ -165,7 +201,7 @@ FixResult fixHeld(const std::string& path, ShareFile& held) {
         return left("cannot copy", true);
     }
     // Another fix may have finished between the test and the lock.
-    if (CMessageTrailer().ReadForList(copy) == trailer::kRead)
+    if (!endsWithArchive(held.fd()) && CMessageTrailer().ReadForList(copy) == trailer::kRead)
         return FixResult{FixOutcome::kCurrent, "", false};
     std::string tool;
     if (!LocateZipTool(kPkzipExe, tool) || !LocateZipTool(kPkunzipExe, tool)) {
@@ -239,15 +275,23 @@ bool IsLeftoverOf(const std::string& fileName, const std::string& candidate) {
 bool IsOldMessageFile(const std::string& path) {
     if (!hasExtension(path, "kx1"))
         return false;
+    {
+        ShareFile file;  // a file another opener holds is busy, not old
+        if (!file.Open(path, false))
+            return false;
+        if (endsWithArchive(file.fd()))
+            return true;
+    }
     const int result = CMessageTrailer().ReadForList(path);
     return result == trailer::kNoTrailer || result == trailer::kDamaged;
 }
 
 FixResult FixMessageFile(const std::string& path) {
-    const int test = CMessageTrailer().ReadForList(path);
+    const bool zipped = hasExtension(path, "kx1");
+    const int test = zipped && pathEndsWithArchive(path) ? trailer::kNoTrailer
+                                                         : CMessageTrailer().ReadForList(path);
     if (test == trailer::kIoFailure)
         return left("busy or unreadable", true);
-    const bool zipped = hasExtension(path, "kx1");
     if (test != trailer::kRead && !zipped)
         return left(test == trailer::kNoTrailer ? "no trailer" : "damaged trailer", false);
 

@@ -52,9 +52,9 @@ class FixTest : public StoreTest {
     }
 
     // An old-layout message: the wave with its trailer behind it, packed into an archive.
-    std::string makeOld(const std::string& name, int seed) {
+    std::string makeOld(const std::string& name, int seed, std::size_t bytes = 30000) {
         const std::string wave = stage_ + "/V" + std::to_string(seed) + "P.wav";
-        makeMessage(wave, SampleWave(seed), "To " + name, "Subject " + name);
+        makeMessage(wave, SampleWave(seed, bytes), "To " + name, "Subject " + name);
         EXPECT_EQ(ZipFileInPlace(wave), 0);
         const std::string path = box_ + "/" + name;
         fs::rename(wave, path);
@@ -72,7 +72,8 @@ class FixTest : public StoreTest {
 
     // A fixed message: readable trailer with the envelope it had, an archive that unpacks to
     // the wave it held.
-    void expectFixed(const std::string& path, const std::string& name, int seed) {
+    void expectFixed(const std::string& path, const std::string& name, int seed,
+                     std::size_t bytes = 30000) {
         CMessageTrailer t;
         ASSERT_EQ(t.ReadForDisplay(path, false), 0) << path;
         EXPECT_EQ(t.subject, "Subject " + name);
@@ -82,7 +83,7 @@ class FixTest : public StoreTest {
         fs::copy_file(path, copy, fs::copy_options::overwrite_existing);
         ASSERT_EQ(CMessageTrailer().ReadAllAndStrip(copy), 0);
         ASSERT_EQ(UnzipFileInPlace(copy), 0);
-        EXPECT_EQ(ReadFile(copy), SampleWave(seed)) << path;
+        EXPECT_EQ(ReadFile(copy), SampleWave(seed, bytes)) << path;
         fs::remove(copy);
     }
 
@@ -118,7 +119,9 @@ class FixTest : public StoreTest {
 TEST_F(FixTest, FolderOfOldCurrentAndDamagedMessages) {
     makeOld("KX1O.kx1", 1);
     makeOld("KX2O.KX1", 2);
-    makeOld("KX3O.kx1", 3);
+    // Large enough that the archive's last bytes look like the closing words of a trailer of
+    // a newer release: no question may be asked about it.
+    makeOld("KX3O.kx1", 3, 600000);
     const std::string current = makeCurrent("KX4O.kx1", 4);
     const std::string damaged = box_ + "/KX5O.kx1";
     WriteFile(damaged, "PK\x03\x04 this is no archive at all");
@@ -131,7 +134,8 @@ TEST_F(FixTest, FolderOfOldCurrentAndDamagedMessages) {
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     expectFixed(box_ + "/KX1O.kx1", "KX1O.kx1", 1);
     expectFixed(box_ + "/KX2O.KX1", "KX2O.KX1", 2);
-    expectFixed(box_ + "/KX3O.kx1", "KX3O.kx1", 3);
+    expectFixed(box_ + "/KX3O.kx1", "KX3O.kx1", 3, 600000);
+    EXPECT_TRUE(boxes().empty()) << boxes().front();
     EXPECT_EQ(ReadFile(current), currentBytes);
     EXPECT_EQ(ReadFile(damaged), damagedBytes);
     EXPECT_EQ(names(box_), (std::vector<std::string>{"KX1O.kx1", "KX2O.KX1", "KX3O.kx1", "KX4O.kx1",
