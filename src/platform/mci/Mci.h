@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Win32Types.h"
 
@@ -165,5 +166,14 @@ bool mciGetErrorString(MCIERROR error, std::string& text, std::size_t bufferSize
 
 // The name of the sound back end the next open uses ("portaudio", "virtual").
 std::string MciBackendName();
+
+// A picture of an open device's audio for a waveform and a level meter, what is being
+// recorded included: the peak of each of `count` equal slices of the whole audio, the peak
+// of the 50 ms before the position while playing or recording (both 0 .. 255, full scale
+// 255, first channel; 0 while stopped), and the position as a share of the length (0 .. 1).
+// Looks at a bounded number of samples per slice, so a long recording costs no more than a
+// short one; safe while playing or recording. 0 or MCIERR_INVALID_DEVICE_ID.
+MCIERROR mciGetLevels(MCIDEVICEID id, std::size_t count, std::vector<std::uint8_t>& peaks,
+                      std::uint8_t& current, double& where);
 
 }  // namespace korrin::platform
