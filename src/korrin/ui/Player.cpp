@@ -931,15 +931,17 @@ bool CPlayer::askToDropRecording(const char* text) {
 }
 
 void CPlayer::importWave() {
-    FileDialogSpec spec;
-    spec.title = "Open Wave File";
-    spec.filterName = "Wave files (*.WAV)";
-    spec.patterns = {"*.wav"};
-    spec.defaultExtension = "wav";
-    spec.initialName = CUtils().GetSettingString(setting::kOpenWavePath);
-    const std::string chosen = GetFileName(this, spec);
-    if (chosen.empty())
+    FileDialogRequest request;
+    request.save = false;
+    request.title = "Open Wave File";
+    request.filterName = "Wave files (*.WAV)";
+    request.patterns = "*.wav";
+    request.defaultExtension = "wav";
+    request.initialName = CUtils().GetSettingString(setting::kOpenWavePath);
+    const std::optional<std::string> answer = GetFileName(this, request);
+    if (!answer)
         return;
+    const std::string& chosen = *answer;
     if (!askToDropRecording(kDropOnImport))
         return;
     // The chosen file is only read: its audio, in the local format, becomes the working
@@ -965,18 +967,16 @@ void CPlayer::importWave() {
 }
 
 void CPlayer::saveAs() {
-    FileDialogSpec spec;
-    spec.save = true;
-    spec.title = "Save Voice File As";
-    spec.filterName = "Wave files (*.WAV)";
-    spec.patterns = {"*.wav"};
-    spec.defaultExtension = "wav";
-    spec.initialName = CUtils().GetSettingString(setting::kSaveAsPath);
-    const std::string chosen = GetFileName(this, spec);
-    if (chosen.empty())
-        return;
-    if (player_.Save(chosen) == 0)
-        CUtils().SetRegistryString(kKorrinKey, setting::kSaveAsPath, chosen);
+    FileDialogRequest request;
+    request.save = true;
+    request.title = "Save Voice File As";
+    request.filterName = "Wave files (*.WAV)";
+    request.patterns = "*.wav";
+    request.defaultExtension = "wav";
+    request.initialName = CUtils().GetSettingString(setting::kSaveAsPath);
+    const std::optional<std::string> chosen = GetFileName(this, request);
+    if (chosen && player_.Save(*chosen) == 0)
+        CUtils().SetRegistryString(kKorrinKey, setting::kSaveAsPath, *chosen);
 }
 
 // Writes the player's content into the working file. The device writes a new file beside it

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/seam/MessageSeam.h"
+
 namespace korrin::platform {
 
 namespace {
@@ -22,21 +24,14 @@ Script& script() {
     return s;
 }
 
-}  // namespace
-
-bool FileAnswersScripted() {
-    return std::getenv("KORRIN_FILE_ANSWERS") != nullptr;
-}
-
-std::string TakeFileAnswer() {
+std::optional<std::string> nextLine() {
     Script& s = script();
     std::lock_guard lock(s.mutex);
     if (!s.loaded) {
         s.loaded = true;
         if (const char* path = std::getenv("KORRIN_FILE_ANSWERS")) {
             std::ifstream in(path);
-            std::string line;
-            while (std::getline(in, line)) {
+            for (std::string line; std::getline(in, line);) {
                 if (!line.empty() && line.back() == '\r')
                     line.pop_back();
                 s.lines.push_back(line);
@@ -44,22 +39,34 @@ std::string TakeFileAnswer() {
         }
     }
     if (s.next >= s.lines.size())
-        return {};
+        return std::nullopt;
     std::string answer = s.lines[s.next++];
-    return answer == "Cancel" ? std::string() : answer;
+    if (answer.empty() || answer == "Cancel")
+        return std::nullopt;
+    return answer;
 }
 
-void LogFileAnswer(const std::string& title, const std::string& suggested,
-                   const std::string& answer, const SourceLocation& where) {
+}  // namespace
+
+bool FileAnswersScripted() {
+    return std::getenv("KORRIN_FILE_ANSWERS") != nullptr;
+}
+
+std::optional<std::string> TakeFileAnswer(const FileDialogRequest& request) {
+    std::optional<std::string> answer = nextLine();
+    LogFileAnswer(request, answer);
+    return answer;
+}
+
+void LogFileAnswer(const FileDialogRequest& request, const std::optional<std::string>& answer) {
     SeamRecord r;
     r.kind = "filedialog";
-    r.caption = title;
+    r.caption = request.title;
     r.icon = "none";
     r.buttons = "OKCancel";
-    r.text = suggested;
-    r.source = ModuleName(where.file_name());
-    r.line = where.line();
-    r.answer = answer.empty() ? "Cancel" : answer;
+    r.text = request.initialName;
+    r.source = "FileAnswers";
+    r.answer = answer ? *answer : "Cancel";
     LogSeamRecord(r);
 }
 

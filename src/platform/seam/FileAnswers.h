@@ -1,28 +1,35 @@
-// The file dialogs' side of the automation seam. KORRIN_FILE_ANSWERS names a file with one
-// answer per line: a path, or "Cancel". Each file dialog of the process takes the next line in
-// order; while the variable is set no file dialog is shown, and once the lines run out every
-// further dialog is cancelled. Every answer, scripted or given by a person, is logged to
-// KORRIN_MESSAGE_LOG as a record of kind "filedialog" whose answer is the path or "Cancel".
+// The file dialogs' seam: KORRIN_FILE_ANSWERS names a file with one answer per line, taken in
+// order, one per file dialog: a path, or the word Cancel. Every answer is logged to
+// KORRIN_MESSAGE_LOG as a record of kind "filedialog" (caption: the dialog's title, text: the
+// initial name, answer: the path or "Cancel"). While the variable is set no file dialog is
+// shown; once the answers are used up every dialog is cancelled.
 //
-// Safe from any thread; the answers are handed out one at a time.
+// Safe from any thread; the position in the file is kept per process.
 #pragma once
 
 #include <optional>
 #include <string>
 
-#include "platform/seam/MessageSeam.h"
-
 namespace korrin::platform {
+
+struct FileDialogRequest {
+    bool save = true;  // a save dialog; false: an open dialog
+    std::string title;
+    std::string filterName;  // "Quillion EMail(tm) files (*.kx0;*.kx1)"
+    std::string patterns;    // "*.kx0;*.kx1"
+    std::string defaultExtension;
+    std::string initialName;
+};
 
 // True while KORRIN_FILE_ANSWERS is set.
 bool FileAnswersScripted();
 
-// The next scripted answer: the path, or "" for Cancel (also once the lines are used up or the
-// file cannot be read). Only meaningful while FileAnswersScripted().
-std::string TakeFileAnswer();
+// The next answer (nullopt for Cancel, and once the answers are used up or the file cannot be
+// read), logged. Only meaningful while FileAnswersScripted().
+std::optional<std::string> TakeFileAnswer(const FileDialogRequest& request);
 
-// Logs one file dialog: its title, the name it suggested, and the answer ("" for Cancel).
-void LogFileAnswer(const std::string& title, const std::string& suggested,
-                   const std::string& answer, const SourceLocation& where);
+// Logs the answer of a dialog a person answered (nullopt: Cancel), so the log tells what
+// every dialog gave whoever answered it.
+void LogFileAnswer(const FileDialogRequest& request, const std::optional<std::string>& answer);
 
 }  // namespace korrin::platform
