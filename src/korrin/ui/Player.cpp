@@ -282,9 +282,9 @@ void CPlayer::buildControls() {
             button->setDefault(true);
     }
 
-    place(new QLabel(QStringLiteral("0 sec"), b), 4, 188, 90, 9, kStatusId);
-    place(new QLabel(QStringLiteral("Loading. Wait..."), b), 96, 188, 56, 9, kPositionTextId);
-    place(new QLabel(QStringLiteral("sec"), b), 154, 188, 20, 9, kSecId);
+    place(new QLabel(QStringLiteral("0 sec"), b), 4, 188, 104, 9, kStatusId);
+    place(new QLabel(QStringLiteral("Loading. Wait..."), b), 110, 188, 56, 9, kPositionTextId);
+    place(new QLabel(QStringLiteral("sec"), b), 168, 188, 20, 9, kSecId);
     auto* length =
         place(new QLabel(QStringLiteral("Length in seconds"), b), 190, 188, 110, 9, kLengthId);
     length->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -473,6 +473,9 @@ void CPlayer::initCompose() {
 
     for (int id : {kFromId, kSentId, kFromLabelId, kSentLabelId})
         GetDlgItem(this, id)->hide();
+    // The memo takes the room the two hidden fields leave.
+    place(GetDlgItem(this, kMemoLabelId), 4, 62, 32, 9);
+    place(GetDlgItem(this, kMemoId), 38, 60, 168, 66);
     // No address book of this version answers: the labels stay, the buttons stay hidden.
     for (int id : {kToId, kCcId, kBccId, kSubjectId})
         GetDlgItemAs<QLineEdit>(this, id)->setReadOnly(false);
