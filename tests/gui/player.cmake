@@ -6,5 +6,5 @@ target_link_libraries(player_window PRIVATE korrin_ui)
 add_dependencies(player_test player_window)
 # The composer seen through the desktop accessibility bus, as a screen reader sees it.
 add_test(NAME PlayerAccessibilityBus
-    COMMAND ${CMAKE_CURRENT_LIST_DIR}/gui/player_atspi.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/player_atspi.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
 set_tests_properties(PlayerAccessibilityBus PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
