@@ -9,3 +9,7 @@ korrin_add_fuzzer(json_escape_fuzz
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/json_escape_fuzz.cpp
             ${CMAKE_SOURCE_DIR}/src/platform/seam/MessageSeam.cpp
     LIBS platform_core)
+korrin_add_fuzzer(file_answers_fuzz
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/file_answers_fuzz.cpp
+            ${CMAKE_SOURCE_DIR}/src/platform/seam/FileAnswers.cpp
+    LIBS platform_core)

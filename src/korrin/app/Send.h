@@ -100,7 +100,9 @@ struct SendProgress {
 class ISendWindow {
   public:
     virtual ~ISendWindow() = default;
-    // A save-file dialog; nullopt for Cancel.
+    // A save-file dialog; nullopt for Cancel. The dialog need not ask about an existing
+    // file: Store asks before it replaces one (the name it saves under may differ from the
+    // chosen one in its extension).
     virtual std::optional<std::string> AskSaveFileName(const platform::FileDialogRequest& request);
     // Store request step: the owner window is shown again.
     virtual void ShowOwner() {}
@@ -118,9 +120,12 @@ class CSendJob {
     CSendJob(const CSendJob&) = delete;
     CSendJob& operator=(const CSendJob&) = delete;
 
-    // MAPI: whether the composer's library binding is loaded. Without it transport 3 stops
-    // with "Mapi Support Not Loaded". Nothing calls into the library yet.
-    void SetMapiLoaded(bool loaded) { mapiLoaded_ = loaded; }
+    // MAPI: whether the composer's library binding is loaded. The binding's send entry is not
+    // part of this build, so transport 3 stops with "Mapi Support Not Loaded" either way and
+    // nothing calls into the library.
+    void SetMapiLoaded(bool) {}
+    // Sends by this transport instead of the stored "Transport" (korrinctl compose).
+    void SetTransport(DWORD transport) { transportOverride_ = transport; }
     // Runs on the SMTP settings object before it loads (tests shorten its timeouts).
     void SetSenderSetup(std::function<void(CSmtpSender&)> setup) {
         senderSetup_ = std::move(setup);
@@ -158,6 +163,8 @@ class CSendJob {
   private:
     struct Work;
     int fail(int result);
+    int storeForAol();
+    int aolSaveStep();
 
     void* owner_;
     std::string workingFile_;
@@ -165,7 +172,7 @@ class CSendJob {
     CFolderLists* lists_;
     ISendWindow* window_;
     ISendWindow defaultWindow_;
-    bool mapiLoaded_ = false;
+    std::optional<DWORD> transportOverride_;
     std::function<void(CSmtpSender&)> senderSetup_;
 
     DWORD transport_ = kTransportSmtp;

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <vector>
 
@@ -11,11 +12,13 @@ namespace korrin::platform {
 
 namespace {
 
-// The script is read once, at the first dialog; the lines are taken from it in order.
+// The answers are read at the first dialog and taken in order from then on; a new value of
+// the variable starts a new list.
 struct Script {
     std::mutex mutex;
     bool loaded = false;
-    std::vector<std::string> lines;
+    std::string source;
+    std::vector<std::string> answers;
     std::size_t next = 0;
 };
 
@@ -24,50 +27,71 @@ Script& script() {
     return s;
 }
 
-std::optional<std::string> nextLine() {
-    Script& s = script();
-    std::lock_guard lock(s.mutex);
-    if (!s.loaded) {
-        s.loaded = true;
-        if (const char* path = std::getenv("KORRIN_FILE_ANSWERS")) {
-            std::ifstream in(path);
-            for (std::string line; std::getline(in, line);) {
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
-                s.lines.push_back(line);
-            }
-        }
-    }
-    if (s.next >= s.lines.size())
-        return std::nullopt;
-    std::string answer = s.lines[s.next++];
-    if (answer.empty() || answer == "Cancel")
-        return std::nullopt;
-    return answer;
+const char* answersFile() {
+    const char* path = std::getenv("KORRIN_FILE_ANSWERS");
+    return path && *path ? path : nullptr;
 }
 
 }  // namespace
 
-bool FileAnswersScripted() {
-    return std::getenv("KORRIN_FILE_ANSWERS") != nullptr;
+std::vector<std::string> ParseFileAnswers(std::string_view text) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        const std::size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string_view::npos)
+            continue;  // blank: a file ending in a newline gives no extra Cancel
+        const std::size_t last = line.find_last_not_of(" \t\r");
+        out.emplace_back(line.substr(first, last - first + 1));
+    }
+    return out;
 }
 
-std::optional<std::string> TakeFileAnswer(const FileDialogRequest& request) {
-    std::optional<std::string> answer = nextLine();
-    LogFileAnswer(request, answer);
-    return answer;
+bool FileAnswersScripted() {
+    return answersFile() != nullptr;
 }
 
 void LogFileAnswer(const FileDialogRequest& request, const std::optional<std::string>& answer) {
-    SeamRecord r;
-    r.kind = "filedialog";
-    r.caption = request.title;
-    r.icon = "none";
-    r.buttons = "OKCancel";
-    r.text = request.initialName;
-    r.source = "FileAnswers";
-    r.answer = answer ? *answer : "Cancel";
-    LogSeamRecord(r);
+    SeamRecord record;
+    record.kind = "filedialog";
+    record.caption = request.title;
+    record.icon = "none";
+    record.buttons = request.save ? "Save" : "Open";
+    record.text = request.initialName;
+    record.answer = answer ? *answer : "Cancel";
+    record.detail = request.patterns;
+    LogSeamRecord(record);
+}
+
+std::optional<std::string> TakeFileAnswer(const FileDialogRequest& request) {
+    std::optional<std::string> answer;
+    const char* file = answersFile();
+    if (file) {
+        Script& s = script();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (!s.loaded || s.source != file) {
+            s.loaded = true;
+            s.source = file;
+            s.answers.clear();
+            s.next = 0;
+            std::ifstream in(file, std::ios::binary);
+            std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+            s.answers = ParseFileAnswers(text);
+        }
+        if (s.next < s.answers.size()) {
+            const std::string& taken = s.answers[s.next++];
+            if (taken != "Cancel")
+                answer = taken;
+        }
+    }
+    LogFileAnswer(request, answer);
+    return answer;
 }
 
 }  // namespace korrin::platform

@@ -9,6 +9,8 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace korrin::platform {
 
@@ -20,6 +22,10 @@ struct FileDialogRequest {
     std::string defaultExtension;
     std::string initialName;
 };
+
+// The answers of an answers file's text: one per line that is not blank, without the blanks
+// and tabs around it (a CR before the LF is dropped too). "Cancel" stays a word here.
+std::vector<std::string> ParseFileAnswers(std::string_view text);
 
 // True while KORRIN_FILE_ANSWERS is set.
 bool FileAnswersScripted();
