@@ -14,13 +14,19 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "helpers/GuiSupport.h"
 #include "helpers/OpenerRecorder.h"
 #include "helpers/PlayerOwnerStandIn.h"
+#include "helpers/SmtpServer.h"
 #include "helpers/TestSupport.h"
 #include "helpers/WaveSupport.h"
 #include "korrin/ui/FormatChoose.h"
 #include "korrin/ui/WaveView.h"
+#include "platform/Endian.h"
 #include "platform/registry/Registry.h"
 
 using namespace korrin;
@@ -100,6 +106,36 @@ class PlayerTest : public RegistryTest {
         WriteFile(dir_.file("files.txt"), lines);
         files_.emplace("KORRIN_FILE_ANSWERS", dir_.file("files.txt"));
     }
+    // An installation that can send: InstallDir with its folders made on demand, and the
+    // sender's SMTP settings.
+    void Installed() {
+        {
+            RegKeyGuard key;
+            ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kInstallKey, key.out()), ERROR_SUCCESS);
+        }
+        ASSERT_EQ(::mkdir(install().c_str(), 0700), 0);
+        CUtils u;
+        ASSERT_EQ(u.SetRegistryString(kInstallKey, kInstallDirValue, install()), 1);
+        ASSERT_EQ(u.SetRegistryString(kKorrinKey, setting::kName, "Ann Example"), 1);
+        ASSERT_EQ(u.SetRegistryString(kKorrinKey, setting::kEmailAddress, "ann@example.org"), 1);
+        ASSERT_EQ(u.SetRegistryString(kKorrinKey, setting::kSmtpHost, "127.0.0.1:1"), 1);
+        ASSERT_EQ(u.SetRegistryString(kKorrinKey, setting::kAccount, "ann"), 1);
+        ASSERT_EQ(u.SetRegistryString(kKorrinKey, setting::kPassword, "secret"), 1);
+    }
+    std::string install() const { return dir_.file("install"); }
+    std::vector<std::string> Outbox() const {
+        std::vector<std::string> out;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(install() + "/OUTBOX", ec))
+            if (e.path().extension() == ".kx0" || e.path().extension() == ".kx1")
+                out.push_back(e.path().string());
+        return out;
+    }
+    RunResult Ctl(const std::vector<std::string>& args) {
+        std::vector<std::string> argv{BuildDir() + "/korrinctl"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return korrin::test::Run(argv, {{"KORRIN_MESSAGE_LOG", dir_.file("ctl.log")}});
+    }
     void SetDword(const char* name, DWORD v) {
         ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, name, v), 1);
     }
@@ -116,8 +152,11 @@ class PlayerTest : public RegistryTest {
 };
 
 // The road of a new message through the window: New, Record 3 s from speech, Stop, the
-// envelope typed, played back, saved as a wave file, and closed only after the question.
-TEST_F(PlayerTest, NewMessageRecordsThreeSecondsOfSpeechAndAsksBeforeDroppingIt) {
+// envelope typed, played back, saved as a wave file, Esc refused after the question, Send
+// into the Outbox; the filed message read back, decoded by sox and delivered to a real SMTP
+// server.
+TEST_F(PlayerTest, NewMessageRecordedFromSpeechIsSentIntoTheOutboxAndDelivered) {
+    Installed();
     const std::string voice = dir_.file("voice.wav");
     RunResult spoken =
         korrin::test::Run({"/usr/bin/espeak-ng", "-w", voice,
@@ -125,8 +164,8 @@ TEST_F(PlayerTest, NewMessageRecordsThreeSecondsOfSpeechAndAsksBeforeDroppingIt)
                            "long enough to fill three seconds and a little more."});
     ASSERT_EQ(spoken.exitCode, 0) << spoken.err;
     capture_.emplace("KORRIN_AUDIO_CAPTURE", voice);
-    // The send report (OK), Esc's question (No), File Close's question (Yes).
-    Answers("OK,No,Yes");
+    // Esc's question: No.
+    Answers("No");
     FileAnswers(dir_.file("saved.wav") + "\n");
     const char* shots = std::getenv("KORRIN_SCREENSHOT_DIR");
 
@@ -198,25 +237,82 @@ TEST_F(PlayerTest, NewMessageRecordsThreeSecondsOfSpeechAndAsksBeforeDroppingIt)
         const WaveImage saved = ReadWave(dir_.file("saved.wav"));
         EXPECT_NEAR(saved.data.size() / 8000.0, seconds, 0.01);
 
-        p.OnCommand(CPlayer::kSend);  // fails plainly until sending is built
-        Esc(&p);                      // asks: No keeps the recording
+        Esc(&p);  // asks: No keeps the recording
         EXPECT_TRUE(p.isRunning());
-        p.OnCommand(CPlayer::kClose);  // asks: Yes
-        if (shots && p.isRunning())
+        if (shots)
             p.grab().save(QString::fromUtf8(shots) + "/compose-stopped.png");
+        p.OnCommand(CPlayer::kSend);
     });
     ASSERT_TRUE(ran);
-    EXPECT_EQ(result, IDOK);
-    const auto boxes = Logged(log(), "messagebox");
-    ASSERT_EQ(boxes.size(), 3u);
-    EXPECT_EQ(boxes[0].rfind("Sending is not available in this version", 0), 0u);
-    const char* question =
-        "You have recorded a new message.  If you proceed you will loose this message.  Do you "
-        "want to proceed?";
-    EXPECT_EQ(boxes[1], question);
-    EXPECT_EQ(boxes[2], question);
-    EXPECT_EQ(Logged(log(), "messagebox", "answer"), (std::vector<std::string>{"OK", "No", "Yes"}));
-    EXPECT_FALSE(FileExists(owner_.workingFile)) << "the stand-in owner removes it";
+    EXPECT_EQ(result, 0) << "sent";
+    EXPECT_TRUE(owner_.outboxOutOfDate);
+    EXPECT_EQ(Logged(log(), "messagebox"),
+              (std::vector<std::string>{"You have recorded a new message.  If you proceed you "
+                                        "will loose this message.  Do you want to proceed?"}));
+    EXPECT_EQ(Logged(log(), "report"), std::vector<std::string>{});
+
+    const auto filed = Outbox();
+    ASSERT_EQ(filed.size(), 1u);
+    const std::string name = std::filesystem::path(filed[0]).filename().string();
+    EXPECT_EQ(name.rfind("KX", 0), 0u);
+    EXPECT_EQ(name.substr(name.size() - 5), "O.kx0");
+    RunResult show = Ctl({"show", filed[0]});
+    ASSERT_EQ(show.exitCode, 0) << show.err;
+    for (const char* part : {"\"subject\": \"Hello\"", "\"toAddresses\": \"ann@example.org\"",
+                             "\"senderName\": \"Ann Example\"", "First line\\r\\nSecond line"})
+        EXPECT_NE(show.out.find(part), std::string::npos) << part << "\n" << show.out;
+    // The payload is GSM that sox decodes, about as long as what was recorded.
+    const std::string bytes = ReadFile(filed[0]);
+    const auto trailer =
+        LoadLE32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + bytes.size() - 8);
+    WriteFile(dir_.file("payload.wav"), bytes.substr(0, bytes.size() - 8 - trailer));
+    RunResult info = korrin::test::Run({"/usr/bin/soxi", dir_.file("payload.wav")});
+    EXPECT_NE(info.out.find("GSM"), std::string::npos) << info.out << info.err;
+    RunResult seconds = korrin::test::Run({"/usr/bin/soxi", "-D", dir_.file("payload.wav")});
+    EXPECT_NEAR(std::atof(seconds.out.c_str()), 3.0, 0.3) << seconds.out;
+
+    const std::string received = dir_.file("received");
+    ASSERT_EQ(::mkdir(received.c_str(), 0700), 0);
+    SmtpServer server(received);
+    ASSERT_GT(server.port(), 0);
+    ASSERT_EQ(CUtils().SetRegistryString(kKorrinKey, setting::kSmtpHost,
+                                         "127.0.0.1:" + std::to_string(server.port())),
+              1);
+    RunResult sent = Ctl({"outbox", "send"});
+    EXPECT_EQ(sent.exitCode, 0) << sent.out << sent.err;
+    EXPECT_TRUE(Outbox().empty());
+    EXPECT_NE(ReadFile(received + "/mail1.json").find("ann@example.org"), std::string::npos);
+}
+
+// A fault on the way (a plain file where the Outbox folder belongs): Send fails plainly, the
+// window stays open on the whole recording, and Send works once the fault is gone.
+TEST_F(PlayerTest, SendThatCannotFileKeepsTheRecordingAndWorksOnceTheFaultIsGone) {
+    Installed();
+    WriteFile(install() + "/OUTBOX", "in the way");
+    capture_.emplace("KORRIN_AUDIO_CAPTURE", Tone("capture.wav", 3000, 250));
+    const int result = owner_.NewMessage([&](CPlayer& p) {
+        Click(&p, CPlayer::kRecordId);
+        Pump(800);
+        Click(&p, CPlayer::kStopId);
+        const DWORD length = p.length();
+        SetDlgItemText(&p, CPlayer::kToId, "bob@example.org");
+        p.OnCommand(CPlayer::kSend);
+        EXPECT_TRUE(p.isRunning());
+        EXPECT_TRUE(p.changed());
+        EXPECT_TRUE(p.player().IsOpen());
+        EXPECT_EQ(p.length(), length);
+        EXPECT_NEAR(double(ReadWave(p.workingFile()).data.size()), length * 8.0, 8.0);
+        EXPECT_EQ(ReadFile(install() + "/OUTBOX"), "in the way");
+        Click(&p, CPlayer::kPlayId);
+        EXPECT_EQ(p.state(), kPlaying);
+        Click(&p, CPlayer::kStopId);
+
+        std::filesystem::remove(install() + "/OUTBOX");
+        p.OnCommand(CPlayer::kSend);
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Outbox().size(), 1u);
+    EXPECT_FALSE(Logged(log(), "report").empty()) << "the failed filing was reported";
 }
 
 TEST_F(PlayerTest, TransportButtonsFollowTheStateTable) {

@@ -19,6 +19,7 @@
 
 #include "korrin/app/Defaults.h"
 #include "korrin/app/EventReport.h"
+#include "korrin/app/Send.h"
 #include "korrin/app/Utils.h"
 #include "korrin/audio/Acm.h"
 #include "korrin/audio/Mixer.h"
@@ -27,6 +28,7 @@
 #include "korrin/ui/HelpDlg.h"
 #include "korrin/ui/PlayerArt.h"
 #include "korrin/ui/ReportDlg.h"
+#include "korrin/ui/SendProgress.h"
 #include "korrin/ui/WaveView.h"
 #include "korrin/ui/ZipDlg.h"
 #include "platform/files/Files.h"
@@ -798,6 +800,9 @@ void CPlayer::onVolumeSlider(int value) {
 }
 
 LRESULT CPlayer::OnMessage(unsigned msg, WPARAM wParam, LPARAM lParam) {
+    // The store request of Send; it answers with Store's result.
+    if (msg == WM_STORE_MESSAGE)
+        return sending_ ? sending_->Store() : send::kFailed;
     if (msg == MM_MIXM_CONTROL_CHANGE) {
         if (std::optional<int> v = ReadVolumeSlider(false)) {
             settingSlider_ = true;
@@ -1010,9 +1015,84 @@ void CPlayer::properties(bool transport) {
                                    "properties are not available in this version");
 }
 
+namespace {
+
+// Send's window side: the AOL save dialog and showing the owner again.
+class PlayerSendWindow : public ISendWindow {
+  public:
+    PlayerSendWindow(QWidget* window, PlayerOwner* owner) : window_(window), owner_(owner) {}
+    std::optional<std::string> AskSaveFileName(const FileDialogRequest& request) override {
+        return GetFileName(window_, request);
+    }
+    void ShowOwner() override {
+        if (owner_ && owner_->OwnerWindow())
+            owner_->OwnerWindow()->show();
+    }
+
+  private:
+    QWidget* window_;
+    PlayerOwner* owner_;
+};
+
+}  // namespace
+
+SendEnvelope CPlayer::envelope() const {
+    SendEnvelope e;
+    e.to = GetDlgItemText(this, kToId).toStdString();
+    e.cc = GetDlgItemText(this, kCcId).toStdString();
+    e.bcc = GetDlgItemText(this, kBccId).toStdString();
+    e.subject = GetDlgItemText(this, kSubjectId).toStdString();
+    e.memo = GetDlgItemText(this, kMemoId).toStdString();
+    return e;
+}
+
+// All or nothing: the checks first, then the recording saved into the working file, the
+// message built from a converted copy on a worker behind the progress window, and filed by
+// the store request. On any failure the player is opened again on the working file, which
+// still holds the recording, changed stays as it was and the window stays open.
 void CPlayer::send() {
-    CEventReport().ShowError(
-        "Sending is not available in this version. The message stays in this window");
+    PlayerSendWindow window(this, owner_);
+    CSendProgressDlg progress(this);
+    // Boxes about the message belong to the progress window while it runs (it shows the
+    // conversion's progress in its item 102), and to the composer before.
+    CSendJob job(&progress, workingFile_, envelope(), nullptr, &window);
+    job.SetMapiLoaded(owner_ && owner_->MapiLoaded());
+    const DWORD at = player_.IsOpen() ? player_.GetPosition() : position_;
+    const DWORD measured = player_.IsOpen() ? player_.GetLength(at) : 0;
+    if (job.Check(measured == 0xFFFFFFFF ? 0 : measured) != send::kDone)
+        return;
+    CWaitCursor wait;
+    if (changed_) {
+        if (SaveRecording(player_, workingFile_) != 0)
+            return;  // the player is still open on the recording
+    } else {
+        player_.Close();
+    }
+    sending_ = &job;
+    int result = progress.Run([&job](const SendProgress& p) { return job.Build(p); });
+    if (result == send::kDone)
+        result = static_cast<int>(SendMessage(this, WM_STORE_MESSAGE, 0, job.transport()));
+    sending_ = nullptr;
+    if (result == send::kDone || result == send::kDiscarded) {
+        if (owner_ && job.transport() == kTransportSmtp)
+            owner_->MarkOutboxOutOfDate();
+        player_.Close();
+        EndDialog(0);
+        return;
+    }
+    // The recording is still the working file's: the user may try again.
+    if (player_.Open(workingFile_) != 0) {
+        CEventReport().ShowError("Failed to open wav file. Is it a valid wave file?");
+        return;
+    }
+    showLength();
+    setSliderRange();
+    position_ = std::min(at, length_);
+    player_.Seek(position_);
+    setSliderPosition(position_);
+    setPositionText(position_);
+    setButtonsByState();
+    updatePictures();
 }
 
 void CPlayer::closeFromMenu() {

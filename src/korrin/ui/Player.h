@@ -29,6 +29,8 @@ class QToolBar;
 namespace korrin {
 
 class CMessageTrailer;
+class CSendJob;
+struct SendEnvelope;
 class CLevelMeter;
 class CWaveView;
 class MuteControl;
@@ -165,6 +167,7 @@ class CPlayer : public platform::CDialog {
     void saveAs();
     void properties(bool transport);
     void send();
+    SendEnvelope envelope() const;
     void closeFromMenu();
     bool askToDropRecording(const char* text);
     bool saveRecording();
@@ -200,6 +203,7 @@ class CPlayer : public platform::CDialog {
     CWaveView* waveView_ = nullptr;
     CLevelMeter* levelMeter_ = nullptr;
     std::map<int, QAction*> actions_;
+    CSendJob* sending_ = nullptr;  // the Send in progress, for its store request
 };
 
 }  // namespace korrin
