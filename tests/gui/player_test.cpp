@@ -24,6 +24,7 @@
 #include "helpers/SmtpServer.h"
 #include "helpers/TestSupport.h"
 #include "helpers/WaveSupport.h"
+#include "korrin/app/Drafts.h"
 #include "korrin/ui/FormatChoose.h"
 #include "korrin/ui/WaveView.h"
 #include "platform/Endian.h"
@@ -621,3 +622,71 @@ TEST_F(PlayerTest, EveryControlCarriesTheNameAScreenReaderReads) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> Drafts(const std::string& install) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(install + "/DRAFTS", ec))
+        if (e.path().extension() == ".kx0")
+            out.push_back(e.path().string());
+    return out;
+}
+
+// The recording's seconds in a draft: the wave file before its trailer, 8,000 bytes a second.
+double DraftSeconds(const std::string& draft) {
+    const std::string bytes = ReadFile(draft);
+    if (bytes.size() < 8)
+        return -1;
+    const auto trailer =
+        LoadLE32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + bytes.size() - 8);
+    const std::string wave = bytes.substr(0, bytes.size() - 8 - trailer);
+    WaveImage image;
+    const std::vector<std::uint8_t> raw(wave.begin(), wave.end());
+    if (ParseWave(raw.data(), raw.size(), image) != WaveReadResult::kOk)
+        return -1;
+    return image.data.size() / 8000.0;
+}
+
+}  // namespace
+
+// A composition is on disk as a draft from its first Stop until it is sent or dropped.
+TEST_F(PlayerTest, TheDraftFollowsTheRecordingAndGoesWhenTheMessageIsDropped) {
+    Installed();
+    capture_.emplace("KORRIN_AUDIO_CAPTURE", Tone("capture.wav", 3000, 250));
+    Answers("Yes");
+    owner_.NewMessage([&](CPlayer& p) {
+        ASSERT_FALSE(p.draftPath().empty());
+        Click(&p, CPlayer::kRecordId);
+        Pump(700);
+        Click(&p, CPlayer::kStopId);
+        ASSERT_EQ(Drafts(install()), std::vector<std::string>{p.draftPath()});
+        EXPECT_NEAR(DraftSeconds(p.draftPath()), p.length() / 1000.0, 0.01);
+        EXPECT_TRUE(ListOrphanDrafts().empty()) << "held while the window lives";
+        p.OnCommand(CPlayer::kCut);
+        EXPECT_NEAR(DraftSeconds(p.draftPath()), 0.0, 0.001);
+        p.OnCommand(CPlayer::kClose);  // Yes: dropped
+    });
+    EXPECT_TRUE(Drafts(install()).empty());
+}
+
+// SIGTERM while recording: the program ends as the signal says, and what was recorded so far
+// is in the draft, which the next start may offer.
+TEST_F(PlayerTest, SigtermWhileRecordingLeavesTheRecordingInAnUnlockedDraft) {
+    Installed();
+    const std::string working = Tone("working.wav", 0);
+    RunResult r =
+        korrin::test::Run({"/usr/bin/timeout", "-s", "TERM", "2.5", BuildDir() + "/player_window",
+                           "compose", working, "500", "20000"},
+                          {{"KORRIN_AUDIO", "virtual"},
+                           {"KORRIN_MIXER", "virtual"},
+                           {"KORRIN_AUDIO_CAPTURE", Tone("capture.wav", 5000, 250)},
+                           {"KORRIN_MESSAGE_ANSWERS", ""},
+                           {"QT_QPA_PLATFORM", "offscreen"}});
+    EXPECT_EQ(r.exitCode, 124) << r.out << r.err;  // ended by the signal
+    const auto drafts = Drafts(install());
+    ASSERT_EQ(drafts.size(), 1u);
+    EXPECT_NEAR(DraftSeconds(drafts[0]), 2.0, 0.4);
+    EXPECT_EQ(ListOrphanDrafts(), drafts);
+}

@@ -11,13 +11,19 @@
 #include <QRegularExpression>
 #include <QShortcut>
 #include <QSlider>
+#include <QSocketNotifier>
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cmath>
+
+#include <csignal>
 #include <cstdio>
 
 #include "korrin/app/Defaults.h"
+#include "korrin/app/Drafts.h"
 #include "korrin/app/EventReport.h"
 #include "korrin/app/Send.h"
 #include "korrin/app/Utils.h"
@@ -33,7 +39,9 @@
 #include "korrin/ui/ZipDlg.h"
 #include "platform/files/Files.h"
 #include "platform/mci/Mci.h"
+#include "platform/mci/WaveData.h"
 #include "platform/mixer/Mixer.h"
+#include "platform/registry/Registry.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/UiThread.h"
@@ -150,6 +158,28 @@ std::string formatSeconds(DWORD ms, const char* format) {
     return text;
 }
 
+constexpr qint64 kDraftEveryMs = 10000;
+
+// The composer whose draft a SIGTERM saves; one at most, as the window is modal. The signal
+// only writes a byte into the pipe; the window's thread does the work.
+CPlayer* g_composer = nullptr;
+int g_termPipe[2] = {-1, -1};
+
+void noteTerminate(int) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_termPipe[1], &byte, 1);
+}
+
+// InstallDir, read without a report: without an installation there is no draft to keep.
+bool haveInstallDir() {
+    RegKeyGuard key;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kInstallKey, key.out()) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    return RegQueryValueEx(key.get(), kInstallDirValue, nullptr, nullptr, &size) == ERROR_SUCCESS &&
+           size > 1;
+}
+
 int transportIndex(int id) {
     for (std::size_t i = 0; i < CPlayer::kTransport.size(); ++i)
         if (CPlayer::kTransport[i] == id)
@@ -177,6 +207,10 @@ CPlayer::CPlayer(PlayerOwner* owner, std::string workingFile, CMessageTrailer& r
 }
 
 CPlayer::~CPlayer() {
+    if (g_composer == this) {
+        std::signal(SIGTERM, SIG_DFL);
+        g_composer = nullptr;
+    }
     KillTimer(kTimerId);
     // The mixer's notifications name this window: it goes before the window does.
     mixer_.reset();
@@ -431,6 +465,8 @@ bool CPlayer::OnInitDialog() {
     setButtons({true, true, true, true, true, true, true, true});
 
     startPlayer();
+    if (mode_ == kModeCompose)
+        startDraft();
     initVolume();
     mixer_ = std::make_unique<MuteControl>();
     mixer_->Init(&muteBox_);
@@ -680,6 +716,7 @@ void CPlayer::doStop() {
         showLength();
         setSliderRange();
         setSliderPosition(position_);
+        saveDraft();
     }
     setButtonsByState();
 }
@@ -768,6 +805,8 @@ void CPlayer::OnTimer(int id) {
     if (GetDlgItemText(this, kPositionTextId).left(80) != text)
         SetDlgItemText(this, kPositionTextId, text);
     updatePictures();
+    if (state_ == kRecording && sinceDraft_.isValid() && sinceDraft_.elapsed() >= kDraftEveryMs)
+        saveDraft();
 }
 
 void CPlayer::updatePictures() {
@@ -930,6 +969,7 @@ void CPlayer::cutMessage() {
     lengthStale_ = true;
     setButtons({false, false, false, false, false, false, false, true});
     updatePictures();
+    saveDraft();
 }
 
 bool CPlayer::askToDropRecording(const char* text) {
@@ -972,6 +1012,7 @@ void CPlayer::importWave() {
     lengthStale_ = false;
     CUtils().SetRegistryString(kKorrinKey, setting::kOpenWavePath, chosen);
     updatePictures();
+    saveDraft();
 }
 
 void CPlayer::saveAs() {
@@ -1077,6 +1118,7 @@ void CPlayer::send() {
         if (owner_ && job.transport() == kTransportSmtp)
             owner_->MarkOutboxOutOfDate();
         player_.Close();
+        dropDraft();
         EndDialog(0);
         return;
     }
@@ -1096,8 +1138,10 @@ void CPlayer::send() {
 }
 
 void CPlayer::closeFromMenu() {
-    if (askToDropRecording(kDropOnClose))
-        EndDialog(IDOK);
+    if (!askToDropRecording(kDropOnClose))
+        return;
+    dropDraft();
+    EndDialog(IDOK);
 }
 
 void CPlayer::OnCancel() {
@@ -1105,8 +1149,68 @@ void CPlayer::OnCancel() {
         beep();
         return;
     }
-    if (askToDropRecording(kDropOnClose))
-        EndDialog(IDCANCEL);
+    if (!askToDropRecording(kDropOnClose))
+        return;
+    dropDraft();
+    EndDialog(IDCANCEL);
+}
+
+// The draft: a message file in InstallDir/DRAFTS, locked while this window lives, renewed
+// after every Stop of a recording, Cut and Import, every 10 s while recording and on SIGTERM,
+// and removed when the message is sent or dropped. A window whose program dies leaves it
+// unlocked for the next start to offer.
+void CPlayer::startDraft() {
+    if (!haveInstallDir())
+        return;
+    auto draft = std::make_unique<CDraft>();
+    if (draft->Create() != 0)  // reported
+        return;
+    draft_ = std::move(draft);
+    if (g_termPipe[0] < 0 && ::pipe2(g_termPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    g_composer = this;
+    auto* notifier = new QSocketNotifier(g_termPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [] { CPlayer::onTerminate(0); });
+    std::signal(SIGTERM, &noteTerminate);
+}
+
+std::string CPlayer::draftPath() const {
+    return draft_ ? draft_->path() : std::string();
+}
+
+void CPlayer::saveDraft() {
+    if (!draft_ || !draft_->IsHeld() || !player_.IsOpen())
+        return;
+    sinceDraft_.start();
+    if (state_ != kRecording) {
+        draft_->Replace(player_, envelope());
+        return;
+    }
+    // A recording goes on: the device's audio so far is taken without stopping it.
+    std::vector<std::uint8_t> wave;
+    if (mciSnapshotWave(player_.DeviceId(), wave) != 0)
+        return;
+    const std::string snapshot = draft_->path() + ".part.wav";
+    if (ReplaceFile(snapshot, wave))
+        draft_->ReplaceFromFile(snapshot, envelope());
+    platform::DeleteFile(snapshot);
+}
+
+void CPlayer::dropDraft() {
+    if (draft_)
+        draft_->Remove();
+}
+
+// SIGTERM (a session ending, a kill): the draft is renewed with what was recorded so far,
+// then the program ends as the signal would have ended it.
+void CPlayer::onTerminate(int) {
+    char byte;
+    while (::read(g_termPipe[0], &byte, 1) == 1) {
+    }
+    if (g_composer)
+        g_composer->saveDraft();
+    std::signal(SIGTERM, SIG_DFL);
+    std::raise(SIGTERM);
 }
 
 void CPlayer::closeEvent(QCloseEvent* e) {
