@@ -8,8 +8,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListView>
 #include <QSlider>
 #include <QToolBar>
 #include <QToolButton>
@@ -29,6 +31,7 @@
 #include "korrin/ui/WaveView.h"
 #include "platform/Endian.h"
 #include "platform/registry/Registry.h"
+#include "platform/ui/FileDialog.h"
 
 using namespace korrin;
 using namespace korrin::platform;
@@ -689,4 +692,68 @@ TEST_F(PlayerTest, SigtermWhileRecordingLeavesTheRecordingInAnUnlockedDraft) {
     ASSERT_EQ(drafts.size(), 1u);
     EXPECT_NEAR(DraftSeconds(drafts[0]), 2.0, 0.4);
     EXPECT_EQ(ListOrphanDrafts(), drafts);
+}
+
+// AOL: the save dialog answered by script. Cancel asks whether to delete the message (No
+// brings the dialog back); a name typed with another extension keeps the message's own.
+TEST_F(PlayerTest, AolSendAsksAgainAfterCancelAndKeepsTheKindsExtension) {
+    Installed();
+    SetDword(setting::kTransport, 2);
+    ScopedEnv home("HOME", dir_.path());
+    capture_.emplace("KORRIN_AUDIO_CAPTURE", Tone("capture.wav", 3000, 250));
+    FileAnswers("Cancel\n" + dir_.file("for-aol.txt") + "\n");
+    Answers("No,OK");
+    const int result = owner_.NewMessage([&](CPlayer& p) {
+        Click(&p, CPlayer::kRecordId);
+        Pump(500);
+        Click(&p, CPlayer::kStopId);
+        SetDlgItemText(&p, CPlayer::kToId, "bob@example.org");
+        p.OnCommand(CPlayer::kSend);
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(FileExists(dir_.file("for-aol.kx0")));
+    EXPECT_FALSE(FileExists(dir_.file("for-aol.txt")));
+    EXPECT_EQ(Logged(log(), "filedialog", "answer"),
+              (std::vector<std::string>{"Cancel", dir_.file("for-aol.txt")}));
+    const auto boxes = Logged(log(), "messagebox");
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_NE(boxes[0].find("Are you sure you want to delete it?"), std::string::npos);
+    EXPECT_EQ(boxes[1].rfind("AOL file saved as: " + dir_.file("for-aol.kx0"), 0), 0u);
+    EXPECT_TRUE(Outbox().empty());
+}
+
+// Qt's own open dialog, shown to a person: "*.wav" shows the upper-case file name too, and
+// what the person picked is logged like a scripted answer.
+TEST_F(PlayerTest, TheWaveFilterOfTheFileDialogIgnoresCase) {
+    const std::string folder = dir_.file("waves");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    for (const char* name : {"VOICE.WAV", "low.wav", "notes.txt"})
+        WriteFile(folder + "/" + name, "x");
+    std::vector<std::string> listed;
+    WhenShown(QStringLiteral("file_dialog"), [&](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        ASSERT_TRUE(dialog);
+        auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
+        ASSERT_TRUE(view);
+        QElapsedTimer t;
+        t.start();
+        while (view->model()->rowCount(view->rootIndex()) < 2 && t.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+            listed.push_back(
+                view->model()->index(r, 0, view->rootIndex()).data().toString().toStdString());
+        dialog->selectFile(QString::fromStdString(folder + "/VOICE.WAV"));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    FileDialogRequest request;
+    request.save = false;
+    request.title = "Open Wave File";
+    request.filterName = "Wave files (*.WAV)";
+    request.patterns = "*.wav";
+    request.initialName = folder + "/*.wav";
+    EXPECT_EQ(GetFileName(nullptr, request), folder + "/VOICE.WAV");
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (std::vector<std::string>{"VOICE.WAV", "low.wav"}));
+    EXPECT_EQ(Logged(log(), "filedialog", "answer"),
+              std::vector<std::string>{folder + "/VOICE.WAV"});
 }
