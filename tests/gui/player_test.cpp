@@ -723,7 +723,7 @@ TEST_F(PlayerTest, AolSendAsksAgainAfterCancelAndKeepsTheKindsExtension) {
 }
 
 // Qt's own open dialog, shown to a person: "*.wav" shows the upper-case file name too, and
-// what the person picked is logged like a scripted answer.
+// the person's answer (here Cancel) is logged like a scripted one.
 TEST_F(PlayerTest, TheWaveFilterOfTheFileDialogIgnoresCase) {
     const std::string folder = dir_.file("waves");
     ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
@@ -732,18 +732,18 @@ TEST_F(PlayerTest, TheWaveFilterOfTheFileDialogIgnoresCase) {
     std::vector<std::string> listed;
     WhenShown(QStringLiteral("file_dialog"), [&](QWidget* w) {
         auto* dialog = qobject_cast<QFileDialog*>(w);
-        ASSERT_TRUE(dialog);
-        auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
-        ASSERT_TRUE(view);
-        QElapsedTimer t;
-        t.start();
-        while (view->model()->rowCount(view->rootIndex()) < 2 && t.elapsed() < 5000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
-            listed.push_back(
-                view->model()->index(r, 0, view->rootIndex()).data().toString().toStdString());
-        dialog->selectFile(QString::fromStdString(folder + "/VOICE.WAV"));
-        static_cast<QDialog*>(dialog)->accept();
+        auto* view = dialog ? dialog->findChild<QListView*>(QStringLiteral("listView")) : nullptr;
+        if (view) {
+            QElapsedTimer t;
+            t.start();
+            while (view->model()->rowCount(view->rootIndex()) < 2 && t.elapsed() < 5000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+                listed.push_back(
+                    view->model()->index(r, 0, view->rootIndex()).data().toString().toStdString());
+        }
+        if (auto* d = qobject_cast<QDialog*>(w))
+            d->reject();
     });
     FileDialogRequest request;
     request.save = false;
@@ -751,9 +751,8 @@ TEST_F(PlayerTest, TheWaveFilterOfTheFileDialogIgnoresCase) {
     request.filterName = "Wave files (*.WAV)";
     request.patterns = "*.wav";
     request.initialName = folder + "/*.wav";
-    EXPECT_EQ(GetFileName(nullptr, request), folder + "/VOICE.WAV");
+    EXPECT_EQ(GetFileName(nullptr, request), std::nullopt);
     std::sort(listed.begin(), listed.end());
     EXPECT_EQ(listed, (std::vector<std::string>{"VOICE.WAV", "low.wav"}));
-    EXPECT_EQ(Logged(log(), "filedialog", "answer"),
-              std::vector<std::string>{folder + "/VOICE.WAV"});
+    EXPECT_EQ(Logged(log(), "filedialog", "answer"), std::vector<std::string>{"Cancel"});
 }
