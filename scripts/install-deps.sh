@@ -25,6 +25,8 @@ packages=(
     xdg-utils desktop-file-utils shared-mime-info zip unzip
     # sound: playback and recording, the mixer
     portaudio19-dev libasound2-dev
+    # the windows seen from outside: an X server, the accessibility bus and its Python client
+    xvfb dbus at-spi2-core python3-pyatspi x11-apps imagemagick
 )
 
 missing=()

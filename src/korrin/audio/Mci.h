@@ -50,6 +50,8 @@ class MciDevice {
     platform::MCIERROR Delete();
 
     bool IsOpen() const { return deviceId_ != 0; }
+    // The open device for the layer's own queries (levels); 0 when none is open.
+    platform::MCIDEVICEID DeviceId() const { return deviceId_; }
 
     // "MCI ERROR:%d,%s,%s,%d" for code at line, the text as mciGetErrorString gives it
     // ("Unknown error" when it gives none).

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -559,6 +560,77 @@ bool mciGetErrorString(MCIERROR error, std::string& text, std::size_t bufferSize
 
 std::string MciBackendName() {
     return ChosenAudioBackend().name();
+}
+
+namespace {
+
+// The magnitude (0 .. 255) of the first channel of frame f of the audio as it plays, with what
+// is being recorded inserted at recordAt. mutex held.
+unsigned levelAt(const Device& d, std::size_t f) {
+    const std::size_t recordedFrames = d.recorded.size() / d.block;
+    const std::uint8_t* p = nullptr;
+    if (d.mode == Mode::kRecord && f >= d.recordAt && f < d.recordAt + recordedFrames)
+        p = d.recorded.data() + (f - d.recordAt) * d.block;
+    else {
+        if (d.mode == Mode::kRecord && f >= d.recordAt)
+            f -= recordedFrames;
+        if (f >= d.frames())
+            return 0;
+        p = d.audio.data() + f * d.block;
+    }
+    if (d.pcm.bitsPerSample == 8)
+        return static_cast<unsigned>(std::min(255, std::abs(int(p[0]) - 128) * 2));
+    const int v = static_cast<std::int16_t>(p[0] | p[1] << 8);
+    return static_cast<unsigned>(std::min(255, std::abs(v) >> 7));
+}
+
+// The peak of frames [from, to), looking at no more than 256 of them.
+unsigned peakOf(const Device& d, std::size_t from, std::size_t to) {
+    unsigned peak = 0;
+    const std::size_t step = std::max<std::size_t>(1, (to - from) / 256);
+    for (std::size_t f = from; f < to; f += step)
+        peak = std::max(peak, levelAt(d, f));
+    return peak;
+}
+
+}  // namespace
+
+MCIERROR mciGetLevels(MCIDEVICEID id, std::size_t count, std::vector<std::uint8_t>& peaks,
+                      std::uint8_t& current, double& where) {
+    peaks.assign(count, 0);
+    current = 0;
+    where = 0;
+    auto d = find(id);
+    if (!d)
+        return MCIERR_INVALID_DEVICE_ID;
+    std::lock_guard lock(d->mutex);
+    const std::size_t length = d->lengthLocked();
+    for (std::size_t i = 0; i < count && length; ++i)
+        peaks[i] = static_cast<std::uint8_t>(peakOf(
+            *d, length * i / count, std::max(length * (i + 1) / count, length * i / count + 1)));
+    const std::size_t at = std::min(d->positionLocked(), length);
+    where = length ? double(at) / double(length) : 0.0;
+    const std::size_t window = std::max<std::size_t>(1, d->pcm.samplesPerSec / 20);
+    if (d->mode != Mode::kStop && at > 0)
+        current = static_cast<std::uint8_t>(peakOf(*d, at > window ? at - window : 0, at));
+    return 0;
+}
+
+MCIERROR mciSnapshotWave(MCIDEVICEID id, std::vector<std::uint8_t>& wave) {
+    wave.clear();
+    auto d = find(id);
+    if (!d)
+        return MCIERR_INVALID_DEVICE_ID;
+    std::vector<std::uint8_t> audio;
+    {
+        std::lock_guard lock(d->mutex);
+        audio = d->audio;
+        if (d->mode == Mode::kRecord && !d->recorded.empty())
+            audio.insert(audio.begin() + static_cast<std::ptrdiff_t>(d->recordAt * d->block),
+                         d->recorded.begin(), d->recorded.end());
+    }
+    wave = SerializeWave(ToWaveFormat(d->pcm), audio.data(), audio.size());
+    return 0;
 }
 
 }  // namespace korrin::platform

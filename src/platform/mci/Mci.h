@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Win32Types.h"
 
@@ -176,5 +177,19 @@ std::string MciBackendName();
 // buffering and start-up). Every wait for a play or record to end is bound by it.
 inline constexpr std::uint64_t kStallMarginMs = 2000;
 std::chrono::milliseconds PlayBound(std::uint64_t audioMs);
+
+// A picture of an open device's audio for a waveform and a level meter, what is being
+// recorded included: the peak of each of `count` equal slices of the whole audio, the peak
+// of the 50 ms before the position while playing or recording (both 0 .. 255, full scale
+// 255, first channel; 0 while stopped), and the position as a share of the length (0 .. 1).
+// Looks at a bounded number of samples per slice, so a long recording costs no more than a
+// short one; safe while playing or recording. 0 or MCIERR_INVALID_DEVICE_ID.
+MCIERROR mciGetLevels(MCIDEVICEID id, std::size_t count, std::vector<std::uint8_t>& peaks,
+                      std::uint8_t& current, double& where);
+
+// The device's audio as a PCM wave file's bytes, what is being recorded included, without
+// stopping anything: a running recording goes on (the draft of a message is kept this way
+// while it is recorded). 0 or MCIERR_INVALID_DEVICE_ID.
+MCIERROR mciSnapshotWave(MCIDEVICEID id, std::vector<std::uint8_t>& wave);
 
 }  // namespace korrin::platform
