@@ -82,6 +82,8 @@ class CSmtpSender {
                  const std::string& fileName);
 
     CSMTPEmail& mail() { return mail_; }
+    const std::string& displayName() const { return name_; }
+    const std::string& emailAddress() const { return email_; }
     const std::string& server() const { return server_; }
 
   private:
