@@ -289,7 +289,9 @@ void CKorrinDlg::buildAnimation() {
         auto* left = new QVBoxLayout;
         left->addWidget(pane_->tree(), 1);
         left->addWidget(animate_, 0, Qt::AlignHCenter);
-        row->insertLayout(0, left);
+        row->insertLayout(0, left, 0);
+        // The list gets the room; the tree only what its labels need.
+        pane_->tree()->setMaximumWidth(DialogUnitsToPixels(100, 0).width());
     }
     animate_->hide();
 }
