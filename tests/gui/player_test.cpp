@@ -8,20 +8,30 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListView>
 #include <QSlider>
 #include <QToolBar>
 #include <QToolButton>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "helpers/GuiSupport.h"
 #include "helpers/OpenerRecorder.h"
 #include "helpers/PlayerOwnerStandIn.h"
+#include "helpers/SmtpServer.h"
 #include "helpers/TestSupport.h"
 #include "helpers/WaveSupport.h"
+#include "korrin/app/Drafts.h"
 #include "korrin/ui/FormatChoose.h"
 #include "korrin/ui/WaveView.h"
+#include "platform/Endian.h"
 #include "platform/registry/Registry.h"
+#include "platform/ui/FileDialog.h"
 
 using namespace korrin;
 using namespace korrin::platform;
@@ -100,6 +110,36 @@ class PlayerTest : public RegistryTest {
         WriteFile(dir_.file("files.txt"), lines);
         files_.emplace("KORRIN_FILE_ANSWERS", dir_.file("files.txt"));
     }
+    // An installation that can send: InstallDir with its folders made on demand, and the
+    // sender's SMTP settings.
+    void Installed() {
+        {
+            RegKeyGuard key;
+            ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kInstallKey, key.out()), ERROR_SUCCESS);
+        }
+        ASSERT_EQ(::mkdir(install().c_str(), 0700), 0);
+        CUtils u;
+        ASSERT_EQ(u.SetRegistryString(kInstallKey, kInstallDirValue, install()), 1);
+        ASSERT_EQ(u.SetRegistryString(kKorrinKey, setting::kName, "Ann Example"), 1);
+        ASSERT_EQ(u.SetRegistryString(kKorrinKey, setting::kEmailAddress, "ann@example.org"), 1);
+        ASSERT_EQ(u.SetRegistryString(kKorrinKey, setting::kSmtpHost, "127.0.0.1:1"), 1);
+        ASSERT_EQ(u.SetRegistryString(kKorrinKey, setting::kAccount, "ann"), 1);
+        ASSERT_EQ(u.SetRegistryString(kKorrinKey, setting::kPassword, "secret"), 1);
+    }
+    std::string install() const { return dir_.file("install"); }
+    std::vector<std::string> Outbox() const {
+        std::vector<std::string> out;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(install() + "/OUTBOX", ec))
+            if (e.path().extension() == ".kx0" || e.path().extension() == ".kx1")
+                out.push_back(e.path().string());
+        return out;
+    }
+    RunResult Ctl(const std::vector<std::string>& args) {
+        std::vector<std::string> argv{BuildDir() + "/korrinctl"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return korrin::test::Run(argv, {{"KORRIN_MESSAGE_LOG", dir_.file("ctl.log")}});
+    }
     void SetDword(const char* name, DWORD v) {
         ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, name, v), 1);
     }
@@ -116,8 +156,11 @@ class PlayerTest : public RegistryTest {
 };
 
 // The road of a new message through the window: New, Record 3 s from speech, Stop, the
-// envelope typed, played back, saved as a wave file, and closed only after the question.
-TEST_F(PlayerTest, NewMessageRecordsThreeSecondsOfSpeechAndAsksBeforeDroppingIt) {
+// envelope typed, played back, saved as a wave file, Esc refused after the question, Send
+// into the Outbox; the filed message read back, decoded by sox and delivered to a real SMTP
+// server.
+TEST_F(PlayerTest, NewMessageRecordedFromSpeechIsSentIntoTheOutboxAndDelivered) {
+    Installed();
     const std::string voice = dir_.file("voice.wav");
     RunResult spoken =
         korrin::test::Run({"/usr/bin/espeak-ng", "-w", voice,
@@ -125,8 +168,8 @@ TEST_F(PlayerTest, NewMessageRecordsThreeSecondsOfSpeechAndAsksBeforeDroppingIt)
                            "long enough to fill three seconds and a little more."});
     ASSERT_EQ(spoken.exitCode, 0) << spoken.err;
     capture_.emplace("KORRIN_AUDIO_CAPTURE", voice);
-    // The send report (OK), Esc's question (No), File Close's question (Yes).
-    Answers("OK,No,Yes");
+    // Esc's question: No.
+    Answers("No");
     FileAnswers(dir_.file("saved.wav") + "\n");
     const char* shots = std::getenv("KORRIN_SCREENSHOT_DIR");
 
@@ -198,25 +241,82 @@ TEST_F(PlayerTest, NewMessageRecordsThreeSecondsOfSpeechAndAsksBeforeDroppingIt)
         const WaveImage saved = ReadWave(dir_.file("saved.wav"));
         EXPECT_NEAR(saved.data.size() / 8000.0, seconds, 0.01);
 
-        p.OnCommand(CPlayer::kSend);  // fails plainly until sending is built
-        Esc(&p);                      // asks: No keeps the recording
+        Esc(&p);  // asks: No keeps the recording
         EXPECT_TRUE(p.isRunning());
-        p.OnCommand(CPlayer::kClose);  // asks: Yes
-        if (shots && p.isRunning())
+        if (shots)
             p.grab().save(QString::fromUtf8(shots) + "/compose-stopped.png");
+        p.OnCommand(CPlayer::kSend);
     });
     ASSERT_TRUE(ran);
-    EXPECT_EQ(result, IDOK);
-    const auto boxes = Logged(log(), "messagebox");
-    ASSERT_EQ(boxes.size(), 3u);
-    EXPECT_EQ(boxes[0].rfind("Sending is not available in this version", 0), 0u);
-    const char* question =
-        "You have recorded a new message.  If you proceed you will loose this message.  Do you "
-        "want to proceed?";
-    EXPECT_EQ(boxes[1], question);
-    EXPECT_EQ(boxes[2], question);
-    EXPECT_EQ(Logged(log(), "messagebox", "answer"), (std::vector<std::string>{"OK", "No", "Yes"}));
-    EXPECT_FALSE(FileExists(owner_.workingFile)) << "the stand-in owner removes it";
+    EXPECT_EQ(result, 0) << "sent";
+    EXPECT_TRUE(owner_.outboxOutOfDate);
+    EXPECT_EQ(Logged(log(), "messagebox"),
+              (std::vector<std::string>{"You have recorded a new message.  If you proceed you "
+                                        "will loose this message.  Do you want to proceed?"}));
+    EXPECT_EQ(Logged(log(), "report"), std::vector<std::string>{});
+
+    const auto filed = Outbox();
+    ASSERT_EQ(filed.size(), 1u);
+    const std::string name = std::filesystem::path(filed[0]).filename().string();
+    EXPECT_EQ(name.rfind("KX", 0), 0u);
+    EXPECT_EQ(name.substr(name.size() - 5), "O.kx0");
+    RunResult show = Ctl({"show", filed[0]});
+    ASSERT_EQ(show.exitCode, 0) << show.err;
+    for (const char* part : {"\"subject\": \"Hello\"", "\"toAddresses\": \"ann@example.org\"",
+                             "\"senderName\": \"Ann Example\"", "First line\\r\\nSecond line"})
+        EXPECT_NE(show.out.find(part), std::string::npos) << part << "\n" << show.out;
+    // The payload is GSM that sox decodes, about as long as what was recorded.
+    const std::string bytes = ReadFile(filed[0]);
+    const auto trailer =
+        LoadLE32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + bytes.size() - 8);
+    WriteFile(dir_.file("payload.wav"), bytes.substr(0, bytes.size() - 8 - trailer));
+    RunResult info = korrin::test::Run({"/usr/bin/soxi", dir_.file("payload.wav")});
+    EXPECT_NE(info.out.find("GSM"), std::string::npos) << info.out << info.err;
+    RunResult seconds = korrin::test::Run({"/usr/bin/soxi", "-D", dir_.file("payload.wav")});
+    EXPECT_NEAR(std::atof(seconds.out.c_str()), 3.0, 0.3) << seconds.out;
+
+    const std::string received = dir_.file("received");
+    ASSERT_EQ(::mkdir(received.c_str(), 0700), 0);
+    SmtpServer server(received);
+    ASSERT_GT(server.port(), 0);
+    ASSERT_EQ(CUtils().SetRegistryString(kKorrinKey, setting::kSmtpHost,
+                                         "127.0.0.1:" + std::to_string(server.port())),
+              1);
+    RunResult sent = Ctl({"outbox", "send"});
+    EXPECT_EQ(sent.exitCode, 0) << sent.out << sent.err;
+    EXPECT_TRUE(Outbox().empty());
+    EXPECT_NE(ReadFile(received + "/mail1.json").find("ann@example.org"), std::string::npos);
+}
+
+// A fault on the way (a plain file where the Outbox folder belongs): Send fails plainly, the
+// window stays open on the whole recording, and Send works once the fault is gone.
+TEST_F(PlayerTest, SendThatCannotFileKeepsTheRecordingAndWorksOnceTheFaultIsGone) {
+    Installed();
+    WriteFile(install() + "/OUTBOX", "in the way");
+    capture_.emplace("KORRIN_AUDIO_CAPTURE", Tone("capture.wav", 3000, 250));
+    const int result = owner_.NewMessage([&](CPlayer& p) {
+        Click(&p, CPlayer::kRecordId);
+        Pump(800);
+        Click(&p, CPlayer::kStopId);
+        const DWORD length = p.length();
+        SetDlgItemText(&p, CPlayer::kToId, "bob@example.org");
+        p.OnCommand(CPlayer::kSend);
+        EXPECT_TRUE(p.isRunning());
+        EXPECT_TRUE(p.changed());
+        EXPECT_TRUE(p.player().IsOpen());
+        EXPECT_EQ(p.length(), length);
+        EXPECT_NEAR(double(ReadWave(p.workingFile()).data.size()), length * 8.0, 8.0);
+        EXPECT_EQ(ReadFile(install() + "/OUTBOX"), "in the way");
+        Click(&p, CPlayer::kPlayId);
+        EXPECT_EQ(p.state(), kPlaying);
+        Click(&p, CPlayer::kStopId);
+
+        std::filesystem::remove(install() + "/OUTBOX");
+        p.OnCommand(CPlayer::kSend);
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Outbox().size(), 1u);
+    EXPECT_FALSE(Logged(log(), "report").empty()) << "the failed filing was reported";
 }
 
 TEST_F(PlayerTest, TransportButtonsFollowTheStateTable) {
@@ -525,3 +625,135 @@ TEST_F(PlayerTest, EveryControlCarriesTheNameAScreenReaderReads) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> Drafts(const std::string& install) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(install + "/DRAFTS", ec))
+        if (e.path().extension() == ".kx0")
+            out.push_back(e.path().string());
+    return out;
+}
+
+// The recording's seconds in a draft: the wave file before its trailer, 8,000 bytes a second.
+double DraftSeconds(const std::string& draft) {
+    const std::string bytes = ReadFile(draft);
+    if (bytes.size() < 8)
+        return -1;
+    const auto trailer =
+        LoadLE32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + bytes.size() - 8);
+    const std::string wave = bytes.substr(0, bytes.size() - 8 - trailer);
+    WaveImage image;
+    const std::vector<std::uint8_t> raw(wave.begin(), wave.end());
+    if (ParseWave(raw.data(), raw.size(), image) != WaveReadResult::kOk)
+        return -1;
+    return image.data.size() / 8000.0;
+}
+
+}  // namespace
+
+// A composition is on disk as a draft from its first Stop until it is sent or dropped.
+TEST_F(PlayerTest, TheDraftFollowsTheRecordingAndGoesWhenTheMessageIsDropped) {
+    Installed();
+    capture_.emplace("KORRIN_AUDIO_CAPTURE", Tone("capture.wav", 3000, 250));
+    Answers("Yes");
+    owner_.NewMessage([&](CPlayer& p) {
+        ASSERT_FALSE(p.draftPath().empty());
+        Click(&p, CPlayer::kRecordId);
+        Pump(700);
+        Click(&p, CPlayer::kStopId);
+        ASSERT_EQ(Drafts(install()), std::vector<std::string>{p.draftPath()});
+        EXPECT_NEAR(DraftSeconds(p.draftPath()), p.length() / 1000.0, 0.01);
+        EXPECT_TRUE(ListOrphanDrafts().empty()) << "held while the window lives";
+        p.OnCommand(CPlayer::kCut);
+        EXPECT_NEAR(DraftSeconds(p.draftPath()), 0.0, 0.001);
+        p.OnCommand(CPlayer::kClose);  // Yes: dropped
+    });
+    EXPECT_TRUE(Drafts(install()).empty());
+}
+
+// SIGTERM while recording: the program ends as the signal says, and what was recorded so far
+// is in the draft, which the next start may offer.
+TEST_F(PlayerTest, SigtermWhileRecordingLeavesTheRecordingInAnUnlockedDraft) {
+    Installed();
+    const std::string working = Tone("working.wav", 0);
+    RunResult r =
+        korrin::test::Run({"/usr/bin/timeout", "-s", "TERM", "2.5", BuildDir() + "/player_window",
+                           "compose", working, "500", "20000"},
+                          {{"KORRIN_AUDIO", "virtual"},
+                           {"KORRIN_MIXER", "virtual"},
+                           {"KORRIN_AUDIO_CAPTURE", Tone("capture.wav", 5000, 250)},
+                           {"KORRIN_MESSAGE_ANSWERS", ""},
+                           {"QT_QPA_PLATFORM", "offscreen"}});
+    EXPECT_EQ(r.exitCode, 124) << r.out << r.err;  // ended by the signal
+    const auto drafts = Drafts(install());
+    ASSERT_EQ(drafts.size(), 1u);
+    EXPECT_NEAR(DraftSeconds(drafts[0]), 2.0, 0.4);
+    EXPECT_EQ(ListOrphanDrafts(), drafts);
+}
+
+// AOL: the save dialog answered by script. Cancel asks whether to delete the message (No
+// brings the dialog back); a name typed with another extension keeps the message's own.
+TEST_F(PlayerTest, AolSendAsksAgainAfterCancelAndKeepsTheKindsExtension) {
+    Installed();
+    SetDword(setting::kTransport, 2);
+    ScopedEnv home("HOME", dir_.path());
+    capture_.emplace("KORRIN_AUDIO_CAPTURE", Tone("capture.wav", 3000, 250));
+    FileAnswers("Cancel\n" + dir_.file("for-aol.txt") + "\n");
+    Answers("No,OK");
+    const int result = owner_.NewMessage([&](CPlayer& p) {
+        Click(&p, CPlayer::kRecordId);
+        Pump(500);
+        Click(&p, CPlayer::kStopId);
+        SetDlgItemText(&p, CPlayer::kToId, "bob@example.org");
+        p.OnCommand(CPlayer::kSend);
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(FileExists(dir_.file("for-aol.kx0")));
+    EXPECT_FALSE(FileExists(dir_.file("for-aol.txt")));
+    EXPECT_EQ(Logged(log(), "filedialog", "answer"),
+              (std::vector<std::string>{"Cancel", dir_.file("for-aol.txt")}));
+    const auto boxes = Logged(log(), "messagebox");
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_NE(boxes[0].find("Are you sure you want to delete it?"), std::string::npos);
+    EXPECT_EQ(boxes[1].rfind("AOL file saved as: " + dir_.file("for-aol.kx0"), 0), 0u);
+    EXPECT_TRUE(Outbox().empty());
+}
+
+// Qt's own open dialog, shown to a person: "*.wav" shows the upper-case file name too, and
+// what the person picked is logged like a scripted answer.
+TEST_F(PlayerTest, TheWaveFilterOfTheFileDialogIgnoresCase) {
+    const std::string folder = dir_.file("waves");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    for (const char* name : {"VOICE.WAV", "low.wav", "notes.txt"})
+        WriteFile(folder + "/" + name, "x");
+    std::vector<std::string> listed;
+    WhenShown(QStringLiteral("file_dialog"), [&](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        ASSERT_TRUE(dialog);
+        auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
+        ASSERT_TRUE(view);
+        QElapsedTimer t;
+        t.start();
+        while (view->model()->rowCount(view->rootIndex()) < 2 && t.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+            listed.push_back(
+                view->model()->index(r, 0, view->rootIndex()).data().toString().toStdString());
+        dialog->selectFile(QString::fromStdString(folder + "/VOICE.WAV"));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    FileDialogRequest request;
+    request.save = false;
+    request.title = "Open Wave File";
+    request.filterName = "Wave files (*.WAV)";
+    request.patterns = "*.wav";
+    request.initialName = folder + "/*.wav";
+    EXPECT_EQ(GetFileName(nullptr, request), folder + "/VOICE.WAV");
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (std::vector<std::string>{"VOICE.WAV", "low.wav"}));
+    EXPECT_EQ(Logged(log(), "filedialog", "answer"),
+              std::vector<std::string>{folder + "/VOICE.WAV"});
+}

@@ -64,7 +64,14 @@ class StandInOwner : public PlayerOwner {
 inline int StandInOwner::Run(const std::string& file, CMessageTrailer& record, int mode, int kind,
                              const std::function<void(CPlayer&)>& during) {
     CPlayer player(this, file, record, mode, kind);
-    WhenShown(QStringLiteral("dialog_130"), [&](QWidget*) { during(player); });
+    WhenShown(QStringLiteral("dialog_130"), [&](QWidget*) {
+        during(player);
+        // Every test ends the window in its steps; one left open would wait forever.
+        if (player.isRunning()) {
+            ADD_FAILURE() << "the message window is still open after the test's steps";
+            player.EndDialog(-1);
+        }
+    });
     return player.DoModal();
 }
 

@@ -201,6 +201,22 @@ TEST_F(ComposeTest, FaultsLoseNothingAndPassOnceMended) {
          1,
          "Can't find PKZIP.exe",
          {}},
+        {"a failing packer",
+         [&] {
+             StoreQualityFormats(kQualityRadio);
+             u.SetRegistryDword(kKorrinKey, setting::kQuality, kQualityRadio);
+             WriteCompression(kCompressionZip);
+             fs::remove(tools() + "/pkzip");
+             WriteFile(tools() + "/pkzip", "#!/bin/sh\necho partial > \"$1\"\nexit 12\n");
+             fs::permissions(tools() + "/pkzip", fs::perms::owner_all);
+         },
+         [&] {
+             fs::remove(tools() + "/pkzip");
+             fs::copy_file(SourceDir() + "/resources/tools/pkzip", tools() + "/pkzip");
+         },
+         3,
+         "_open file failed",
+         {}},
         {"a failing conversion",
          [&] {
              // A transport format no codec makes.

@@ -2,7 +2,9 @@
 // without ever losing the old one, and drafts that outlive a program that ends unasked.
 #include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "helpers/WaveSupport.h"
 #include "korrin/app/Drafts.h"
@@ -27,6 +29,31 @@ TEST(MessageBaseTest, CutsAtTheLastDotOfTheFileNameOnly) {
     };
     for (const auto& [path, base] : cases)
         EXPECT_EQ(MessageBase(path), base) << path;
+}
+
+TEST(FileAnswersTest, AnswersInOrderThenCancelAndANewFileStartsOver) {
+    TempDir dir;
+    const std::string answers = dir.file("answers.txt");
+    ScopedEnv file{"KORRIN_FILE_ANSWERS", answers};
+    ScopedEnv log{"KORRIN_MESSAGE_LOG", dir.file("log")};
+    WriteFile(answers, "  /a/first.kx0 \r\n\nCancel\n/b/second.kx1");
+    platform::FileDialogRequest request;
+    request.title = "Save";
+    request.initialName = "/home/x/KORRIN.kx0";
+    using Answer = std::optional<std::string>;
+    EXPECT_EQ(platform::TakeFileAnswer(request), Answer("/a/first.kx0"));
+    EXPECT_EQ(platform::TakeFileAnswer(request), Answer());
+    EXPECT_EQ(platform::TakeFileAnswer(request), Answer("/b/second.kx1"));
+    EXPECT_EQ(platform::TakeFileAnswer(request), Answer());  // used up
+    WriteFile(answers, "/c/third.kx0\n");
+    EXPECT_EQ(platform::TakeFileAnswer(request), Answer("/c/third.kx0"));
+
+    const auto lines = ReadLines(dir.file("log"));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(JsonField(lines[0], "kind"), "filedialog");
+    EXPECT_EQ(JsonField(lines[0], "text"), "/home/x/KORRIN.kx0");
+    EXPECT_EQ(JsonField(lines[1], "answer"), "Cancel");
+    EXPECT_EQ(JsonField(lines[4], "answer"), "/c/third.kx0");
 }
 
 class SendCoreTest : public StoreTest {
@@ -107,6 +134,58 @@ TEST_F(SendCoreTest, DraftIsReplacedWholeAndOfferedOnlyWhenNobodyHoldsIt) {
     adopted.Remove();
     EXPECT_FALSE(fs::exists(path));
     EXPECT_EQ(ListOrphanDrafts(), std::vector<std::string>{});
+}
+
+// The window's three steps: a cancelled build leaves the working file and no work files; the
+// next build reports its stages in order, and only the store request drops the working file.
+TEST_F(SendCoreTest, CancelledBuildKeepsEverythingAndTheNextOneFiles) {
+    struct Window : ISendWindow {
+        int shown = 0;
+        void ShowOwner() override { ++shown; }
+    } window;
+    const std::string temp = dir_.file("tmp");
+    ASSERT_EQ(::mkdir(temp.c_str(), 0700), 0);
+    ScopedEnv tmpdir{"TMPDIR", temp};
+    CUtils u;
+    for (const auto& [name, value] : {std::pair{setting::kName, "Ann"},
+                                      {setting::kEmailAddress, "ann@example.org"},
+                                      {setting::kSmtpHost, "127.0.0.1"},
+                                      {setting::kAccount, "ann"},
+                                      {setting::kPassword, "pw"}})
+        ASSERT_EQ(u.SetRegistryString(kKorrinKey, name, value), 1);
+    const std::string working = wave("V7L.wav", 800, 0x60);
+    const std::string original = ReadFile(working);
+
+    CSendJob job(nullptr, working, {"bob@example.org", "", "", "Subject", "memo"}, nullptr,
+                 &window);
+    ASSERT_EQ(job.Check(800), send::kDone);
+    std::atomic<bool> cancel{true};
+    EXPECT_EQ(job.Build({nullptr, &cancel}), send::kCancelled);
+    EXPECT_EQ(ReadFile(working), original);
+    EXPECT_TRUE(fs::is_empty(temp));
+
+    // As the window runs it: on a worker of its own, the window thread waiting.
+    cancel = false;
+    std::vector<SendStage> stages;
+    int built = -1;
+    std::thread worker([&] {
+        built = job.Build({[&](SendStage s) { stages.push_back(s); }, &cancel});
+    });
+    worker.join();
+    ASSERT_EQ(built, send::kDone);
+    EXPECT_EQ(stages, (std::vector<SendStage>{SendStage::kConverting, SendStage::kPacking,
+                                              SendStage::kStamping}));
+    EXPECT_EQ(ReadFile(working), original);  // built from a copy
+    EXPECT_EQ(job.record().kind, DWORD(CMessageTrailer::kPlain));
+    ASSERT_EQ(job.Store(), send::kDone);
+    EXPECT_EQ(window.shown, 1);
+    EXPECT_EQ(fs::path(job.filedPath()).parent_path(), folder("OUTBOX"));
+    EXPECT_FALSE(fs::exists(working));
+    EXPECT_TRUE(fs::is_empty(temp));
+    CMessageTrailer filed;
+    ASSERT_EQ(filed.ReadForDisplay(job.filedPath(), false), 0);
+    EXPECT_EQ(filed.subject, "Subject");
+    EXPECT_EQ(filed.senderName, "Ann");
 }
 
 }  // namespace

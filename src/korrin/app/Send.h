@@ -87,7 +87,9 @@ enum class SendStage { kConverting = 1, kPacking = 2, kStamping = 3 };
 // How Build tells the window how far it got, and how the window asks it to stop. Both are
 // used on the thread that runs Build; `stage` must hand its work to the window thread itself.
 // The conversion's percentage arrives the usual way: AudioWindow::SetItemText with item
-// kProgressItem (102) and the job's owner. Cancel is looked at between stages and before
+// kProgressItem (102) and the job's owner; these calls, the wait cursor's and the boxes of a
+// failed conversion come on the thread that runs Build, so the window's AudioWindow must hand
+// them to its own thread. Cancel is looked at between stages and before
 // the packer is started; a cancelled Build removes what it made and returns kCancelled.
 struct SendProgress {
     std::function<void(SendStage)> stage;  // may be empty

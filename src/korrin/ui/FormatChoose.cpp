@@ -4,7 +4,9 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
+#include <QThread>
 
 #include "korrin/audio/Acm.h"
 
@@ -14,20 +16,36 @@ using namespace platform;
 
 namespace {
 
+// A conversion may run on a worker (Send does, behind its progress window): what it asks of
+// the windows is then queued to the user-interface thread, never done from the worker.
 class WidgetAudioWindow : public AudioWindow {
   public:
     void SetItemText(void* owner, int item, const std::string& text) override {
-        if (owner)
-            platform::SetDlgItemText(static_cast<QWidget*>(owner), item,
-                                     QString::fromStdString(text));
+        if (!owner)
+            return;
+        QPointer<QWidget> window(static_cast<QWidget*>(owner));
+        onUiThread([window, item, text = QString::fromStdString(text)] {
+            if (window)
+                platform::SetDlgItemText(window, item, text);
+        });
     }
     void BeginWaitCursor() override {
-        if (qobject_cast<QApplication*>(QCoreApplication::instance()))
-            QApplication::setOverrideCursor(Qt::WaitCursor);
+        onUiThread([] { QApplication::setOverrideCursor(Qt::WaitCursor); });
     }
     void EndWaitCursor() override {
-        if (qobject_cast<QApplication*>(QCoreApplication::instance()))
-            QApplication::restoreOverrideCursor();
+        onUiThread([] { QApplication::restoreOverrideCursor(); });
+    }
+
+  private:
+    template <class Fn>
+    static void onUiThread(Fn fn) {
+        auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+        if (!app)
+            return;
+        if (QThread::currentThread() == app->thread())
+            fn();
+        else
+            QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
     }
 };
 

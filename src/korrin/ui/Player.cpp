@@ -11,14 +11,21 @@
 #include <QRegularExpression>
 #include <QShortcut>
 #include <QSlider>
+#include <QSocketNotifier>
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cmath>
+
+#include <csignal>
 #include <cstdio>
 
 #include "korrin/app/Defaults.h"
+#include "korrin/app/Drafts.h"
 #include "korrin/app/EventReport.h"
+#include "korrin/app/Send.h"
 #include "korrin/app/Utils.h"
 #include "korrin/audio/Acm.h"
 #include "korrin/audio/Mixer.h"
@@ -27,11 +34,14 @@
 #include "korrin/ui/HelpDlg.h"
 #include "korrin/ui/PlayerArt.h"
 #include "korrin/ui/ReportDlg.h"
+#include "korrin/ui/SendProgress.h"
 #include "korrin/ui/WaveView.h"
 #include "korrin/ui/ZipDlg.h"
 #include "platform/files/Files.h"
 #include "platform/mci/Mci.h"
+#include "platform/mci/WaveData.h"
 #include "platform/mixer/Mixer.h"
+#include "platform/registry/Registry.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/UiThread.h"
@@ -148,6 +158,28 @@ std::string formatSeconds(DWORD ms, const char* format) {
     return text;
 }
 
+constexpr qint64 kDraftEveryMs = 10000;
+
+// The composer whose draft a SIGTERM saves; one at most, as the window is modal. The signal
+// only writes a byte into the pipe; the window's thread does the work.
+CPlayer* g_composer = nullptr;
+int g_termPipe[2] = {-1, -1};
+
+void noteTerminate(int) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_termPipe[1], &byte, 1);
+}
+
+// InstallDir, read without a report: without an installation there is no draft to keep.
+bool haveInstallDir() {
+    RegKeyGuard key;
+    if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, kInstallKey, key.out()) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    return RegQueryValueEx(key.get(), kInstallDirValue, nullptr, nullptr, &size) == ERROR_SUCCESS &&
+           size > 1;
+}
+
 int transportIndex(int id) {
     for (std::size_t i = 0; i < CPlayer::kTransport.size(); ++i)
         if (CPlayer::kTransport[i] == id)
@@ -175,6 +207,10 @@ CPlayer::CPlayer(PlayerOwner* owner, std::string workingFile, CMessageTrailer& r
 }
 
 CPlayer::~CPlayer() {
+    if (g_composer == this) {
+        std::signal(SIGTERM, SIG_DFL);
+        g_composer = nullptr;
+    }
     KillTimer(kTimerId);
     // The mixer's notifications name this window: it goes before the window does.
     mixer_.reset();
@@ -429,6 +465,8 @@ bool CPlayer::OnInitDialog() {
     setButtons({true, true, true, true, true, true, true, true});
 
     startPlayer();
+    if (mode_ == kModeCompose)
+        startDraft();
     initVolume();
     mixer_ = std::make_unique<MuteControl>();
     mixer_->Init(&muteBox_);
@@ -522,8 +560,7 @@ void CPlayer::startPlayer() {
     pause_ = kRunning;
     lengthStale_ = false;
     changed_ = false;
-    if (player_.Open(workingFile_) != 0)
-        CEventReport().ShowError("Failed to open wav file. Is it a valid wave file?");
+    player_.Open(workingFile_);  // a file the device refuses is reported by the device
     showLength();
     setSliderRange();
     doBegin();
@@ -678,6 +715,7 @@ void CPlayer::doStop() {
         showLength();
         setSliderRange();
         setSliderPosition(position_);
+        saveDraft();
     }
     setButtonsByState();
 }
@@ -766,6 +804,8 @@ void CPlayer::OnTimer(int id) {
     if (GetDlgItemText(this, kPositionTextId).left(80) != text)
         SetDlgItemText(this, kPositionTextId, text);
     updatePictures();
+    if (state_ == kRecording && sinceDraft_.isValid() && sinceDraft_.elapsed() >= kDraftEveryMs)
+        saveDraft();
 }
 
 void CPlayer::updatePictures() {
@@ -798,6 +838,9 @@ void CPlayer::onVolumeSlider(int value) {
 }
 
 LRESULT CPlayer::OnMessage(unsigned msg, WPARAM wParam, LPARAM lParam) {
+    // The store request of Send; it answers with Store's result.
+    if (msg == WM_STORE_MESSAGE)
+        return sending_ ? sending_->Store() : send::kFailed;
     if (msg == MM_MIXM_CONTROL_CHANGE) {
         if (std::optional<int> v = ReadVolumeSlider(false)) {
             settingSlider_ = true;
@@ -925,6 +968,7 @@ void CPlayer::cutMessage() {
     lengthStale_ = true;
     setButtons({false, false, false, false, false, false, false, true});
     updatePictures();
+    saveDraft();
 }
 
 bool CPlayer::askToDropRecording(const char* text) {
@@ -967,6 +1011,7 @@ void CPlayer::importWave() {
     lengthStale_ = false;
     CUtils().SetRegistryString(kKorrinKey, setting::kOpenWavePath, chosen);
     updatePictures();
+    saveDraft();
 }
 
 void CPlayer::saveAs() {
@@ -1010,14 +1055,92 @@ void CPlayer::properties(bool transport) {
                                    "properties are not available in this version");
 }
 
+namespace {
+
+// Send's window side: the AOL save dialog and showing the owner again.
+class PlayerSendWindow : public ISendWindow {
+  public:
+    PlayerSendWindow(QWidget* window, PlayerOwner* owner) : window_(window), owner_(owner) {}
+    std::optional<std::string> AskSaveFileName(const FileDialogRequest& request) override {
+        return GetFileName(window_, request);
+    }
+    void ShowOwner() override {
+        if (owner_ && owner_->OwnerWindow())
+            owner_->OwnerWindow()->show();
+    }
+
+  private:
+    QWidget* window_;
+    PlayerOwner* owner_;
+};
+
+}  // namespace
+
+SendEnvelope CPlayer::envelope() const {
+    SendEnvelope e;
+    e.to = GetDlgItemText(this, kToId).toStdString();
+    e.cc = GetDlgItemText(this, kCcId).toStdString();
+    e.bcc = GetDlgItemText(this, kBccId).toStdString();
+    e.subject = GetDlgItemText(this, kSubjectId).toStdString();
+    e.memo = GetDlgItemText(this, kMemoId).toStdString();
+    return e;
+}
+
+// All or nothing: the checks first, then the recording saved into the working file, the
+// message built from a converted copy on a worker behind the progress window, and filed by
+// the store request. On any failure the player is opened again on the working file, which
+// still holds the recording, changed stays as it was and the window stays open.
 void CPlayer::send() {
-    CEventReport().ShowError(
-        "Sending is not available in this version. The message stays in this window");
+    PlayerSendWindow window(this, owner_);
+    CSendProgressDlg progress(this);
+    // Boxes about the message belong to the progress window while it runs (it shows the
+    // conversion's progress in its item 102), and to the composer before.
+    CSendJob job(&progress, workingFile_, envelope(), nullptr, &window);
+    job.SetMapiLoaded(owner_ && owner_->MapiLoaded());
+    const DWORD at = player_.IsOpen() ? player_.GetPosition() : position_;
+    const DWORD measured = player_.IsOpen() ? player_.GetLength(at) : 0;
+    if (job.Check(measured == 0xFFFFFFFF ? 0 : measured) != send::kDone)
+        return;
+    CWaitCursor wait;
+    if (changed_) {
+        if (SaveRecording(player_, workingFile_) != 0)
+            return;  // the player is still open on the recording
+    } else {
+        player_.Close();
+    }
+    sending_ = &job;
+    int result = progress.Run([&job](const SendProgress& p) { return job.Build(p); });
+    if (result == send::kDone)
+        result = static_cast<int>(SendMessage(this, WM_STORE_MESSAGE, 0, job.transport()));
+    sending_ = nullptr;
+    if (result == send::kDone || result == send::kDiscarded) {
+        if (owner_ && job.transport() == kTransportSmtp)
+            owner_->MarkOutboxOutOfDate();
+        player_.Close();
+        dropDraft();
+        EndDialog(0);
+        return;
+    }
+    // The recording is still the working file's: the user may try again.
+    if (player_.Open(workingFile_) != 0) {
+        CEventReport().ShowError("Failed to open wav file. Is it a valid wave file?");
+        return;
+    }
+    showLength();
+    setSliderRange();
+    position_ = std::min(at, length_);
+    player_.Seek(position_);
+    setSliderPosition(position_);
+    setPositionText(position_);
+    setButtonsByState();
+    updatePictures();
 }
 
 void CPlayer::closeFromMenu() {
-    if (askToDropRecording(kDropOnClose))
-        EndDialog(IDOK);
+    if (!askToDropRecording(kDropOnClose))
+        return;
+    dropDraft();
+    EndDialog(IDOK);
 }
 
 void CPlayer::OnCancel() {
@@ -1025,8 +1148,68 @@ void CPlayer::OnCancel() {
         beep();
         return;
     }
-    if (askToDropRecording(kDropOnClose))
-        EndDialog(IDCANCEL);
+    if (!askToDropRecording(kDropOnClose))
+        return;
+    dropDraft();
+    EndDialog(IDCANCEL);
+}
+
+// The draft: a message file in InstallDir/DRAFTS, locked while this window lives, renewed
+// after every Stop of a recording, Cut and Import, every 10 s while recording and on SIGTERM,
+// and removed when the message is sent or dropped. A window whose program dies leaves it
+// unlocked for the next start to offer.
+void CPlayer::startDraft() {
+    if (!haveInstallDir())
+        return;
+    auto draft = std::make_unique<CDraft>();
+    if (draft->Create() != 0)  // reported
+        return;
+    draft_ = std::move(draft);
+    if (g_termPipe[0] < 0 && ::pipe2(g_termPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    g_composer = this;
+    auto* notifier = new QSocketNotifier(g_termPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [] { CPlayer::onTerminate(0); });
+    std::signal(SIGTERM, &noteTerminate);
+}
+
+std::string CPlayer::draftPath() const {
+    return draft_ ? draft_->path() : std::string();
+}
+
+void CPlayer::saveDraft() {
+    if (!draft_ || !draft_->IsHeld() || !player_.IsOpen())
+        return;
+    sinceDraft_.start();
+    if (state_ != kRecording) {
+        draft_->Replace(player_, envelope());
+        return;
+    }
+    // A recording goes on: the device's audio so far is taken without stopping it.
+    std::vector<std::uint8_t> wave;
+    if (mciSnapshotWave(player_.DeviceId(), wave) != 0)
+        return;
+    const std::string snapshot = draft_->path() + ".part.wav";
+    if (ReplaceFile(snapshot, wave))
+        draft_->ReplaceFromFile(snapshot, envelope());
+    platform::DeleteFile(snapshot);
+}
+
+void CPlayer::dropDraft() {
+    if (draft_)
+        draft_->Remove();
+}
+
+// SIGTERM (a session ending, a kill): the draft is renewed with what was recorded so far,
+// then the program ends as the signal would have ended it.
+void CPlayer::onTerminate(int) {
+    char byte;
+    while (::read(g_termPipe[0], &byte, 1) == 1) {
+    }
+    if (g_composer)
+        g_composer->saveDraft();
+    std::signal(SIGTERM, SIG_DFL);
+    std::raise(SIGTERM);
 }
 
 void CPlayer::closeEvent(QCloseEvent* e) {

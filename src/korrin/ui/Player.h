@@ -10,6 +10,7 @@
 // Threads: the user-interface thread only.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPixmap>
 
 #include <array>
@@ -29,6 +30,9 @@ class QToolBar;
 namespace korrin {
 
 class CMessageTrailer;
+class CDraft;
+class CSendJob;
+struct SendEnvelope;
 class CLevelMeter;
 class CWaveView;
 class MuteControl;
@@ -117,6 +121,8 @@ class CPlayer : public platform::CDialog {
     int beeps() const { return beeps_; }  // disabled buttons and refused commands
     QAction* action(int command) const;
     const std::string& workingFile() const { return workingFile_; }
+    // The draft that keeps this composition on disk; empty without an installation.
+    std::string draftPath() const;
     MciDevice& player() { return player_; }
 
   protected:
@@ -165,10 +171,15 @@ class CPlayer : public platform::CDialog {
     void saveAs();
     void properties(bool transport);
     void send();
+    SendEnvelope envelope() const;
     void closeFromMenu();
     bool askToDropRecording(const char* text);
     bool saveRecording();
     int convertToLocal(const std::string& source, const std::string& target);
+    void startDraft();
+    void saveDraft();
+    void dropDraft();
+    static void onTerminate(int);
 
     PlayerOwner* owner_;
     std::string workingFile_;
@@ -200,6 +211,9 @@ class CPlayer : public platform::CDialog {
     CWaveView* waveView_ = nullptr;
     CLevelMeter* levelMeter_ = nullptr;
     std::map<int, QAction*> actions_;
+    CSendJob* sending_ = nullptr;  // the Send in progress, for its store request
+    std::unique_ptr<CDraft> draft_;
+    QElapsedTimer sinceDraft_;  // while recording, the draft is renewed every 10 s
 };
 
 }  // namespace korrin

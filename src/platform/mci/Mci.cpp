@@ -592,4 +592,21 @@ MCIERROR mciGetLevels(MCIDEVICEID id, std::size_t count, std::vector<std::uint8_
     return 0;
 }
 
+MCIERROR mciSnapshotWave(MCIDEVICEID id, std::vector<std::uint8_t>& wave) {
+    wave.clear();
+    auto d = find(id);
+    if (!d)
+        return MCIERR_INVALID_DEVICE_ID;
+    std::vector<std::uint8_t> audio;
+    {
+        std::lock_guard lock(d->mutex);
+        audio = d->audio;
+        if (d->mode == Mode::kRecord && !d->recorded.empty())
+            audio.insert(audio.begin() + static_cast<std::ptrdiff_t>(d->recordAt * d->block),
+                         d->recorded.begin(), d->recorded.end());
+    }
+    wave = SerializeWave(ToWaveFormat(d->pcm), audio.data(), audio.size());
+    return 0;
+}
+
 }  // namespace korrin::platform

@@ -176,4 +176,9 @@ std::string MciBackendName();
 MCIERROR mciGetLevels(MCIDEVICEID id, std::size_t count, std::vector<std::uint8_t>& peaks,
                       std::uint8_t& current, double& where);
 
+// The device's audio as a PCM wave file's bytes, what is being recorded included, without
+// stopping anything: a running recording goes on (the draft of a message is kept this way
+// while it is recorded). 0 or MCIERR_INVALID_DEVICE_ID.
+MCIERROR mciSnapshotWave(MCIDEVICEID id, std::vector<std::uint8_t>& wave);
+
 }  // namespace korrin::platform

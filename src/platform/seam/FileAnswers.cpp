@@ -13,11 +13,12 @@ namespace korrin::platform {
 namespace {
 
 // The answers are read at the first dialog and taken in order from then on; a new value of
-// the variable starts a new list.
+// the variable, or new content in the file, starts a new list.
 struct Script {
     std::mutex mutex;
     bool loaded = false;
     std::string source;
+    std::string text;
     std::vector<std::string> answers;
     std::size_t next = 0;
 };
@@ -74,15 +75,14 @@ std::optional<std::string> TakeFileAnswer(const FileDialogRequest& request) {
     if (file) {
         Script& s = script();
         std::lock_guard<std::mutex> lock(s.mutex);
-        if (!s.loaded || s.source != file) {
+        std::ifstream in(file, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!s.loaded || s.source != file || s.text != text) {
             s.loaded = true;
             s.source = file;
-            s.answers.clear();
+            s.text = std::move(text);
+            s.answers = ParseFileAnswers(s.text);
             s.next = 0;
-            std::ifstream in(file, std::ios::binary);
-            std::string text((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-            s.answers = ParseFileAnswers(text);
         }
         if (s.next < s.answers.size()) {
             const std::string& taken = s.answers[s.next++];

@@ -2,7 +2,8 @@
 // order, one per file dialog: a path, or the word Cancel. Every answer is logged to
 // KORRIN_MESSAGE_LOG as a record of kind "filedialog" (caption: the dialog's title, text: the
 // initial name, answer: the path or "Cancel"). While the variable is set no file dialog is
-// shown; once the answers are used up every dialog is cancelled.
+// shown; once the answers are used up every dialog is cancelled. A file whose content changes
+// starts a new list from its first answer.
 //
 // Safe from any thread; the position in the file is kept per process.
 #pragma once
