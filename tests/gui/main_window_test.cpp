@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -28,11 +30,13 @@
 #include "helpers/WaveSupport.h"
 #include "integration/transmit/TransmitFixture.h"
 #include "korrin/ui/Animate.h"
+#include "korrin/ui/DeletedPage.h"
 #include "korrin/ui/KorrinDlg.h"
 #include "korrin/ui/MessageList.h"
 #include "korrin/ui/TransmitDlg.h"
 #include "platform/files/Files.h"
 #include "platform/files/PrivateTemp.h"
+#include "platform/ui/PropertySheet.h"
 
 using namespace korrin;
 using namespace korrin::platform;
@@ -420,6 +424,34 @@ TEST_F(MainWindowTest, OpeningKx0AndResendWorkOnAPrivateCopy) {
         EXPECT_EQ(dlg.opened.size(), 3u);
         EXPECT_NE(texts().back().find("Can't Open File"), std::string::npos);
     });
+}
+
+// Edit > Preferences: SMTP, Outbox, Deleted in this order; the Deleted box stores Empty Deleted.
+TEST_F(MainWindowTest, PreferencesSheetHasTheDeletedPageLast) {
+    CKorrinDlg dlg;
+    runWindow(dlg, [&] {
+        auto seen = std::make_shared<bool>(false);
+        WhenShown(
+            "sheet_Preferences",
+            [&](QWidget* w) {
+                auto* tabs = GetDlgItemAs<QTabWidget>(w, CPropertySheet::kTabControlId);
+                ASSERT_NE(tabs, nullptr);
+                ASSERT_EQ(tabs->count(), 3);
+                EXPECT_EQ(tabs->tabText(1), "Outbox");
+                EXPECT_EQ(tabs->tabText(2), "Deleted");
+                tabs->setCurrentIndex(2);
+                auto* box = GetDlgItemAs<QCheckBox>(w, CDeletedPage::kEmptyOnExitId);
+                ASSERT_NE(box, nullptr);
+                EXPECT_EQ(box->text(), "Empty Deleted Folder on Program Exit");
+                EXPECT_FALSE(box->isChecked());
+                box->click();
+                Click(w, IDOK);
+            },
+            seen);
+        dlg.OnCommand(CKorrinDlg::kPreferences);
+        EXPECT_TRUE(*seen);
+    });
+    EXPECT_EQ(CUtils().GetSettingDword(setting::kEmptyDeleted), 1u);
 }
 
 // Started on a file: hidden while the message window works on a numbered temporary copy; the
