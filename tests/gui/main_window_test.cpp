@@ -341,6 +341,39 @@ TEST_F(MainWindowTest, DroppedFilesAndARowDraggedOntoTheTree) {
     });
 }
 
+// A .kx1 whose archive holds a "../" entry and a link touches nothing outside its work folder,
+// and the link is never taken for the wave.
+TEST_F(MainWindowTest, HostileArchiveStaysInsideItsFolder) {
+    installUnpacker();
+    const std::string zip = dir_.file("hostile.zip");
+    const std::string outside = dir_.file("target.wav");
+    WriteFile(outside, "outside");
+    RunResult made =
+        test::Run({"/usr/bin/python3", "-c",
+                   "import sys, zipfile\n"
+                   "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
+                   "i = zipfile.ZipInfo('voice.wav'); i.external_attr = 0o120777 << 16\n"
+                   "z.writestr(i, sys.argv[2])\n"
+                   "z.writestr('../../../escape.wav', 'RIFF-escaped')\n"
+                   "z.close()\n",
+                   zip, outside});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const std::string kx1 = dir_.file("hostile.kx1");
+    makeMessage(kx1, ReadFile(zip), "Eve", "hostile");
+    RecordingDlg dlg;
+    runWindow(dlg, [&] {
+        dlg.DropFiles({QUrl::fromLocalFile(QString::fromStdString(kx1))});
+        pump([&] { return !dlg.opened.empty() || !texts("report").empty(); });
+        pump([&] { return !dlg.messageWindowOpen(); });
+        for (const auto& o : dlg.opened)
+            EXPECT_NE(o.waveContent, "outside") << "a link was followed";
+        EXPECT_EQ(ReadFile(outside), "outside");
+        for (const std::string& d : {dir_.path(), run_, tmp_, install()})
+            EXPECT_FALSE(FileExists(d + "/escape.wav")) << d;
+        EXPECT_TRUE(workLeft().empty());
+    });
+}
+
 // An unpacker that is missing or never ends abandons the open; the event loop runs meanwhile
 // (the Outbox timer sends), and nothing is left behind.
 TEST_F(MainWindowTest, UnpackingThatCannotWorkAbandonsTheOpen) {
