@@ -21,6 +21,9 @@ constexpr const char* kHelp =
     "  korrin FILE     play the message file FILE (.kx0 or .kx1); the file itself is never\n"
     "                  changed (a file named like an option: korrin ./--help)\n"
     "  korrin --help   show this text\n"
+    "  korrin --write-icons DIR\n"
+    "                  write the program and message icons into the icon theme folder DIR\n"
+    "                  (set-up uses it: DIR is .../icons/hicolor)\n"
     "  korrin --version\n"
     "                  show the version\n"
     "\n"
@@ -41,6 +44,10 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("korrin"));
+    // Docks and task bars match the window to the desktop file (and its icon) by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("korrin"));
+    if (argc == 3 && std::strcmp(argv[1], "--write-icons") == 0)
+        return korrin::res::WriteIconTheme(argv[2]) ? 0 : 1;
     QApplication::setWindowIcon(korrin::res::LoadIcon(korrin::res::kProgramIcon));
     korrin::InstallDialogReportSink();
     korrin::InstallMailDialogWindows();

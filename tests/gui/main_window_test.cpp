@@ -1,13 +1,42 @@
-// The main window's start-up: on a file named on the command line it stays hidden and works on
-// a numbered temporary copy; without one it shows itself.
+// The main window as the user meets it, offscreen: its controls and commands by number, the
+// message seam for the boxes, real message files in a real install folder, the real unpacker
+// and a real SMTP server for the sessions it runs.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
+
 #include "helpers/GuiSupport.h"
-#include "helpers/TestSupport.h"
-#include "korrin/app/Defaults.h"
+#include "helpers/WaveSupport.h"
+#include "integration/transmit/TransmitFixture.h"
+#include "korrin/ui/Animate.h"
+#include "korrin/ui/DeletedPage.h"
 #include "korrin/ui/KorrinDlg.h"
+#include "korrin/ui/MessageList.h"
+#include "korrin/ui/TransmitDlg.h"
 #include "platform/files/Files.h"
-#include "platform/registry/Registry.h"
+#include "platform/files/PrivateTemp.h"
+#include "platform/ui/PropertySheet.h"
 
 using namespace korrin;
 using namespace korrin::platform;
@@ -15,98 +44,542 @@ using namespace korrin::test;
 
 namespace {
 
-class MainWindowTest : public RegistryTest {
+// The main window with the message window replaced by a recorder of what it was asked.
+class RecordingDlg : public CKorrinDlg {
+  public:
+    struct Opened {
+        std::string wave;
+        std::string waveContent;
+        std::string subject;
+        int mode;
+        int kind;
+    };
+    std::vector<Opened> opened;
+    int answer = 1;
+    std::function<void()> whileOpen;
+
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(CreateDirectory(tmp_));
-        RegKeyGuard key;
-        ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kKorrinKey, key.out()), ERROR_SUCCESS);
+    int RunMessageWindow(const std::string& wave, CMessageTrailer& record, int mode,
+                         int kind) override {
+        opened.push_back({wave, ReadFile(wave), record.subject, mode, kind});
+        if (whileOpen)
+            whileOpen();
+        return answer;
     }
-    std::string tmp_ = dir_.file("tmp");
-    ScopedEnv tmpdir_{"TMPDIR", tmp_};
-    ScopedEnv log_{"KORRIN_MESSAGE_LOG", dir_.file("log")};
 };
 
-TEST_F(MainWindowTest, StartedOnAFileStaysHiddenAndOpensATemporaryCopy) {
-    ScopedEnv noScript("KORRIN_MESSAGE_ANSWERS", std::nullopt);
-    const std::string original = dir_.file("my message.kx0");
-    WriteFile(original, "RIFF-and-trailer");
+std::vector<std::string> entriesOf(const std::string& dir) {
+    std::vector<std::string> out;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                out.push_back(e->d_name);
+        ::closedir(d);
+    }
+    return out;
+}
 
-    for (int run = 1; run <= 2; ++run) {
-        CKorrinDlg dlg;
-        dlg.SetFileToOpen(original);
-        const std::string copy = tmp_ + "/V" + std::to_string(run) + "L.kx0";
-        bool seen = false;
-        WhenShown(QStringLiteral("messagebox"), [&](QWidget* box) {
-            seen = true;
-            // The message is being opened: the main window is not shown meanwhile.
-            EXPECT_FALSE(dlg.isVisible());
-            EXPECT_EQ(dlg.fileToOpen(), copy);
-            EXPECT_EQ(dlg.fileName(), "V" + std::to_string(run) + "L.kx0");
-            EXPECT_EQ(dlg.title(), "V" + std::to_string(run) + "L");
-            EXPECT_EQ(ReadFile(copy), "RIFF-and-trailer");
-            EXPECT_NE(
-                GetDlgItemText(box, 0xFFFF).toStdString().find("V" + std::to_string(run) + "L.kx0"),
-                std::string::npos);
-            Click(box, IDOK);
+void pump(const std::function<bool()>& done, int ms = 10000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done() && std::chrono::steady_clock::now() < end)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+class MainWindowTest : public MailStoreTest {
+  protected:
+    void SetUp() override {
+        MailStoreTest::SetUp();
+        ASSERT_EQ(::mkdir(run_.c_str(), 0700), 0);
+        ASSERT_EQ(::mkdir(tmp_.c_str(), 0700), 0);
+        ASSERT_EQ(::mkdir(tools_.c_str(), 0700), 0);
+        makeSendingFolders();
+        makeFolder("DELETED");
+    }
+    std::string privateFolder() const { return run_ + "/korrin"; }
+    // Work folders left in the private folder (the instance socket and its lock are not).
+    std::vector<std::string> workLeft() const {
+        std::vector<std::string> out;
+        for (const auto& name : entriesOf(privateFolder()))
+            if (name.rfind("instance-", 0) != 0)
+                out.push_back(name);
+        return out;
+    }
+    void installUnpacker(const std::string& script = "") {
+        const std::string path = tools_ + "/pkunzip";
+        WriteFile(path,
+                  script.empty() ? ReadFile(SourceDir() + "/resources/tools/pkunzip") : script);
+        ::chmod(path.c_str(), 0755);
+    }
+    // A .kx0 message: a short PCM wave with its envelope.
+    std::string makeWaveMessage(const std::string& path, const std::string& to,
+                                const std::string& subject) {
+        PcmFormat f{8000, 8, 1};
+        WriteWave(path, f, SegmentAudio(f, {{200, 0x90}}));
+        const std::string wave = ReadFile(path);
+        makeMessage(path, wave, to, subject);
+        return wave;
+    }
+    // A .kx1 message: the wave zipped by the real zip, then the envelope.
+    std::string makeZipMessage(const std::string& path, const std::string& subject) {
+        const std::string wave = dir_.file("voice.wav");
+        PcmFormat f{8000, 8, 1};
+        WriteWave(wave, f, SegmentAudio(f, {{100, 0x70}}));
+        const std::string zip = dir_.file("voice.zip");
+        ::unlink(zip.c_str());
+        EXPECT_EQ(test::Run({"/usr/bin/zip", "-q", "-j", zip, wave}).exitCode, 0);
+        makeMessage(path, ReadFile(zip), "Ann", subject);
+        return ReadFile(wave);
+    }
+    // Runs the window; act runs once it shows and the start-up scan is done.
+    void runWindow(CKorrinDlg& dlg, const std::function<void()>& act) {
+        dlg.SetFileToOpen("");
+        WhenShown(QStringLiteral("dialog_102"), [&](QWidget*) {
+            pump([&] { return dlg.lists().IsLoaded(); });
+            act();
+            if (dlg.isRunning())
+                dlg.EndDialog(IDCANCEL);
         });
         dlg.DoModal();
-        EXPECT_TRUE(seen);
-        EXPECT_FALSE(FileExists(copy)) << "the start-up copy is removed";
     }
-    EXPECT_EQ(ReadFile(original), "RIFF-and-trailer");
-}
+    void selectFolder(CKorrinDlg& dlg, int folder) {
+        dlg.pane()->tree()->setCurrentItem(dlg.pane()->tree()->FolderItem(folder));
+    }
+    void selectRow(CKorrinDlg& dlg, int row) {
+        CMessageListView* list = dlg.pane()->list();
+        list->setCurrentIndex(list->model()->index(row, 0));
+    }
+    std::vector<std::string> texts(const char* kind = "messagebox") const {
+        std::vector<std::string> out;
+        for (const auto& line : ReadLines(logPath()))
+            if (JsonField(line, "kind") == kind)
+                out.push_back(JsonField(line, "text"));
+        return out;
+    }
 
-TEST_F(MainWindowTest, MissingFileReportsTheCopyAndTheOpenFailures) {
-    ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", "");
-    CKorrinDlg dlg;
-    dlg.SetFileToOpen(dir_.file("gone.kx1"));
-    dlg.DoModal();
-    auto lines = ReadLines(dir_.file("log"));
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(JsonField(lines[0], "kind"), "report");
-    EXPECT_EQ(JsonField(lines[0], "text"), "CopyFile failed");
-    EXPECT_EQ(JsonField(lines[0], "source"), "KorrinDlg");
-    EXPECT_EQ(JsonField(lines[1], "kind"), "messagebox");
-    EXPECT_EQ(JsonField(lines[1], "icon"), "stop");
-    EXPECT_EQ(JsonField(lines[1], "text").rfind("Can't Open File. Questions: ", 0), 0u);
-}
+    std::string run_ = dir_.file("run");
+    std::string tmp_ = dir_.file("tmp");
+    std::string tools_ = dir_.file("tools");
+    ScopedEnv runtime_{"XDG_RUNTIME_DIR", run_};
+    ScopedEnv tmpdir_{"TMPDIR", tmp_};
+    ScopedEnv windir_{"KORRIN_WINDIR", tools_};
+    ScopedEnv audio_{"KORRIN_AUDIO", "virtual"};
+};
 
-// Two starts must never share a copy: without a File ID number there is no copy at all.
-TEST_F(MainWindowTest, NoFileIdNumberStopsTheOpenAndShowsTheFolders) {
-    ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", "");
-    const std::string original = dir_.file("m.kx0");
-    WriteFile(original, "RIFF");
-    ASSERT_EQ(RegDeleteTree(HKEY_LOCAL_MACHINE, kKorrinKey), ERROR_SUCCESS);
+TEST_F(MainWindowTest, ControlsMenuToolbarAndTheTransmissionWindow) {
+    makeMessage(folder("SENT") + "/KX1S.kx0", "RIFF", "Bob", "first");
+    makeMessage(folder("SENT") + "/KX2S.kx0", "RIFF", "Cy", "second");
     CKorrinDlg dlg;
-    dlg.SetFileToOpen(original);
-    WhenShown(QStringLiteral("dialog_102"), [&](QWidget*) { dlg.EndDialog(IDCANCEL); });
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-    EXPECT_FALSE(FileExists(tmp_ + "/V0L.kx0"));
-    auto lines = ReadLines(dir_.file("log"));
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(JsonField(lines[0], "text"), "RegOpenKeyEx failed");
-    EXPECT_EQ(ReadFile(original), "RIFF");
-}
+    runWindow(dlg, [&] {
+        EXPECT_EQ(ControlId(GetDlgItem(&dlg, 1045)), 1045);
+        EXPECT_NE(GetDlgItemAs<CMessageListView>(&dlg, 1046), nullptr);
+        EXPECT_NE(GetDlgItemAs<QLineEdit>(&dlg, 1047), nullptr);
+        EXPECT_EQ(dlg.pane()->tree()->accessibleName(), "Folders");
+        EXPECT_EQ(dlg.pane()->list()->accessibleName(), "Messages");
 
-TEST_F(MainWindowTest, WithoutAFileTheWindowShowsAndAnswersItsRequests) {
-    ScopedEnv noScript("KORRIN_MESSAGE_ANSWERS", std::nullopt);
-    CKorrinDlg dlg;
-    dlg.SetFileToOpen("");
-    bool aboutSeen = false;
-    WhenShown(QStringLiteral("dialog_102"), [&](QWidget* w) {
-        EXPECT_EQ(w->windowTitle(),
-                  "Quillion EMail for Windows (tm) - http://www.quillion.example/");
+        auto* bar = GetDlgItemAs<QToolBar>(&dlg, 1);
+        ASSERT_NE(bar, nullptr);
+        std::vector<int> ids;
+        int separators = 0;
+        for (QAction* a : bar->actions()) {
+            if (a->isSeparator()) {
+                ++separators;
+                continue;
+            }
+            ids.push_back(a->data().toInt());
+            EXPECT_FALSE(a->icon().isNull());
+            auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(a));
+            ASSERT_NE(button, nullptr);
+            EXPECT_EQ(button->accessibleName(), a->toolTip());
+            EXPECT_LE(a->toolTip().size(), 64);
+        }
+        EXPECT_EQ(
+            ids, (std::vector<int>{57600, 57601, 32785, 32782, 32783, 32784, 32781, 40027, 40020}));
+        EXPECT_EQ(separators, 3);
+        EXPECT_EQ(bar->actions()[0]->toolTip(), "Create a new Quillion EMail(tm) message");
+
+        std::set<int> commands;
+        for (QAction* menu : dlg.findChild<QMenuBar*>()->actions())
+            for (QAction* item : menu->menu()->actions())
+                if (!item->isSeparator())
+                    commands.insert(item->data().toInt());
+        for (int id : {57600, 57601, 57602, 32773, 32785, 32782, 32783, 32784, 32781, 40027, 40029,
+                       32778, 32786, 40020, 40011})
+            EXPECT_TRUE(commands.count(id)) << id;
+
+        // The Outbox timer runs in the window from the start.
+        ASSERT_NE(dlg.transmitWindow(), nullptr);
+        EXPECT_TRUE(dlg.transmitWindow()->session().OutboxTimerActive());
+        EXPECT_FALSE(dlg.transmitWindow()->isVisible());
+        EXPECT_FALSE(dlg.animation()->isVisible());
+
+        selectFolder(dlg, kSentItems);
+        pump([&] { return dlg.pane()->model()->rowCount() == 2; });
+        EXPECT_EQ(dlg.pane()->statusLine()->text().toStdString(), StatusLineText(kSentItems, 2));
+
+        // Esc and Enter never end the program; the restore request answers 1.
+        for (int key : {Qt::Key_Escape, Qt::Key_Return}) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+            QApplication::sendEvent(&dlg, &press);
+        }
+        QApplication::processEvents();
+        EXPECT_TRUE(dlg.isRunning());
         EXPECT_EQ(SendMessage(&dlg, CKorrinDlg::kRestoreRequest), 1);
-        WhenShown(QStringLiteral("dialog_164"), [&](QWidget* about) {
-            aboutSeen = true;
-            Click(about, IDOK);
-            dlg.EndDialog(IDCANCEL);
-        });
-        dlg.OnCommand(CKorrinDlg::kAboutCommand);
     });
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-    EXPECT_TRUE(aboutSeen);
+}
+
+TEST_F(MainWindowTest, NoSelectionDeleteQuestionAndTheMoveDialog) {
+    const std::string deleted = folder("DELETED") + "/KX5D.kx0";
+    makeMessage(deleted, "RIFF", "Dee", "old");
+    const std::string sent = folder("SENT") + "/KX6S.kx0";
+    makeMessage(sent, "RIFF", "Sam", "keep");
+    CKorrinDlg dlg;
+    runWindow(dlg, [&] {
+        for (int id : {CKorrinDlg::kResend, CKorrinDlg::kMove, CKorrinDlg::kDelete})
+            dlg.OnCommand(id);
+        auto boxes = texts();
+        ASSERT_EQ(boxes.size(), 3u);
+        const char* ends[] = {"to resend.", "to move.", "to delete."};
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(boxes[i].rfind("No Quillion EMail(tm) message selected.  Open a folder and "
+                                     "select an Quillion EMail(tm) message " +
+                                         std::string(ends[i]),
+                                     0),
+                      0u)
+                << boxes[i];
+
+        // Deleted Items: answered No, nothing changes; Yes deletes the file and the row.
+        selectFolder(dlg, kDeletedItems);
+        pump([&] { return dlg.pane()->model()->rowCount() == 1; });
+        selectRow(dlg, 0);
+        ScopedEnv no("KORRIN_MESSAGE_ANSWERS", "No");
+        QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+        QApplication::sendEvent(dlg.pane()->list(), &del);
+        EXPECT_TRUE(FileExists(deleted));
+        EXPECT_EQ(dlg.pane()->model()->rowCount(), 1);
+        EXPECT_EQ(texts().back(),
+                  "Are you sure you want to permanently delete: To: Dee, Subject: old, Sent: " +
+                      dlg.lists().Entries(kDeletedItems)[0].sentText + ", Size: " +
+                      std::to_string(dlg.lists().Entries(kDeletedItems)[0].size) + "?");
+        ScopedEnv yes("KORRIN_MESSAGE_ANSWERS", "Yes");
+        dlg.OnCommand(CKorrinDlg::kDelete);
+        EXPECT_FALSE(FileExists(deleted));
+        EXPECT_EQ(dlg.pane()->model()->rowCount(), 0);
+
+        // Move: OK without a folder keeps the dialog open; Outbox then OK moves it there.
+        selectFolder(dlg, kSentItems);
+        pump([&] { return dlg.pane()->model()->rowCount() == 1; });
+        selectRow(dlg, 0);
+        int okWithout = 0;
+        WhenShown(QStringLiteral("dialog_175"), [&](QWidget* move) {
+            EXPECT_EQ(GetDlgItemText(move, 1022), "Sam");
+            EXPECT_EQ(GetDlgItemText(move, 1016), "keep");
+            const size_t before = texts().size();
+            Click(move, IDOK);
+            okWithout = static_cast<int>(texts().size() - before);
+            EXPECT_TRUE(move->isVisible());
+            auto* tree = GetDlgItemAs<QTreeWidget>(move, 1045);
+            tree->setCurrentItem(tree->topLevelItem(0)->child(1));  // Outbox
+            Click(move, IDOK);
+        });
+        dlg.OnCommand(CKorrinDlg::kMove);
+        EXPECT_EQ(okWithout, 1);
+        EXPECT_NE(texts().back().find("Select a folder to move your Quillion EMail(tm) to."),
+                  std::string::npos);
+        EXPECT_FALSE(FileExists(sent));
+        EXPECT_EQ(entriesOf(folder("OUTBOX")).size(), 1u);
+    });
+}
+
+TEST_F(MainWindowTest, DroppedFilesAndARowDraggedOntoTheTree) {
+    installUnpacker();
+    const std::string text = dir_.file("notes.txt");
+    WriteFile(text, "hello");
+    const std::string kx1 = dir_.file("VOICE.KX1");
+    const std::string wave = makeZipMessage(kx1, "zipped");
+    const std::string sent = folder("SENT") + "/KX7S.kx0";
+    makeMessage(sent, "RIFF", "Sam", "drag me");
+    RecordingDlg dlg;
+    runWindow(dlg, [&] {
+        auto drop = [&](const std::string& path) {
+            dlg.DropFiles({QUrl::fromLocalFile(QString::fromStdString(path))});
+        };
+        drop(text);
+        ASSERT_FALSE(texts().empty());
+        EXPECT_NE(texts().back().find("Dropped file must have .kx0 or .kx1 extension."),
+                  std::string::npos);
+        EXPECT_TRUE(dlg.opened.empty());
+        drop(kx1);
+        pump([&] { return !dlg.opened.empty() && dlg.isVisible(); });
+        ASSERT_EQ(dlg.opened.size(), 1u);
+        EXPECT_EQ(dlg.opened[0].waveContent, wave);
+        EXPECT_EQ(dlg.opened[0].subject, "zipped");
+        EXPECT_EQ(dlg.opened[0].mode, 1);
+        EXPECT_EQ(dlg.opened[0].kind, 304);
+        EXPECT_TRUE(workLeft().empty());
+        EXPECT_TRUE(FileExists(kx1)) << "the user's own file stays";
+
+        // A row of Sent Items dragged onto Outbox moves there.
+        selectFolder(dlg, kSentItems);
+        pump([&] { return dlg.pane()->model()->rowCount() == 1; });
+        QWidget* viewport = dlg.pane()->list()->viewport();
+        const QRect row = dlg.pane()->list()->visualRect(dlg.pane()->model()->index(0, 1));
+        CFolderTree* tree = dlg.pane()->tree();
+        const QPoint target =
+            tree->viewport()->mapToGlobal(tree->visualItemRect(tree->FolderItem(kOutbox)).center());
+        auto mouse = [&](QEvent::Type type, QPoint local, Qt::MouseButtons buttons) {
+            QMouseEvent e(type, local, viewport->mapToGlobal(local),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+            QApplication::sendEvent(viewport, &e);
+        };
+        mouse(QEvent::MouseButtonPress, row.center(), Qt::LeftButton);
+        mouse(QEvent::MouseMove, row.center() + QPoint(30, 0), Qt::LeftButton);
+        mouse(QEvent::MouseMove, viewport->mapFromGlobal(target), Qt::LeftButton);
+        mouse(QEvent::MouseButtonRelease, viewport->mapFromGlobal(target), Qt::NoButton);
+        EXPECT_FALSE(FileExists(sent));
+        EXPECT_EQ(entriesOf(folder("OUTBOX")).size(), 1u);
+    });
+}
+
+// A .kx1 whose archive holds a "../" entry and a link touches nothing outside its work folder,
+// and the link is never taken for the wave.
+TEST_F(MainWindowTest, HostileArchiveStaysInsideItsFolder) {
+    installUnpacker();
+    const std::string zip = dir_.file("hostile.zip");
+    const std::string outside = dir_.file("target.wav");
+    WriteFile(outside, "outside");
+    RunResult made =
+        test::Run({"/usr/bin/python3", "-c",
+                   "import sys, zipfile\n"
+                   "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
+                   "i = zipfile.ZipInfo('voice.wav'); i.external_attr = 0o120777 << 16\n"
+                   "z.writestr(i, sys.argv[2])\n"
+                   "z.writestr('../../../escape.wav', 'RIFF-escaped')\n"
+                   "z.close()\n",
+                   zip, outside});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const std::string kx1 = dir_.file("hostile.kx1");
+    makeMessage(kx1, ReadFile(zip), "Eve", "hostile");
+    RecordingDlg dlg;
+    runWindow(dlg, [&] {
+        dlg.DropFiles({QUrl::fromLocalFile(QString::fromStdString(kx1))});
+        pump([&] { return !dlg.opened.empty() || !texts("report").empty(); });
+        pump([&] { return !dlg.messageWindowOpen(); });
+        for (const auto& o : dlg.opened)
+            EXPECT_NE(o.waveContent, "outside") << "a link was followed";
+        EXPECT_EQ(ReadFile(outside), "outside");
+        for (const std::string& d : {dir_.path(), run_, tmp_, install()})
+            EXPECT_FALSE(FileExists(d + "/escape.wav")) << d;
+        EXPECT_TRUE(workLeft().empty());
+    });
+}
+
+// An unpacker that is missing or never ends abandons the open; the event loop runs meanwhile
+// (the Outbox timer sends), and nothing is left behind.
+TEST_F(MainWindowTest, UnpackingThatCannotWorkAbandonsTheOpen) {
+    startServer();
+    const std::string kx1 = dir_.file("m.kx1");
+    makeZipMessage(kx1, "zipped");
+    makeEnvelope(folder("OUTBOX") + "/KX9O.kx0", payload(2000, 1), "to@there.test", "", "s", "n");
+    ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kOutBoxMinutes, 1), 1);
+    RecordingDlg dlg;
+    runWindow(dlg, [&] {
+        QApplication::processEvents();
+        // Missing: the notice, no message window.
+        ASSERT_TRUE(SendMessage(&dlg, CKorrinDlg::kRestoreRequest));
+        dlg.OpenHandedOver(kx1);
+        pump([&] { return !texts().empty() && !dlg.messageWindowOpen(); });
+        EXPECT_TRUE(dlg.opened.empty());
+        ASSERT_FALSE(texts().empty());
+        EXPECT_NE(texts().back().find("PKUNZIP"), std::string::npos) << texts().back();
+
+        // Never ends: given up after the limit, its process gone.
+        const std::string pidFile = dir_.file("unzip.pid");
+        installUnpacker("#!/bin/sh\necho $$ > '" + pidFile + "'\nexec sleep 300\n");
+        dlg.SetUnpackLimit(1500);
+        dlg.transmitWindow()->session().SetMinuteMilliseconds(300);
+        dlg.transmitWindow()->session().RearmOutboxTimer(1);
+        dlg.OpenHandedOver(kx1);
+        pump([&] { return dlg.messageWindowOpen(); });
+        pump([&] { return !dlg.messageWindowOpen(); });
+        EXPECT_TRUE(dlg.opened.empty());
+        ASSERT_FALSE(texts("report").empty());
+        EXPECT_EQ(texts("report").back(), "DECOMPRESS process did not finish");
+        const pid_t pid = std::atoi(ReadFile(pidFile).c_str());
+        ASSERT_GT(pid, 0);
+        EXPECT_NE(::kill(pid, 0), 0) << "the unpacker is gone";
+        pump([&] { return entriesOf(folder("SENT")).size() == 1; });
+        EXPECT_EQ(receivedCount(), 1) << "the Outbox timer sent meanwhile";
+        EXPECT_TRUE(workLeft().empty());
+    });
+}
+
+TEST_F(MainWindowTest, OpeningKx0AndResendWorkOnAPrivateCopy) {
+    const std::string sent = folder("SENT") + "/KX3S.kx0";
+    const std::string wave = makeWaveMessage(sent, "Ann", "hello");
+    const std::string before = ReadFile(sent);
+    RecordingDlg dlg;
+    dlg.answer = kKindReply;
+    std::vector<std::string> during;
+    dlg.whileOpen = [&] { during = workLeft(); };
+    runWindow(dlg, [&] {
+        selectFolder(dlg, kSentItems);
+        pump([&] { return dlg.pane()->model()->rowCount() == 1; });
+        selectRow(dlg, 0);
+        // Enter opens the selected row; the answer "reply" opens a composer on the same wave.
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(dlg.pane()->list(), &enter);
+        pump([&] { return dlg.opened.size() == 2 && dlg.isVisible(); });
+        ASSERT_EQ(dlg.opened.size(), 2u);
+        EXPECT_EQ(dlg.opened[0].waveContent, wave);
+        EXPECT_EQ(dlg.opened[1].subject, "RE:hello");
+        EXPECT_EQ(dlg.opened[1].mode, 2);
+        EXPECT_EQ(dlg.opened[1].kind, 302);
+        ASSERT_EQ(during.size(), 1u);
+        struct stat st {};
+        ASSERT_EQ(::stat(privateFolder().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_TRUE(workLeft().empty());
+        EXPECT_EQ(ReadFile(sent), before);
+
+        dlg.answer = 1;
+        dlg.OnCommand(CKorrinDlg::kResend);
+        pump([&] { return dlg.opened.size() == 3 && dlg.isVisible(); });
+        ASSERT_EQ(dlg.opened.size(), 3u);
+        EXPECT_EQ(dlg.opened[2].mode, 2);
+        EXPECT_EQ(dlg.opened[2].kind, 306);
+
+        // A file gone since the list was read: "Can't Open File", no message window.
+        ::unlink(sent.c_str());
+        selectRow(dlg, 0);
+        dlg.OnCommand(CKorrinDlg::kResend);
+        QApplication::processEvents();
+        EXPECT_EQ(dlg.opened.size(), 3u);
+        EXPECT_NE(texts().back().find("Can't Open File"), std::string::npos);
+    });
+}
+
+// Edit > Preferences: SMTP, Outbox, Deleted in this order; the Deleted box stores Empty Deleted.
+TEST_F(MainWindowTest, PreferencesSheetHasTheDeletedPageLast) {
+    CKorrinDlg dlg;
+    runWindow(dlg, [&] {
+        auto seen = std::make_shared<bool>(false);
+        WhenShown(
+            "sheet_Preferences",
+            [&](QWidget* w) {
+                auto* tabs = GetDlgItemAs<QTabWidget>(w, CPropertySheet::kTabControlId);
+                ASSERT_NE(tabs, nullptr);
+                ASSERT_EQ(tabs->count(), 3);
+                EXPECT_EQ(tabs->tabText(1), "Outbox");
+                EXPECT_EQ(tabs->tabText(2), "Deleted");
+                tabs->setCurrentIndex(2);
+                auto* box = GetDlgItemAs<QCheckBox>(w, CDeletedPage::kEmptyOnExitId);
+                ASSERT_NE(box, nullptr);
+                EXPECT_EQ(box->text(), "Empty Deleted Folder on Program Exit");
+                EXPECT_FALSE(box->isChecked());
+                box->click();
+                Click(w, IDOK);
+            },
+            seen);
+        dlg.OnCommand(CKorrinDlg::kPreferences);
+        EXPECT_TRUE(*seen);
+    });
+    EXPECT_EQ(CUtils().GetSettingDword(setting::kEmptyDeleted), 1u);
+}
+
+// Started on a file: hidden while the message window works on a numbered temporary copy; the
+// copy goes afterwards and, with nothing in the Outbox, the program ends.
+TEST_F(MainWindowTest, StartedOnAFileWorksOnACopyAndEnds) {
+    const std::string original = dir_.file("my message.kx0");
+    const std::string wave = makeWaveMessage(original, "Ann", "hi");
+    const std::string before = ReadFile(original);
+    for (int run = 1; run <= 2; ++run) {
+        RecordingDlg dlg;
+        dlg.SetFileToOpen(original);
+        std::string copy;
+        dlg.whileOpen = [&] {
+            EXPECT_FALSE(dlg.isVisible());
+            copy = dlg.fileToOpen();
+            EXPECT_EQ(ReadFile(copy), before);
+        };
+        EXPECT_EQ(dlg.DoModal(), IDOK);
+        ASSERT_EQ(dlg.opened.size(), 1u);
+        EXPECT_EQ(dlg.opened[0].waveContent, wave);
+        EXPECT_EQ(copy, tmp_ + "/" + dlg.fileName());
+        EXPECT_FALSE(FileExists(copy)) << "the start-up copy is removed";
+        EXPECT_FALSE(dlg.userFile());
+    }
+    EXPECT_EQ(ReadFile(original), before);
+
+    // A file that cannot be read: "Can't Open File", no message window on nothing, the end.
+    RecordingDlg dlg;
+    dlg.SetFileToOpen(dir_.file("gone.kx1"));
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_TRUE(dlg.opened.empty());
+    const auto reports = texts("report");
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports[0], "CopyFile failed");
+    EXPECT_EQ(texts()[0].rfind("Can't Open File", 0), 0u);
+}
+
+TEST_F(MainWindowTest, LeftoversOfAKilledRunGoButHeldFoldersStay) {
+    ASSERT_EQ(::mkdir(privateFolder().c_str(), 0700), 0);
+    const std::string old = privateFolder() + "/7";
+    const std::string held = privateFolder() + "/8";
+    ASSERT_EQ(::mkdir(old.c_str(), 0700), 0);
+    WriteFile(old + "/file.zip", "x");
+    ASSERT_EQ(::symlink(install().c_str(), (old + "/link").c_str()), 0);
+    ASSERT_EQ(::mkdir(held.c_str(), 0700), 0);
+    WorkFolderLock lock;
+    ASSERT_TRUE(lock.Take(held));
+    for (const std::string& d : {old, held}) {  // made long ago
+        struct timespec times[2] = {{1000, 0}, {1000, 0}};
+        ::utimensat(AT_FDCWD, d.c_str(), times, 0);
+    }
+    EXPECT_EQ(RemoveAbandonedWorkFolders(), 1);
+    EXPECT_FALSE(DirectoryExists(old));
+    EXPECT_TRUE(DirectoryExists(held));
+    EXPECT_TRUE(DirectoryExists(install())) << "a link is removed, not followed";
+}
+
+TEST_F(MainWindowTest, ClosingAndEmptyDeleted) {
+    // An empty Outbox ends at once, and Empty Deleted empties only message files.
+    makeMessage(folder("DELETED") + "/KX1D.kx1", "PK", "A", "a");
+    WriteFile(folder("DELETED") + "/notes.txt", "mine");
+    ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kEmptyDeleted, 1), 1);
+    {
+        CKorrinDlg dlg;
+        runWindow(dlg, [&] { dlg.OnCommand(CKorrinDlg::kClose); });
+        EXPECT_TRUE(texts().empty());
+    }
+    EXPECT_EQ(entriesOf(folder("DELETED")), std::vector<std::string>{"notes.txt"});
+
+    // Outbox not empty: asked; Yes sends now and keeps the window; during the session Close
+    // asks to stop, Yes keeps the window until the session ended; then it ends.
+    startServer();
+    for (int i = 0; i < 3; ++i)
+        makeEnvelope(folder("OUTBOX") + "/KX" + std::to_string(20 + i) + "O.kx0",
+                     payload(200000, i), "to@there.test", "", "s", "n");
+    CKorrinDlg dlg;
+    int result = -1;
+    runWindow(dlg, [&] {
+        ScopedEnv yes("KORRIN_MESSAGE_ANSWERS", "Yes");
+        dlg.OnCommand(CKorrinDlg::kClose);
+        EXPECT_TRUE(dlg.isRunning());
+        ASSERT_TRUE(dlg.transmitWindow()->session().IsTransmitting());
+        EXPECT_TRUE(dlg.animation()->isVisible());
+        ScopedEnv yesOk("KORRIN_MESSAGE_ANSWERS", "Yes,OK");
+        dlg.OnCommand(CKorrinDlg::kClose);
+        EXPECT_TRUE(dlg.isRunning());
+        EXPECT_TRUE(dlg.transmitWindow()->session().StopRequested());
+        pump([&] { return !dlg.transmitWindow()->session().IsTransmitting(); });
+        EXPECT_FALSE(dlg.animation()->isVisible());
+        EXPECT_EQ(entriesOf(folder("SENT")).size(), 1u) << "ended after the current message";
+        ScopedEnv no("KORRIN_MESSAGE_ANSWERS", "No");
+        dlg.OnCommand(CKorrinDlg::kClose);
+        result = dlg.isRunning() ? 0 : 1;
+    });
+    EXPECT_EQ(result, 1);
 }
 
 }  // namespace

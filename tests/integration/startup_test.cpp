@@ -3,7 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <sys/stat.h>
+#include <chrono>
+#include <functional>
+#include <set>
 
 #include "helpers/TestSupport.h"
 #include "platform/registry/Registry.h"
@@ -26,9 +34,19 @@ class StartupTest : public ::testing::Test {
                                   {"KORRIN_REGISTRY", dir_.file("registry.db")},
                                   {"KORRIN_MESSAGE_ANSWERS", "OK"},
                                   {"KORRIN_MESSAGE_LOG", dir_.file("log")},
+                                  {"KORRIN_AUDIO", "virtual"},
                                   {"TMPDIR", tmp_},
                                   {"XDG_RUNTIME_DIR", dir_.file("runtime")}},
                                  60000);
+    }
+    std::vector<std::string> env() const {
+        return {"QT_QPA_PLATFORM=offscreen",
+                "KORRIN_REGISTRY=" + dir_.file("registry.db"),
+                "KORRIN_MESSAGE_ANSWERS=OK",
+                "KORRIN_MESSAGE_LOG=" + dir_.file("log"),
+                "KORRIN_AUDIO=virtual",
+                "TMPDIR=" + tmp_,
+                "XDG_RUNTIME_DIR=" + dir_.file("runtime")};
     }
     std::vector<std::string> log() const { return ReadLines(dir_.file("log")); }
     int filesIn(const std::string& folder) const {
@@ -36,6 +54,16 @@ class StartupTest : public ::testing::Test {
         if (DIR* d = opendir(folder.c_str())) {
             while (dirent* e = readdir(d))
                 n += e->d_name[0] != '.';
+            closedir(d);
+        }
+        return n;
+    }
+
+    int foldersIn(const std::string& folder) const {
+        int n = 0;
+        if (DIR* d = opendir(folder.c_str())) {
+            while (dirent* e = readdir(d))
+                n += e->d_name[0] != '.' && e->d_type == DT_DIR;
             closedir(d);
         }
         return n;
@@ -109,35 +137,107 @@ TEST_F(StartupTest, QuestionMarkShowsTheUsageAndEnds) {
     }
 }
 
+// The program running in the background, ended by a signal as the desktop ends it at log-out.
+class Running {
+  public:
+    Running(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+        std::vector<char*> argv, envp;
+        std::vector<std::string> a = args, e = env;
+        for (auto& x : a)
+            argv.push_back(x.data());
+        argv.push_back(nullptr);
+        for (auto& x : e)  // first: the first of two equal names counts
+            envp.push_back(x.data());
+        for (char** p = environ; *p; ++p)
+            envp.push_back(*p);
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0)
+            pid_ = -1;
+    }
+    ~Running() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    // The exit status once it ended within ms, else -1.
+    int waitExit(int ms) {
+        for (int waited = 0; pid_ > 0 && waited <= ms; waited += 20) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            usleep(20000);
+        }
+        return -1;
+    }
+    void signal(int sig) { kill(pid_, sig); }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+bool waitFor(const std::function<bool()>& done, int ms = 20000) {
+    for (int waited = 0; waited <= ms; waited += 20) {
+        if (done())
+            return true;
+        usleep(20000);
+    }
+    return false;
+}
+
+// Each start works on its own numbered copy while the message window shows it, and SIGTERM
+// ends the program the way Close does, removing the copy and its work folder.
 TEST_F(StartupTest, QuotedPathWithBlanksIsCopiedUnderANewNumberEachStart) {
     const std::string original = dir_.file("Voice mail from Ann.kx0");
     WriteFile(original, std::string("RIFF\0\0\0\0WAVE", 12) + "trailer");
     const std::string before = ReadFile(original);
 
-    ASSERT_EQ(korrin("\"" + original + "\"").exitCode, 0);
-    ASSERT_EQ(korrin("\"" + original + "\"").exitCode, 0);
-    ASSERT_EQ(korrin(original).exitCode, 0);  // as a desktop file passes it
-
-    std::vector<std::string> opened;
-    for (const auto& line : log()) {
-        EXPECT_NE(JsonField(line, "kind"), "report") << line;
-        std::string text = JsonField(line, "text");
-        auto at = text.find(" V");
-        if (text.rfind("Can't play ", 0) == 0 && at != std::string::npos)
-            opened.push_back(text.substr(at + 1, text.find(':') - at - 1));
+    std::set<std::string> copies;
+    for (const std::string& arg : {"\"" + original + "\"", "\"" + original + "\"", original}) {
+        Running run({BuildDir() + "/korrin", arg}, env());
+        std::string copy;
+        ASSERT_TRUE(waitFor([&] {
+            if (DIR* d = opendir(tmp_.c_str())) {
+                while (dirent* e = readdir(d))
+                    if (std::string(e->d_name).find("L.kx0") != std::string::npos)
+                        copy = e->d_name;
+                closedir(d);
+            }
+            return !copy.empty() && ReadFile(tmp_ + "/" + copy) == before;
+        }));
+        copies.insert(copy);
+        run.signal(SIGTERM);
+        EXPECT_EQ(run.waitExit(20000), 0);
+        EXPECT_EQ(filesIn(tmp_), 0) << "temporary copies are removed";
+        EXPECT_EQ(foldersIn(dir_.file("runtime/korrin")), 0) << "work folders are removed";
     }
-    EXPECT_EQ(opened, (std::vector<std::string>{"V1L.kx0", "V2L.kx0", "V3L.kx0"}));
+    EXPECT_EQ(copies.size(), 3u) << "each start has a copy of its own";
     EXPECT_EQ(ReadFile(original), before);
-    EXPECT_EQ(filesIn(tmp_), 0) << "temporary copies are removed";
+}
 
-    korrin::test::ScopedEnv registry("KORRIN_REGISTRY", dir_.file("registry.db"));
-    RegKeyGuard key;
-    ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "software\\quillion\\korrin", key.out()),
-              ERROR_SUCCESS);
-    std::uint8_t bytes[4] = {};
-    DWORD size = 4;
-    ASSERT_EQ(RegQueryValueEx(key.get(), "File ID", nullptr, bytes, &size), ERROR_SUCCESS);
-    EXPECT_EQ(bytes[0], 3);
+// A second start hands its file to the running program and ends at once; once the running
+// one was killed, a new start runs by itself.
+TEST_F(StartupTest, ASecondStartHandsItsFileOver) {
+    const std::string message = dir_.file("m.kx0");
+    WriteFile(message, std::string("RIFF\0\0\0\0WAVE", 12) + "trailer");
+    Running first({BuildDir() + "/korrin"}, env());
+    ASSERT_TRUE(waitFor([&] { return filesIn(dir_.file("runtime/korrin")) >= 2; }));
+    usleep(300000);
+    const auto started = std::chrono::steady_clock::now();
+    RunResult second = korrin(message);
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1500));
+    // The running one opened it on a copy of its own.
+    ASSERT_TRUE(waitFor([&] { return foldersIn(dir_.file("runtime/korrin")) == 1; }));
+    first.signal(SIGKILL);
+    EXPECT_EQ(first.waitExit(5000), 128 + SIGKILL);
+
+    Running third({BuildDir() + "/korrin"}, env());
+    EXPECT_EQ(third.waitExit(3000), -1) << "a stale socket is taken over: the start runs";
+    third.signal(SIGTERM);
+    EXPECT_EQ(third.waitExit(20000), 0);
 }
 
 TEST_F(StartupTest, AFifoOnTheCommandLineIsRefusedNotWaitedOn) {
@@ -146,9 +246,13 @@ TEST_F(StartupTest, AFifoOnTheCommandLineIsRefusedNotWaitedOn) {
     ASSERT_FALSE(r.timedOut);
     EXPECT_FALSE(fifo.rescued()) << "korrin waited for a writer";
     EXPECT_EQ(r.exitCode, 0) << r.err;
+    // Among the reports of the folder scan (no install folder here), in this order:
     std::vector<std::string> texts;
     for (const auto& line : log())
-        texts.push_back(JsonField(line, "text"));
+        if (JsonField(line, "source") != "FolderList" && JsonField(line, "source") != "Transmit" &&
+            JsonField(line, "text").find("Registry") == std::string::npos &&
+            JsonField(line, "text").find("RegOpenKeyEx") == std::string::npos)
+            texts.push_back(JsonField(line, "text"));
     ASSERT_GE(texts.size(), 2u);
     EXPECT_EQ(texts[0], "CopyFile failed");
     EXPECT_EQ(texts[1],
