@@ -18,38 +18,13 @@ namespace korrin::platform {
 
 namespace {
 
-// A folder of ours that nobody else can enter: a real folder (not a link), our own, 0700.
-bool isPrivateFolder(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
-        return false;
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) {
-        errno = EPERM;
-        return false;
-    }
-    if ((st.st_mode & 0777) != 0700 && ::chmod(path.c_str(), 0700) != 0)
-        return false;
-    return true;
-}
-
-std::string makePrivate(const std::string& path) {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return {};
-    return isPrivateFolder(path) ? path : std::string();
-}
-
 constexpr long kYoungSeconds = 10;
 
 }  // namespace
 
 std::string PrivateTempFolder() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime && isPrivateFolder(runtime)) {
-        std::string folder = makePrivate(std::string(runtime) + "/korrin");
-        if (!folder.empty())
-            return folder;
-    }
-    return makePrivate(GetTempPath() + "korrin-" + std::to_string(::getuid()));
+    std::string folder;
+    return GetPrivateTempFolder(&folder) ? folder : std::string();
 }
 
 bool WorkFolderLock::Take(const std::string& folder) {
