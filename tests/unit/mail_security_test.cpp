@@ -5,11 +5,11 @@
 
 #include <memory>
 
+#include "helpers/ScriptedStream.h"
 #include "helpers/TestSupport.h"
 #include "korrin/app/Defaults.h"
 #include "korrin/app/Utils.h"
 #include "korrin/mail/mailutil.h"
-#include "helpers/ScriptedStream.h"
 #include "platform/registry/Registry.h"
 
 using namespace korrin;

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <memory>
 
+#include "helpers/ScriptedStream.h"
 #include "helpers/TestSupport.h"
 #include "korrin/mail/mailutil.h"
-#include "helpers/ScriptedStream.h"
 
 using namespace korrin;
 using korrin::platform::net::ScriptedFactory;
