@@ -41,6 +41,7 @@
 #include "korrin/ui/ReportDlg.h"
 #include "korrin/ui/Resources.h"
 #include "korrin/ui/TransmitDlg.h"
+#include "korrin/ui/TransportDlg.h"
 #include "korrin/ui/ZipDlg.h"
 #include "platform/fileio/ShareFile.h"
 #include "platform/files/Files.h"
@@ -584,9 +585,12 @@ void CKorrinDlg::OnCommand(int id) {
             formats.DoModal();
             return;
         }
-        case kTransport:
-            CEventReport().ShowInformation("The Transport dialog is not available in this version");
+        case kTransport: {
+            // No MAPI support yet: its choice and Change Profile stay disabled.
+            CTransportDlg transport({}, this);
+            transport.DoModal();
             return;
+        }
         case kAddressBook:
             CEventReport().ShowInformation("The Address Book is not available in this version");
             return;
