@@ -117,6 +117,7 @@ class CTransmitDlg {
     bool IsTransmitting() const { return transmitting_.load(); }
     // Ends the session once the message being sent now is done. Any thread.
     void RequestStop() { stopRequested_.store(true); }
+    bool StopRequested() const { return stopRequested_.load(); }
 
     bool OutboxTimerActive() const;
     int OutboxTimerInterval() const;  // ms
