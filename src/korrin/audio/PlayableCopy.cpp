@@ -176,7 +176,10 @@ class WaveSink : public Sink {
         rate_ = rate;
         tags_ = tags;
         std::vector<std::uint8_t> head;
-        auto tag = [&](const char* id) { head.insert(head.end(), id, id + 4); };
+        auto tag = [&](const char* id) {
+            for (int i = 0; i < 4; ++i)
+                head.push_back(static_cast<std::uint8_t>(id[i]));
+        };
         tag("RIFF");
         AppendLE32(head, 0);
         tag("WAVE");
@@ -213,7 +216,11 @@ class WaveSink : public Sink {
     }
     bool Finish(std::string& why) override {
         std::vector<std::uint8_t> info;
-        auto tag = [&](const char* id) { info.insert(info.end(), id, id + 4); };
+        // Byte by byte: gcc's overflow warning misreads a four-byte insert here.
+        auto tag = [&](const char* id) {
+            for (int i = 0; i < 4; ++i)
+                info.push_back(static_cast<std::uint8_t>(id[i]));
+        };
         tag("INFO");
         const std::pair<const char*, std::string> items[] = {
             {"INAM", tags_.title},
