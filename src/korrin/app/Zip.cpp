@@ -12,6 +12,7 @@
 #include "korrin/app/Utils.h"
 #include "korrin/app/Vendor.h"
 #include "platform/files/Files.h"
+#include "platform/files/PrivateTemp.h"
 #include "platform/files/ToolOutput.h"
 #include "platform/process/CommandLine.h"
 
@@ -110,8 +111,14 @@ class WorkArea {
         std::string candidate;
         for (int i = 0; i < kWorkFolderTries; ++i) {
             if (utils.MakeUniqueDirectory(candidate, privateFolder + "/") == 0) {
-                folder_ = candidate;
-                return true;
+                // Held while it is used, so a sweep of abandoned work folders (a window
+                // starting, a fix) leaves it alone; one swept before the lock was taken is
+                // given up for the next number.
+                if (lock_.Take(candidate)) {
+                    folder_ = candidate;
+                    return true;
+                }
+                continue;
             }
             if (errno != EEXIST)
                 break;
@@ -141,9 +148,11 @@ class WorkArea {
         if (!RemoveDirectory(folder_))
             UTILS_REPORT("RemoveDirectory failed");
         folder_.clear();
+        lock_.Release();
     }
 
   private:
+    platform::WorkFolderLock lock_;
     std::string folder_;
     std::string archive_;
     ProcessHandle tool_;

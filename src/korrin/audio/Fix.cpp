@@ -19,6 +19,7 @@
 #include "korrin/store/Trailer.h"
 #include "platform/fileio/ShareFile.h"
 #include "platform/files/Files.h"
+#include "platform/files/PrivateTemp.h"
 #include "platform/files/ToolOutput.h"
 
 namespace korrin {
@@ -70,6 +71,8 @@ void removeStaleWorkFolders(const std::string& privateFolder) {
         RemoveFolderContents(folder);
         RemoveDirectory(folder);
     }
+    // And what killed packing and unpacking steps left: folders nobody holds.
+    platform::RemoveAbandonedWorkFolders();
 }
 
 // A fresh folder of our own for one fix, removed with its contents when the fix ends.
@@ -92,12 +95,14 @@ class WorkFolder {
         if (!::mkdtemp(name.data()))
             return false;
         path_ = name.data();
-        return true;
+        // Held while the fix works, so a sweep of abandoned work folders leaves it alone.
+        return lock_.Take(path_);
     }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
   private:
     std::string path_;
+    platform::WorkFolderLock lock_;
 };
 
 // Opens the message file and takes its lock, waiting as a read waits while another holds it.

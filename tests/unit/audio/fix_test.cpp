@@ -312,6 +312,10 @@ TEST_F(FixTest, KilledFixesLeaveEachFileOldOrFixed) {
         if (HasFatalFailure() || HasFailure())
             return;
     }
+    // What the killed runs left is seen later, as by a fix run another day: a folder made a
+    // moment ago might still be waiting for its maker's lock and is spared.
+    for (const auto& e : fs::directory_iterator(runtime_ + "/korrin"))
+        fs::last_write_time(e.path(), fs::last_write_time(e.path()) - std::chrono::minutes(1));
     RunResult r = fix({box_});
     EXPECT_EQ(r.exitCode, 0) << r.out;
     std::vector<std::string> expected;
