@@ -233,15 +233,18 @@ class WaveSink : public Sink {
                 continue;
             tag(id);
             AppendLE32(info, static_cast<std::uint32_t>(text.size() + 1));
-            info.insert(info.end(), text.begin(), text.end());
+            for (char c : text)
+                info.push_back(static_cast<std::uint8_t>(c));
             info.push_back(0);
             if (info.size() & 1)
                 info.push_back(0);
         }
         std::vector<std::uint8_t> list;
-        list.insert(list.end(), {'L', 'I', 'S', 'T'});
+        for (char c : {'L', 'I', 'S', 'T'})
+            list.push_back(static_cast<std::uint8_t>(c));
         AppendLE32(list, static_cast<std::uint32_t>(info.size()));
-        list.insert(list.end(), info.begin(), info.end());
+        for (std::uint8_t b : info)
+            list.push_back(b);
         std::uint8_t riff[4], data[4];
         StoreLE32(riff, static_cast<std::uint32_t>(36 + dataBytes_ + list.size()));
         StoreLE32(data, static_cast<std::uint32_t>(dataBytes_));
