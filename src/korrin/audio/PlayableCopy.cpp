@@ -379,7 +379,7 @@ bool WriteZippedAudio(int fd, std::uint64_t size, const AudioCopyTags& tags, Aud
         return false;
     const std::string archive = work.folder() + "/message.kx1";
     {
-        Fd copy(::open(archive.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        Fd copy(CreateNewFile(archive, 0600));
         if (copy.fd < 0) {
             why = Errno("open");
             return false;
@@ -399,28 +399,13 @@ bool WriteZippedAudio(int fd, std::uint64_t size, const AudioCopyTags& tags, Aud
         why = "no wave file came out of the archive";
         return false;
     }
-    Fd wave(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st {};
-    if (wave.fd < 0 || ::fstat(wave.fd, &st) != 0) {
+    Fd wave(OpenRegularFile(archive));
+    std::uint64_t waveSize = 0;
+    if (wave.fd < 0 || !GetOpenFileSize(wave.fd, &waveSize)) {
         why = Errno("open");
         return false;
     }
-    return WriteWaveAudio(wave.fd, static_cast<std::uint64_t>(st.st_size), tags, format, out, why);
-}
-
-// An unnamed file in folder (mode as open() takes it, the umask applied): gone when the last
-// descriptor closes. Where the file system cannot make one, a named file of mode 0600 that is
-// removed at once.
-int OpenUnnamedFile(const std::string& folder, mode_t mode) {
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
-        return fd;
-    std::string pattern =
-        folder + (folder.empty() || folder.back() != '/' ? "/" : "") + ".korrin-audio-XXXXXX";
-    fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd >= 0)
-        ::unlink(pattern.c_str());
-    return fd;
+    return WriteWaveAudio(wave.fd, waveSize, tags, format, out, why);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -437,7 +422,7 @@ bool EndsWithNoCase(const std::string& text, const char* tail) {
 
 // A wave file whose RIFF chunk ends exactly where the file does carries no envelope.
 bool IsWholeWaveFile(const std::string& path, std::uint64_t size) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd(OpenRegularFile(path));
     std::uint8_t head[12];
     if (fd.fd < 0 || !ReadAt(fd.fd, 0, head, 12) || std::memcmp(head, "RIFF", 4) != 0 ||
         std::memcmp(head + 8, "WAVE", 4) != 0)
@@ -471,7 +456,7 @@ AudioCopyTags TagsFromEnvelope(const CMessageTrailer& envelope) {
 bool WriteMessageAudio(const std::string& path, std::uint64_t payloadBytes,
                        const AudioCopyTags& tags, AudioCopyFormat format, int out,
                        std::string& why) {
-    Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd in(OpenRegularFile(path));
     if (in.fd < 0) {
         why = Errno("open");
         return false;
@@ -519,7 +504,7 @@ int ExportMessageAudio(const std::string& messagePath, const std::string& outPat
 
     const std::string folder = FolderOf(outPath);
     // Readable as any file the user makes; nobody sees it before it is whole and named.
-    Fd out(OpenUnnamedFile(folder, 0666));
+    Fd out(CreateUnnamedFile(folder, 0666));
     if (out.fd < 0) {
         why = Errno("open");
         return 1;
@@ -563,7 +548,7 @@ bool PlayableCopy::Make(const std::string& messagePath, const CMessageTrailer& e
     const std::uint64_t payload = envelope.fileSize >= 8 + std::uint64_t(envelope.length)
                                       ? envelope.fileSize - 8 - envelope.length
                                       : 0;
-    int fd = OpenUnnamedFile(GetTempPath(), 0600);
+    int fd = CreateUnnamedFile(GetTempPath(), 0600);
     if (fd < 0)
         why = Errno("open");
     else if (!WriteMessageAudio(messagePath, payload, TagsFromEnvelope(envelope),
