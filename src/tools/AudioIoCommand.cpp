@@ -14,6 +14,7 @@
 #include "korrin/store/Trailer.h"
 #include "platform/Endian.h"
 #include "platform/Text.h"
+#include "platform/files/Files.h"
 #include "platform/mci/WaveData.h"
 #include "tools/Area.h"
 
@@ -185,13 +186,12 @@ int runPlay(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         if (!messageAudio(path, file, wave) ||
             ParseWave(wave.data(), wave.size(), image) != WaveReadResult::kOk)
             return fail(err, "play", path + " is neither a wave file nor a plain message file");
-        const char* dir = std::getenv("TMPDIR");
-        temp = std::string(dir && *dir ? dir : "/tmp") + "/korrinctl-play-XXXXXX.wav";
-        const int fd = mkstemps(temp.data(), 4);
+        const std::string dir = GetTempPath();
+        const int fd = CreateUniqueFile(dir, "korrinctl-play-", ".wav", 0600, &temp);
         if (fd < 0)
-            return fail(err, "play", "cannot make a temporary file in " + temp);
-        close(fd);
-        if (!ReplaceFile(temp, wave)) {
+            return fail(err, "play", "cannot make a temporary file in " + dir);
+        const bool written = WriteAll(fd, wave.data(), wave.size());
+        if (close(fd) != 0 || !written) {
             unlink(temp.c_str());
             return fail(err, "play", "cannot write " + temp);
         }

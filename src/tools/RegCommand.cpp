@@ -6,6 +6,7 @@
 
 #include "platform/Endian.h"
 #include "platform/registry/Registry.h"
+#include "platform/secret/Secret.h"
 #include "tools/RegText.h"
 
 namespace korrin::tools {
@@ -99,6 +100,7 @@ void Shown(const Context& c, const std::string& name, DWORD& type,
     if (c.showSecrets || !IsSecret(name))
         return;
     static const std::string kMask = "********";
+    WipeMemory(data.data(), data.size());
     type = REG_SZ;
     data.assign(kMask.begin(), kMask.end());
 }
@@ -242,7 +244,11 @@ int set(Context& c, const std::vector<std::string>& args) {
     if (!type)
         return c.usage("unknown type '" + args[3] + "' (use REG_SZ, REG_DWORD or REG_BINARY)");
     std::vector<std::uint8_t> data;
-    if (*type == REG_SZ) {
+    // A secret's text goes to the registry from a Secret, never through a plain copy.
+    Secret secret;
+    if (*type == REG_SZ && IsSecret(args[2])) {
+        secret.assign(args[4]);
+    } else if (*type == REG_SZ) {
         data.assign(args[4].begin(), args[4].end());
     } else if (*type == REG_DWORD) {
         auto value = ParseRegDword(args[4]);
@@ -260,7 +266,12 @@ int set(Context& c, const std::vector<std::string>& args) {
     LONG r = RegCreateKeyEx(rootHandle(name->root), JoinRegPath(name->path), key.out());
     if (r != ERROR_SUCCESS)
         return c.registryFailure(r, "cannot create " + FullRegKeyName(*name));
-    r = RegSetValueEx(key.get(), args[2], *type, data.data(), static_cast<DWORD>(data.size()));
+    if (!secret.empty())
+        r = RegSetValueEx(key.get(), args[2], *type,
+                          reinterpret_cast<const std::uint8_t*>(secret.data()),
+                          static_cast<DWORD>(secret.size()));
+    else
+        r = RegSetValueEx(key.get(), args[2], *type, data.data(), static_cast<DWORD>(data.size()));
     if (r != ERROR_SUCCESS)
         return c.registryFailure(r, "cannot set \"" + args[2] + "\" in " + FullRegKeyName(*name));
     return kExitOk;
@@ -371,15 +382,20 @@ int exportKeys(Context& c, const std::vector<std::string>& args) {
 
 int RunRegCommand(const std::vector<std::string>& given, std::ostream& out, std::ostream& err) {
     Context c{out, err};
-    // The option belongs to query and export only: for set, the same text may be data.
-    std::vector<std::string> args;
-    for (const auto& a : given)
-        if (a != "--show-secrets")
-            args.push_back(a);
-    if (!args.empty() && (args[0] == "query" || args[0] == "export"))
-        c.showSecrets = args.size() != given.size();
-    else
-        args = given;
+    // The option belongs to query and export only: for set, the same text may be data (and
+    // set's arguments, which may hold the password, are not copied).
+    std::size_t first = 0;
+    while (first < given.size() && given[first] == "--show-secrets")
+        ++first;
+    const bool reading =
+        first < given.size() && (given[first] == "query" || given[first] == "export");
+    std::vector<std::string> filtered;
+    if (reading)
+        for (const auto& a : given)
+            if (a != "--show-secrets")
+                filtered.push_back(a);
+    c.showSecrets = reading && filtered.size() != given.size();
+    const std::vector<std::string>& args = reading ? filtered : given;
     if (args.empty())
         return c.usage("no command given");
     const std::string& command = args[0];

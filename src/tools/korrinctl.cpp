@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/secret/Secret.h"
 #include "tools/Area.h"
 
 namespace {
@@ -60,6 +61,9 @@ int main(int argc, char** argv) {
             continue;
         std::vector<std::string> args(argv + 2, argv + argc);
         int status = area.run(args, std::cout, std::cerr);
+        // An argument may have been a password (reg set).
+        for (auto& a : args)
+            korrin::platform::WipeString(a);
         std::cout.flush();
         // Output that could not be written (a full disk, a closed pipe) is a failure too.
         return std::cout ? status : kExitFailed;

@@ -1,4 +1,5 @@
-// ParseWave takes any file the user opens or receives. Besides not crashing: what it accepts
+// ParseWave takes any file the user opens or receives. Besides not crashing: a question about a
+// chunk past the RIFF end is asked exactly when a no declines the file; what it accepts
 // holds whole frames from inside the input, and writing it out and reading it again gives
 // the same format and audio. A playable result also converts to the local format.
 #include <cstdint>
@@ -11,7 +12,16 @@ using namespace korrin::platform;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     WaveImage image;
-    if (ParseWave(data, size, image) != WaveReadResult::kOk)
+    bool asked = false;
+    const auto no = [&asked](const RiffOverrun&) { return !(asked = true); };
+    WaveImage declined;
+    const WaveReadResult answeredNo = ParseWave(data, size, declined, no);
+    const WaveReadResult result = ParseWave(data, size, image);
+    // A no changes the outcome only where the question was asked.
+    if ((answeredNo == WaveReadResult::kDeclined) != asked ||
+        (!asked && (answeredNo != result || declined.data != image.data)))
+        std::abort();
+    if (result != WaveReadResult::kOk)
         return 0;
     if (image.format.blockAlign == 0 || image.data.size() % image.format.blockAlign != 0 ||
         image.data.size() > size)

@@ -117,6 +117,29 @@ TEST_F(PreferencesTest, ValuesAreShownEditedAndStoredWithTheirZeroAndCancelStore
     EXPECT_EQ(Stored("SMTP Host"), std::string("mail.example:2525") + '\0');
 }
 
+// The password goes from the settings to its box and back through a secret of its own: shown
+// as stored, cut at a character when longer than a value holds, and taken out of the box by OK.
+TEST_F(PreferencesTest, ThePasswordIsShownAndStoredWholeCharacters) {
+    SetString("Password", "p\xC3\xA4ss w\xC3\xB6rd");
+    const std::string typed = [] {
+        std::string e;
+        for (int i = 0; i < 130; ++i)
+            e += "\xC3\xA9";  // 260 bytes
+        return e;
+    }();
+    WhenShown("sheet_Preferences", [&](QWidget* w) {
+        auto* pw = GetDlgItemAs<QLineEdit>(w, CSmtpPage::kPasswordId);
+        ASSERT_NE(pw, nullptr);
+        EXPECT_EQ(pw->text().toStdString(), "p\xC3\xA4ss w\xC3\xB6rd");
+        pw->setText(QString::fromStdString(typed));
+        Click(w, IDOK);
+        EXPECT_EQ(pw->text(), "");
+    });
+    EXPECT_EQ(OpenSmtpPreferences(nullptr), IDOK);
+    // 255 bytes would end inside a character: 254 of them, then the zero.
+    EXPECT_EQ(Stored("Password"), typed.substr(0, 254) + '\0');
+}
+
 TEST_F(PreferencesTest, PlayableCopyBoxShowsTheSettingTickedByDefaultAndOkStoresIt) {
     CreateKey();
     for (const bool tick : {false, true}) {

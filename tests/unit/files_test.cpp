@@ -311,3 +311,60 @@ TEST(FilesReplace, UniqueNamesAreFreshAndInTheFolderGiven) {
     EXPECT_LT(CreateUniqueFile(dir.file("absent"), "x", "", 0600, &none), 0);
     EXPECT_EQ(errno, ENOENT);
 }
+
+// The ways the program opens files of its own: what each does with a name that is free, taken by
+// a file, or taken by a link (whose target must stay as it was).
+TEST(FilesOpen, NewAndOwnFilesNeverGoThroughALink) {
+    TempDir dir;
+    WriteFile(dir.file("target"), "keep");
+    const struct {
+        const char* what;
+        int (*open)(const std::string&, unsigned);
+        const char* name;
+        bool opens;
+        int error;
+    } cases[] = {
+        {"new file, free name", CreateNewFile, "free-new", true, 0},
+        {"new file, existing file", CreateNewFile, "file", false, EEXIST},
+        {"new file, link", CreateNewFile, "link", false, EEXIST},
+        {"own file, free name", OpenOrCreateFile, "free-own", true, 0},
+        {"own file, existing file", OpenOrCreateFile, "file", true, 0},
+        {"own file, link", OpenOrCreateFile, "link", false, ELOOP},
+    };
+    for (const auto& c : cases) {
+        WriteFile(dir.file("file"), "old");
+        ::unlink(dir.file("link").c_str());
+        ASSERT_EQ(::symlink(dir.file("target").c_str(), dir.file("link").c_str()), 0);
+        errno = 0;
+        const int fd = c.open(dir.file(c.name), 0600);
+        EXPECT_EQ(fd >= 0, c.opens) << c.what;
+        if (fd >= 0) {
+            std::uint64_t size = 99;
+            EXPECT_TRUE(GetOpenFileSize(fd, &size)) << c.what;
+            EXPECT_EQ(size, std::string(c.name) == "file" ? 3u : 0u) << c.what;
+            ::close(fd);
+        } else {
+            EXPECT_EQ(errno, c.error) << c.what;
+        }
+        EXPECT_EQ(ReadFile(dir.file("target")), "keep") << c.what;
+    }
+}
+
+TEST(FilesOpen, AnUnnamedFileLeavesNoNameBehind) {
+    TempDir dir;
+    const int fd = CreateUnnamedFile(dir.path(), 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(WriteAll(fd, "abc", 3));
+    std::uint64_t size = 0;
+    EXPECT_TRUE(GetOpenFileSize(fd, &size));
+    EXPECT_EQ(size, 3u);
+    ::close(fd);
+    DIR* d = ::opendir(dir.path().c_str());
+    ASSERT_NE(d, nullptr);
+    int names = 0;
+    while (dirent* e = ::readdir(d))
+        names += std::string(e->d_name) != "." && std::string(e->d_name) != "..";
+    ::closedir(d);
+    EXPECT_EQ(names, 0);
+    EXPECT_LT(CreateUnnamedFile(dir.file("absent"), 0600), 0);
+}

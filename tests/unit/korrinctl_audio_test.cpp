@@ -84,7 +84,8 @@ TEST_F(KorrinctlAudio, AnOverrunningChunkAsksAndNoGivesWioErrorEight) {
         << r.err;
     r = ctl({"info", path}, {{"KORRIN_MESSAGE_ANSWERS", "Yes"}});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.out.find("dataSize: 900\n"), std::string::npos);
+    // What the file holds of the 900 bytes the chunk claims.
+    EXPECT_NE(r.out.find("dataSize: 10\n"), std::string::npos) << r.out;
     // Without KORRIN_DEBUG nothing is traced.
     EXPECT_EQ(r.err.find("FILE MIGHT BE CORRUPT"), std::string::npos);
 }

@@ -343,6 +343,46 @@ TEST_F(SmtpTest, DotsAtLineStartsAreDoubledAlsoAtPieceBoundaries) {
     EXPECT_EQ(out, "ab\n..c\n...");
 }
 
+// The message goes from the writer straight to the server: no temporary folder is needed (or
+// used), and what arrives is the message the writer makes.
+TEST_F(SmtpTest, TheMessageGoesOutWithoutATemporaryFile) {
+    // Several pieces' worth of attachment.
+    std::string audio = "RIFF";
+    for (std::size_t i = 0; audio.size() < CSMTPEmail::kPieceSize * 2; ++i)
+        audio += static_cast<char>((i * 2654435761u) >> 13);
+    WriteFile(dir_.file("KX3O.kx0"), audio);
+    Script();
+    auto m = Mail();
+    auto written = Mail();
+    std::string expected;
+    {
+        std::FILE* f = std::tmpfile();
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(written->WriteOutMessage(f), 0);
+        std::rewind(f);
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+            expected.append(buf, n);
+        std::fclose(f);
+    }
+    ScopedEnv noTemp("TMPDIR", dir_.file("no/such/folder"));
+    ASSERT_EQ(m->Send(), 0);
+    EXPECT_EQ(server_->Mismatch(), "");
+    // The same but for the boundary (it names the time) and the Return-Path the session adds.
+    std::string sent = Unstuff(server_->captured());
+    const auto cut = [](std::string text, const std::string& boundary) {
+        for (std::size_t at; (at = text.find(boundary)) != std::string::npos;)
+            text.erase(at, boundary.size());
+        return text;
+    };
+    sent = cut(sent, m->boundary());
+    sent = cut(sent, "Return-Path: me@here\r\n");
+    sent = cut(sent, "Date: " + m->FindHeader("Date") + "\r\n");
+    expected = cut(expected, written->boundary());
+    expected = cut(expected, "Date: " + written->FindHeader("Date") + "\r\n");
+    EXPECT_EQ(sent, expected);
+}
+
 TEST_F(SmtpTest, UnreachableServerGivesSixFromBothEntryPoints) {
     server_->RefuseConnect();
     auto m = Mail();

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 
 #include <string>
@@ -12,6 +13,7 @@
 #include "korrin/app/Defaults.h"
 #include "korrin/audio/Acm.h"
 #include "korrin/audio/FormatSpec.h"
+#include "korrin/audio/Mci.h"
 #include "korrin/audio/Zip.h"
 #include "platform/Endian.h"
 #include "platform/mci/WaveData.h"
@@ -199,7 +201,8 @@ TEST_F(WaveTest, AChunkPastTheRiffEndAsksBeforeLoading) {
         ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", "Yes");
         ASSERT_TRUE(LoadWaveFileInfo(nullptr, info, path));
     }
-    EXPECT_EQ(info.dataSize, 5000u);
+    // What the file holds, not what the chunk claims.
+    EXPECT_EQ(info.dataSize, 100u);
     // Once accepted, the file converts as far as it holds audio, as it loaded.
     FormatChooser pcm(nullptr);
     Put(pcm, Fmt(1, 1, 8000, 16000, 2, 16));
@@ -438,6 +441,81 @@ TEST_F(WaveTest, TheDeviceAndTheFileRoutinesReadAFileAlike) {
         ASSERT_EQ(ParseWave(bytes, c.bytes.size(), image), WaveReadResult::kOk) << c.what;
         EXPECT_EQ(image.format.samplesPerSec, c.rate) << c.what;
         EXPECT_EQ(image.data.size(), c.data) << c.what;
+    }
+}
+
+// The edges of the one rule set, met through the file routines and through the sound device the
+// player opens: both refuse the same files, both ask before reading past the RIFF end, and both
+// find the same audio. Sizes are multiples of 8 bytes (1 ms of the 8 kHz format).
+TEST_F(WaveTest, TheFileRoutinesAndTheDeviceKeepOneRuleSet) {
+    ScopedEnv audio("KORRIN_AUDIO", "virtual");
+    const std::string audio800(800, '\x80');
+    // data claims 4000 bytes where the RIFF chunk and the file hold 800.
+    const std::string pastEnd = Chunk("fmt ", kPcm8) + "data" + Le32(4000) + audio800;
+    const std::string pastRiff = "RIFF" + Le32(DWORD(4 + pastEnd.size())) + "WAVE" + pastEnd;
+    // The RIFF header claims more than the file: no question, what is there is read.
+    const std::string longRiff = "RIFF" + Le32(0xFFFFFF00) + "WAVE" + pastEnd;
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* answers;
+        DWORD wioCode;    // wioFileOpen's result
+        DWORD dataBytes;  // when it loads: the audio both find
+        int questions;    // asked by each reader
+    } cases[] = {
+        {"fmt over 64 KB",
+         Riff(Chunk("fmt ", kPcm8 + std::string(0x10001 - 16, '\0')) + Chunk("data", audio800)), "",
+         kWioNoMemory, 0, 0},
+        {"fmt of 64 KB",
+         Riff(Chunk("fmt ", kPcm8 + std::string(0x10000 - 16, '\0')) + Chunk("data", audio800)), "",
+         0, 800, 0},
+        {"fmt of 14 bytes", Riff(Chunk("fmt ", kPcm8.substr(0, 14)) + Chunk("data", audio800)), "",
+         kWioNoFormat, 0, 0},
+        {"fmt cut by the end of the file", "RIFF" + Le32(100) + "WAVEfmt " + Le32(16) + "short", "",
+         kWioFileError, 0, 0},
+        {"data past the RIFF end, loaded", pastRiff, "Yes", 0, 800, 1},
+        {"data past the RIFF end, declined", pastRiff, "No", kWioDeclined, 0, 1},
+        {"RIFF header past the end of the file", longRiff, "", 0, 800, 0},
+        {"odd chunks padded",
+         Riff(Chunk("LIST", "abc") + Chunk("fmt ", kPcm8) + Chunk("junk", "x") +
+              Chunk("data", audio800 + "\x80") + Chunk("fact", Le32(7))),
+         "", 0, 801, 0},
+        {"odd data with its pad byte missing at the end",
+         Riff(Chunk("fmt ", kPcm8) + Chunk("data", audio800 + "\x80"))
+             .substr(0, 8 + 4 + 24 + 8 + 801),
+         "", 0, 801, 0},
+        {"no data chunk", Riff(Chunk("fmt ", kPcm8) + Chunk("fact", Le32(0))), "", kWioFileError, 0,
+         0},
+        {"no fmt chunk", Riff(Chunk("data", audio800)), "", kWioNoFormat, 0, 0},
+    };
+    auto questions = [this] {
+        int n = 0;
+        for (const auto& line : log())
+            n += JsonField(line, "caption") == "wioFileOpen";
+        return n;
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir_.file("edge.wav");
+        WriteFile(path, c.bytes);
+        std::remove(dir_.file("messages.log").c_str());
+        // The same answer for each reader's question.
+        ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", std::string(c.answers) + "," + c.answers);
+        WioFile wio;
+        EXPECT_EQ(wioFileOpen(&wio, path, 0), c.wioCode) << c.what;
+        if (c.wioCode == 0) {
+            EXPECT_EQ(wio.dataSize, c.dataBytes) << c.what;
+        }
+        wioFileClose(&wio);
+        EXPECT_EQ(questions(), c.questions) << c.what;
+
+        std::remove(dir_.file("messages.log").c_str());
+        MciDevice device;
+        const MCIERROR opened = device.Open(path);
+        EXPECT_EQ(opened == 0, c.wioCode == 0) << c.what;
+        if (opened == 0) {
+            EXPECT_EQ(device.GetLength(0), c.dataBytes / 8) << c.what;
+        }
+        EXPECT_EQ(questions(), c.questions) << c.what;
     }
 }
 

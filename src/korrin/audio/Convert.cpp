@@ -210,11 +210,8 @@ DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
         if (mmioAscend(c.source, &ck, 0) != 0)
             return c.finish(false);
     }
-    if (mmioSeek(c.source, long(sourceRiff.dwDataOffset) + 4, SEEK_SET) < 0)
-        return c.finish(false);
-    MMCKINFO sourceData;
-    sourceData.ckid = mmioFOURCC('d', 'a', 't', 'a');
-    if (mmioDescend(c.source, &sourceData, &sourceRiff, MMIO_FINDCHUNK) != 0)
+    // The data chunk the file was loaded with (ReadWaveLayout's rules pick which).
+    if (mmioSeek(c.source, long(sourceInfo.dataOffset), SEEK_SET) != long(sourceInfo.dataOffset))
         return c.finish(false);
 
     const DWORD formatBytes =

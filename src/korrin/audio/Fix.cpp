@@ -139,7 +139,7 @@ bool copyOut(const ShareFile& from, const std::string& to) {
     std::uint64_t size = 0;
     if (!from.Size(&size))
         return false;
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int out = CreateNewFile(to, 0600);
     if (out < 0)
         return false;
     bool ok = CopyFileRange(from.fd(), out, size);
@@ -152,10 +152,9 @@ bool copyOut(const ShareFile& from, const std::string& to) {
 // that the archive's last bytes are never read as a trailer (they can look like one of a
 // newer release, whose question would then be asked for every old file).
 bool endsWithArchive(int fd) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || st.st_size < 22)
+    std::uint64_t size = 0;
+    if (!GetOpenFileSize(fd, &size) || size < 22)
         return false;
-    const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
     const std::uint64_t span = std::min<std::uint64_t>(size, 22 + 0xFFFF);
     std::vector<unsigned char> tail(static_cast<std::size_t>(span));
     if (::pread(fd, tail.data(), tail.size(), static_cast<off_t>(size - span)) !=

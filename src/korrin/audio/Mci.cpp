@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "korrin/app/EventReport.h"
+#include "korrin/audio/WaveFile.h"
 
 namespace korrin {
 
@@ -47,6 +48,7 @@ MCIERROR MciDevice::Open(const std::string& path) {
     Close();
     open_ = MCI_OPEN_PARMS{};
     open_.lpstrElementName = path;
+    open_.onChunkPastRiff = AskToLoadPastRiffEnd;
     MCIERROR e = mciSendCommand(0, MCI_OPEN, MCI_OPEN_ELEMENT | MCI_WAIT, &open_);
     if (e) {
         report(e, kLineOpen);

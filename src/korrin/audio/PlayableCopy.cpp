@@ -32,8 +32,6 @@ namespace {
 
 // Source bytes per conversion call: whole blocks, about this many.
 constexpr std::size_t kPieceBytes = 16384;
-// The wave file's own fmt chunk is refused above this, as the wave reader does.
-constexpr std::uint64_t kLargestFmt = kLargestFormatChunk;
 
 std::string Errno(const char* what) {
     return std::string(what) + " failed: " + std::strerror(errno);
@@ -54,19 +52,6 @@ bool ReadAt(int fd, std::uint64_t offset, std::uint8_t* into, std::size_t size) 
     return true;
 }
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Closes on every path out.
 struct Fd {
     int fd = -1;
@@ -81,52 +66,42 @@ struct Fd {
 };
 
 // Where a wave file keeps its format and its audio.
-struct WaveLayout {
+struct AudioLayout {
     WAVEFORMATEX format;
     std::uint64_t dataOffset = 0;
     std::uint64_t dataSize = 0;
 };
 
-// Walks the chunks of a RIFF WAVE file that ends at limit (the message's envelope follows
-// it). A data chunk that claims more than is there is taken as far as it goes.
-bool FindWaveLayout(int fd, std::uint64_t limit, WaveLayout& layout, std::string& why) {
-    std::uint8_t head[12];
-    if (limit < 12 || !ReadAt(fd, 0, head, 12) || std::memcmp(head, "RIFF", 4) != 0 ||
-        std::memcmp(head + 8, "WAVE", 4) != 0) {
-        why = "no wave file";
-        return false;
-    }
-    bool haveFormat = false, haveData = false;
-    std::uint64_t at = 12;
-    while (at + 8 <= limit && !(haveFormat && haveData)) {
-        std::uint8_t chunk[8];
-        if (!ReadAt(fd, at, chunk, 8))
+// Reads the layout of a RIFF WAVE file that ends at limit (the message's envelope follows it) by
+// the rules every wave reader keeps. A chunk past the RIFF end is taken as far as it goes: the
+// message's own recording is copied, nobody is there to ask.
+bool FindAudioLayout(int fd, std::uint64_t limit, AudioLayout& layout, std::string& why) {
+    WaveLayout found;
+    const auto readAt = [fd](std::uint64_t offset, std::uint8_t* into, std::size_t size) {
+        return ReadAt(fd, offset, into, size);
+    };
+    switch (ReadWaveLayout(limit, readAt, found)) {
+        case WaveLayoutResult::kOk:
             break;
-        const std::uint64_t size = LoadLE32(chunk + 4);
-        const std::uint64_t body = at + 8;
-        if (std::memcmp(chunk, "fmt ", 4) == 0 && !haveFormat) {
-            if (size < 16 || size > kLargestFmt || body + size > limit) {
-                why = "damaged format chunk";
-                return false;
-            }
-            std::vector<std::uint8_t> fmt(static_cast<std::size_t>(size));
-            if (!ReadAt(fd, body, fmt.data(), fmt.size())) {
-                why = "damaged format chunk";
-                return false;
-            }
-            layout.format = ReadWaveFormat(fmt.data(), fmt.size());
-            haveFormat = true;
-        } else if (std::memcmp(chunk, "data", 4) == 0 && !haveData) {
-            layout.dataOffset = body;
-            layout.dataSize = std::min(size, limit - body);
-            haveData = true;
-        }
-        at = body + size + (size & 1);
+        case WaveLayoutResult::kNotRiffWave:
+            why = "no wave file";
+            return false;
+        case WaveLayoutResult::kNoFormat:
+            why = "no format chunk";
+            return false;
+        case WaveLayoutResult::kNoData:
+        case WaveLayoutResult::kDeclined:
+            why = "no data chunk";
+            return false;
+        case WaveLayoutResult::kShortFormat:
+        case WaveLayoutResult::kLargeFormat:
+        case WaveLayoutResult::kDamagedFormat:
+            why = "damaged format chunk";
+            return false;
     }
-    if (!haveFormat || !haveData) {
-        why = haveFormat ? "no data chunk" : "no format chunk";
-        return false;
-    }
+    layout.format = ReadWaveFormat(found.format.data(), found.format.size());
+    layout.dataOffset = found.dataOffset;
+    layout.dataSize = found.dataSize;
     return true;
 }
 
@@ -266,7 +241,7 @@ class WaveSink : public Sink {
 };
 
 // The audio of a wave file through the compression manager into 16-bit mono at rate.
-bool DecodeInto(int fd, const WaveLayout& layout, std::uint32_t rate, Sink& sink,
+bool DecodeInto(int fd, const AudioLayout& layout, std::uint32_t rate, Sink& sink,
                 std::string& why) {
     const WAVEFORMATEX& source = layout.format;
     if (source.nBlockAlign == 0 || !acmFormatSupported(source)) {
@@ -345,8 +320,8 @@ bool DecodeInto(int fd, const WaveLayout& layout, std::uint32_t rate, Sink& sink
 
 bool WriteWaveAudio(int fd, std::uint64_t limit, const AudioCopyTags& tags, AudioCopyFormat format,
                     int out, std::string& why) {
-    WaveLayout layout;
-    if (!FindWaveLayout(fd, limit, layout, why))
+    AudioLayout layout;
+    if (!FindAudioLayout(fd, limit, layout, why))
         return false;
     if (format == AudioCopyFormat::kOpus) {
         OpusSink sink;
@@ -404,7 +379,7 @@ bool WriteZippedAudio(int fd, std::uint64_t size, const AudioCopyTags& tags, Aud
         return false;
     const std::string archive = work.folder() + "/message.kx1";
     {
-        Fd copy(::open(archive.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        Fd copy(CreateNewFile(archive, 0600));
         if (copy.fd < 0) {
             why = Errno("open");
             return false;
@@ -424,28 +399,13 @@ bool WriteZippedAudio(int fd, std::uint64_t size, const AudioCopyTags& tags, Aud
         why = "no wave file came out of the archive";
         return false;
     }
-    Fd wave(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st {};
-    if (wave.fd < 0 || ::fstat(wave.fd, &st) != 0) {
+    Fd wave(OpenRegularFile(archive));
+    std::uint64_t waveSize = 0;
+    if (wave.fd < 0 || !GetOpenFileSize(wave.fd, &waveSize)) {
         why = Errno("open");
         return false;
     }
-    return WriteWaveAudio(wave.fd, static_cast<std::uint64_t>(st.st_size), tags, format, out, why);
-}
-
-// An unnamed file in folder (mode as open() takes it, the umask applied): gone when the last
-// descriptor closes. Where the file system cannot make one, a named file of mode 0600 that is
-// removed at once.
-int OpenUnnamedFile(const std::string& folder, mode_t mode) {
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
-        return fd;
-    std::string pattern =
-        folder + (folder.empty() || folder.back() != '/' ? "/" : "") + ".korrin-audio-XXXXXX";
-    fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd >= 0)
-        ::unlink(pattern.c_str());
-    return fd;
+    return WriteWaveAudio(wave.fd, waveSize, tags, format, out, why);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -462,7 +422,7 @@ bool EndsWithNoCase(const std::string& text, const char* tail) {
 
 // A wave file whose RIFF chunk ends exactly where the file does carries no envelope.
 bool IsWholeWaveFile(const std::string& path, std::uint64_t size) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd(OpenRegularFile(path));
     std::uint8_t head[12];
     if (fd.fd < 0 || !ReadAt(fd.fd, 0, head, 12) || std::memcmp(head, "RIFF", 4) != 0 ||
         std::memcmp(head + 8, "WAVE", 4) != 0)
@@ -496,7 +456,7 @@ AudioCopyTags TagsFromEnvelope(const CMessageTrailer& envelope) {
 bool WriteMessageAudio(const std::string& path, std::uint64_t payloadBytes,
                        const AudioCopyTags& tags, AudioCopyFormat format, int out,
                        std::string& why) {
-    Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd in(OpenRegularFile(path));
     if (in.fd < 0) {
         why = Errno("open");
         return false;
@@ -544,7 +504,7 @@ int ExportMessageAudio(const std::string& messagePath, const std::string& outPat
 
     const std::string folder = FolderOf(outPath);
     // Readable as any file the user makes; nobody sees it before it is whole and named.
-    Fd out(OpenUnnamedFile(folder, 0666));
+    Fd out(CreateUnnamedFile(folder, 0666));
     if (out.fd < 0) {
         why = Errno("open");
         return 1;
@@ -588,7 +548,7 @@ bool PlayableCopy::Make(const std::string& messagePath, const CMessageTrailer& e
     const std::uint64_t payload = envelope.fileSize >= 8 + std::uint64_t(envelope.length)
                                       ? envelope.fileSize - 8 - envelope.length
                                       : 0;
-    int fd = OpenUnnamedFile(GetTempPath(), 0600);
+    int fd = CreateUnnamedFile(GetTempPath(), 0600);
     if (fd < 0)
         why = Errno("open");
     else if (!WriteMessageAudio(messagePath, payload, TagsFromEnvelope(envelope),

@@ -38,6 +38,22 @@ bool WavePathFits(const std::string& path) {
     return false;
 }
 
+bool AskToLoadPastRiffEnd(const RiffOverrun& ck) {
+    DebugTrace("wioFileOpen() FILE MIGHT BE CORRUPT!");
+    DebugTrace("    ckRIFF.dwDataOffset: %lu", 8ul);
+    DebugTrace("          ckRIFF.cksize: %lu", static_cast<unsigned long>(ck.riffSize));
+    DebugTrace("        ck.dwDataOffset: %lu", static_cast<unsigned long>(ck.dataOffset));
+    DebugTrace("              ck.cksize: %lu", static_cast<unsigned long>(ck.cksize));
+    const std::string text = Printf(
+        "This wave file might be corrupt. The RIFF chunk.ckid '%.08lX' (data offset at "
+        "%lu) specifies a cksize of %lu that extends beyond what the RIFF header cksize "
+        "of %lu allows. Attempt to load?",
+        static_cast<unsigned long>(ck.ckid), static_cast<unsigned long>(ck.dataOffset),
+        static_cast<unsigned long>(ck.cksize), static_cast<unsigned long>(ck.riffSize));
+    return AppMessageBox(nullptr, text, "wioFileOpen",
+                         MB_YESNO | MB_ICONEXCLAMATION | MB_TASKMODAL) != IDNO;
+}
+
 DWORD wioFileOpen(WioFile* wio, const std::string& path, DWORD flags) {
     if (!wio)
         return kWioNoRecord;
@@ -52,62 +68,46 @@ DWORD wioFileOpen(WioFile* wio, const std::string& path, DWORD flags) {
     wio->file = mmioOpen(path, MMIO_READ | MMIO_ALLOCBUF);
     if (!wio->file)
         return kWioFileError;
-    MMCKINFO riff;
-    riff.fccType = mmioFOURCC('W', 'A', 'V', 'E');
-    if (mmioDescend(wio->file, &riff, nullptr, MMIO_FINDRIFF) != MMSYSERR_NOERROR)
+    HMMIO h = wio->file;
+    const long fileSize = mmioSeek(h, 0, SEEK_END);
+    if (fileSize < 0)
         return fail(kWioFileError);
-    wio->sampleCount = 0xFFFFFFFF;
-    const std::uint64_t riffEnd = std::uint64_t(riff.dwDataOffset) + riff.cksize;
-    MMCKINFO ck;
-    while (mmioDescend(wio->file, &ck, &riff, 0) == MMSYSERR_NOERROR) {
-        if (std::uint64_t(ck.dwDataOffset) + ck.cksize > riffEnd) {
-            DebugTrace("wioFileOpen() FILE MIGHT BE CORRUPT!");
-            DebugTrace("    ckRIFF.dwDataOffset: %lu",
-                       static_cast<unsigned long>(riff.dwDataOffset));
-            DebugTrace("          ckRIFF.cksize: %lu", static_cast<unsigned long>(riff.cksize));
-            DebugTrace("        ck.dwDataOffset: %lu", static_cast<unsigned long>(ck.dwDataOffset));
-            DebugTrace("              ck.cksize: %lu", static_cast<unsigned long>(ck.cksize));
-            const std::string text = Printf(
-                "This wave file might be corrupt. The RIFF chunk.ckid '%.08lX' (data offset at "
-                "%lu) specifies a cksize of %lu that extends beyond what the RIFF header cksize "
-                "of %lu allows. Attempt to load?",
-                static_cast<unsigned long>(ck.ckid), static_cast<unsigned long>(ck.dwDataOffset),
-                static_cast<unsigned long>(ck.cksize), static_cast<unsigned long>(riff.cksize));
-            if (AppMessageBox(nullptr, text, "wioFileOpen",
-                              MB_YESNO | MB_ICONEXCLAMATION | MB_TASKMODAL) == IDNO)
-                return fail(kWioDeclined);
-        }
-        if (ck.ckid == mmioFOURCC('f', 'm', 't', ' ')) {
-            if (wio->format.empty()) {
-                if (ck.cksize > kLargestFormatChunk)
-                    return fail(kWioNoMemory);
-                wio->format.assign(std::max<DWORD>(ck.cksize, 18), 0);
-                if (mmioRead(wio->file, wio->format.data(), long(ck.cksize)) != long(ck.cksize))
-                    return fail(kWioFileError);
-            }
-        } else if (ck.ckid == mmioFOURCC('d', 'a', 't', 'a')) {
-            if (wio->dataSize == 0) {
-                wio->dataSize = ck.cksize;
-                wio->dataOffset = ck.dwDataOffset;
-            }
-        } else if (ck.ckid == mmioFOURCC('f', 'a', 'c', 't')) {
-            std::uint8_t count[4];
-            if (wio->sampleCount == 0xFFFFFFFF && ck.cksize >= 4 &&
-                mmioRead(wio->file, count, 4) == 4)
-                wio->sampleCount = LoadLE32(count);
-        }
-        if (mmioAscend(wio->file, &ck, 0) != MMSYSERR_NOERROR)
+    const auto readAt = [h](std::uint64_t offset, std::uint8_t* into, std::size_t size) {
+        return mmioSeek(h, long(offset), SEEK_SET) == long(offset) &&
+               mmioRead(h, into, long(size)) == long(size);
+    };
+    WaveLayout layout;
+    switch (ReadWaveLayout(std::uint64_t(fileSize), readAt, layout, AskToLoadPastRiffEnd)) {
+        case WaveLayoutResult::kOk:
             break;
+        case WaveLayoutResult::kNoFormat:
+        case WaveLayoutResult::kShortFormat:
+            return fail(kWioNoFormat);
+        case WaveLayoutResult::kLargeFormat:
+            return fail(kWioNoMemory);
+        case WaveLayoutResult::kDeclined:
+            return fail(kWioDeclined);
+        case WaveLayoutResult::kNotRiffWave:
+        case WaveLayoutResult::kDamagedFormat:
+        case WaveLayoutResult::kNoData:
+            return fail(kWioFileError);
     }
-    if (wio->format.empty())
-        return fail(kWioNoFormat);
-    if (wio->sampleCount == 0xFFFFFFFF) {
+    // The record's copy has room for cbSize at least.
+    wio->format = std::move(layout.format);
+    if (wio->format.size() < 18)
+        wio->format.resize(18, 0);
+    wio->dataOffset = static_cast<DWORD>(layout.dataOffset);
+    wio->dataSize = static_cast<DWORD>(std::min<std::uint64_t>(layout.dataSize, 0xFFFFFFFFu));
+    if (layout.haveFact) {
+        wio->sampleCount = layout.factSamples;
+    } else {
         const WAVEFORMATEX f = ReadWaveFormat(wio->format.data(), wio->format.size());
         if (f.wFormatTag == WAVE_FORMAT_PCM)
             wio->sampleCount = f.nBlockAlign ? wio->dataSize / f.nBlockAlign : 0;
         else
             wio->sampleCount = 0;
     }
+    mmioSeek(h, 0, SEEK_SET);
     return 0;
 }
 

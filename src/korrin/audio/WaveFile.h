@@ -7,6 +7,7 @@
 
 #include "korrin/audio/AcmCommon.h"
 #include "korrin/audio/FormatChooser.h"
+#include "platform/mci/WaveData.h"
 
 namespace korrin {
 
@@ -50,10 +51,16 @@ inline constexpr DWORD kWioFileError = 6;
 inline constexpr DWORD kWioNoMemory = 7;
 inline constexpr DWORD kWioDeclined = 8;
 // A fmt chunk larger than this is no wave format; it is refused as if memory had run out.
-inline constexpr DWORD kLargestFormatChunk = 0x10000;
+inline constexpr DWORD kLargestFormatChunk = platform::kLargestWaveFormatChunk;
 
-// 0 leaves the file open with the record filled. A chunk that runs past the end of the RIFF
-// chunk makes it ask the user whether to go on.
+// The question wioFileOpen and the sound device (MciDevice::Open) ask about a chunk that runs
+// past the end of the RIFF chunk: true when the user says to load the file all the same.
+bool AskToLoadPastRiffEnd(const platform::RiffOverrun& chunk);
+
+// 0 leaves the file open with the record filled, read by ReadWaveLayout's rules: a fmt chunk
+// under 16 bytes is no format, one over kLargestFormatChunk is refused as if memory had run
+// out, a file without a data chunk is refused as damaged, and a chunk that runs past the end of
+// the RIFF chunk makes it ask the user whether to go on. dataSize is what the file holds.
 DWORD wioFileOpen(WioFile* wio, const std::string& path, DWORD flags);
 DWORD wioFileClose(WioFile* wio);
 

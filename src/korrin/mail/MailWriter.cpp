@@ -79,10 +79,17 @@ std::string Trim(std::string_view s) {
     return std::string(s.substr(a, b - a + 1));
 }
 
-void Put(std::FILE* out, std::string_view s) {
-    if (!s.empty() && std::fwrite(s.data(), 1, s.size(), out) != s.size())
-        throw CSMTPError(CSMTPError::kOther);
-}
+class FileOut : public CMailUtil::MessageOut {
+  public:
+    explicit FileOut(std::FILE* f) : f_(f) {}
+    void Put(std::string_view s) override {
+        if (!s.empty() && std::fwrite(s.data(), 1, s.size(), f_) != s.size())
+            throw CSMTPError(CSMTPError::kOther);
+    }
+
+  private:
+    std::FILE* f_;
+};
 
 }  // namespace
 
@@ -283,7 +290,7 @@ void CMailUtil::AddFilePart(const std::string& path) {
     parts_.push_back(std::move(p));
 }
 
-void CMailUtil::writeOut(std::FILE* out) {
+void CMailUtil::writeOut(MessageOut& out) {
     addRawHeader("MIME-Version", "1.0", HeaderMode::kReplace);
     addRawHeader("X-MailLibrary", kMailLibraryLine, HeaderMode::kReplace);
     if (FindHeader("From", "").empty())
@@ -299,26 +306,26 @@ void CMailUtil::writeOut(std::FILE* out) {
     addRawHeader("Content-type", "multipart/mixed;\r\n\tboundary=" + boundary_ + "\r\n\r\n",
                  HeaderMode::kReplace);
     for (const auto& h : headers_)
-        Put(out, h.first + ": " + h.second + "\r\n");
-    Put(out,
+        out.Put(h.first + ": " + h.second + "\r\n");
+    out.Put(
         "> THIS IS A MESSAGE IN 'MIME' FORMAT.  Your mail reader does not support MIME.\r\n"
         "> Some parts of this will be readable as plain text.\r\n"
         "> To see the rest, you will need to upgrade your mail reader.\r\n");
     for (const auto& part : parts_) {
-        Put(out, "\r\n--" + boundary_ + "\r\n");
+        out.Put("\r\n--" + boundary_ + "\r\n");
         if (part.isText) {
-            Put(out, "Content-type: text/plain; charset=" + part.charset + "\r\n");
-            Put(out, "Content-Transfer-Encoding: quoted-printable\r\n\r\n");
-            Put(out, mail::QuotedPrintable(part.data));
+            out.Put("Content-type: text/plain; charset=" + part.charset + "\r\n");
+            out.Put("Content-Transfer-Encoding: quoted-printable\r\n\r\n");
+            out.Put(mail::QuotedPrintable(part.data));
             continue;
         }
         std::FILE* in = std::fopen(part.data.c_str(), "rb");
         if (!in)
             raise(CSMTPError::kFileOpen);
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> guard(in, &std::fclose);
-        Put(out, mail::ContentTypeLines(part.contentType));
-        Put(out, "Content-Disposition: " + part.disposition + "\r\n");
-        Put(out, "Content-Transfer-Encoding: base64\r\n\r\n");
+        out.Put(mail::ContentTypeLines(part.contentType));
+        out.Put("Content-Disposition: " + part.disposition + "\r\n");
+        out.Put("Content-Transfer-Encoding: base64\r\n\r\n");
         // Whole lines per read: 57 input bytes make one line of 76 characters.
         constexpr std::size_t kChunk = 57 * 1024;
         std::vector<std::uint8_t> buf(kChunk);
@@ -336,19 +343,22 @@ void CMailUtil::writeOut(std::FILE* out) {
                 raise(CSMTPError::kOther);
             }
             if (got > 0)
-                Put(out,
+                out.Put(
                     std::string_view(enc.data(), mail::Base64Lines(buf.data(), got, enc.data())));
             if (got < kChunk)
                 break;
         }
     }
-    Put(out, "\r\n--" + boundary_ + "--\r\n");
-    if (std::fflush(out) != 0 || std::ferror(out))
-        raise(CSMTPError::kOther);
+    out.Put("\r\n--" + boundary_ + "--\r\n");
 }
 
 int CMailUtil::WriteOutMessage(std::FILE* out) {
-    return guarded([&] { writeOut(out); });
+    return guarded([&] {
+        FileOut file(out);
+        writeOut(file);
+        if (std::fflush(out) != 0 || std::ferror(out))
+            raise(CSMTPError::kOther);
+    });
 }
 
 std::FILE* CMailUtil::OpenTempMessageFile(std::string& path) {

@@ -64,6 +64,13 @@ class CMailUtil {
     void AddFilePart(const std::string& path, const std::string& contentType,
                      const std::string& fileName);
 
+    // Where a message is written out to, piece by piece; Put throws CSMTPError on a failure.
+    class MessageOut {
+      public:
+        virtual ~MessageOut() = default;
+        virtual void Put(std::string_view text) = 0;
+    };
+
     // Writes the whole message to an open binary stream: 0, or the failure's code (12 for an
     // attachment that cannot be opened, -1 for a read or write failure).
     int WriteOutMessage(std::FILE* out);
@@ -78,6 +85,8 @@ class CMailUtil {
 
   protected:
     [[noreturn]] void raise(int code);
+    // The message as WriteOutMessage writes it, to out; throws CSMTPError.
+    void writeOut(MessageOut& out);
     // After a failure that does not count (the message got through all the same).
     void clearError() { error_ = 0; }
     // Runs body; a CSMTPError becomes its code (kept in error()), anything else -1.
@@ -100,7 +109,6 @@ class CMailUtil {
   private:
     void addRecipient(const char* header, const std::string& displayName,
                       const std::string& address, int depth);
-    void writeOut(std::FILE* out);
 
     int error_ = 0;
     std::vector<std::pair<std::string, std::string>> headers_;

@@ -406,26 +406,46 @@ void CSMTPEmail::greetAndLogin(std::unique_ptr<net::IStream>& socket) {
     login(*socket, info, extended);
 }
 
-void CSMTPEmail::sendMessageFile(net::IStream& s, std::FILE* file) {
-    std::vector<char> piece(kPieceSize);
-    std::string out;
-    out.reserve(kPieceSize * 2);
-    bool atLineStart = true;
-    for (;;) {
-        std::size_t n = std::fread(piece.data(), 1, piece.size(), file);
-        if (n == 0) {
-            if (std::ferror(file)) {
-                Report("fread failed");
-                raise(CSMTPError::kOther);
-            }
-            return;
-        }
-        out.clear();
-        mail::DotStuff(piece.data(), n, atLineStart, out);
-        if (s.SendAll(out.data(), out.size(), timeouts_.block) != net::SendResult::kOk)
-            raise(CSMTPError::kSendFailed);
+namespace {
+
+// The message as it is written out goes to the server: dot-stuffed, in pieces of kPieceSize
+// bytes, with no copy of it anywhere else.
+class SocketOut : public CMailUtil::MessageOut {
+  public:
+    SocketOut(net::IStream& s, int timeoutMs) : s_(s), timeoutMs_(timeoutMs) {
+        pending_.reserve(CSMTPEmail::kPieceSize * 2);
     }
-}
+    void Put(std::string_view text) override {
+        mail::DotStuff(text.data(), text.size(), atLineStart_, pending_);
+        if (pending_.size() < CSMTPEmail::kPieceSize)
+            return;
+        std::size_t at = 0;
+        for (; pending_.size() - at >= CSMTPEmail::kPieceSize; at += CSMTPEmail::kPieceSize)
+            send(pending_.data() + at, CSMTPEmail::kPieceSize);
+        pending_.erase(0, at);
+    }
+    // What is left, then the end of the data: the one text with a line break inside that goes
+    // out as it is.
+    void Finish() {
+        if (!pending_.empty())
+            send(pending_.data(), pending_.size());
+        static constexpr char kEndOfData[] = "\r\n.\r\n";
+        send(kEndOfData, sizeof kEndOfData - 1);
+    }
+
+  private:
+    void send(const char* data, std::size_t size) {
+        if (s_.SendAll(data, size, timeoutMs_) != net::SendResult::kOk)
+            throw CSMTPError(CSMTPError::kSendFailed);
+    }
+
+    net::IStream& s_;
+    int timeoutMs_;
+    std::string pending_;
+    bool atLineStart_ = true;
+};
+
+}  // namespace
 
 void CSMTPEmail::_SendIt(std::unique_ptr<net::IStream>& socket) {
     openConnection(socket);
@@ -446,27 +466,9 @@ void CSMTPEmail::_SendIt(std::unique_ptr<net::IStream>& socket) {
 
     addRawHeader("Return-Path", sender, HeaderMode::kReplace);
     AddDate();
-    std::string tempPath;
-    std::FILE* file = OpenTempMessageFile(tempPath);
-    if (!file)
-        raise(CSMTPError::kFileOpen);
-    // The temporary copy holds the user's message: it goes on every path out of here.
-    struct Remove {
-        std::FILE* f;
-        std::string path;
-        ~Remove() {
-            std::fclose(f);
-            ::unlink(path.c_str());
-        }
-    } remove{file, tempPath};
-    if (int rc = WriteOutMessage(file); rc != 0)
-        raise(rc);
-    std::rewind(file);
-    sendMessageFile(s, file);
-    // The end of the data is the one text with a line break inside that goes out as it is.
-    static constexpr char kEndOfData[] = "\r\n.\r\n";
-    if (s.SendAll(kEndOfData, sizeof kEndOfData - 1, timeouts_.block) != net::SendResult::kOk)
-        raise(CSMTPError::kSendFailed);
+    SocketOut out(s, timeouts_.block);
+    writeOut(out);
+    out.Finish();
     readReply(s, "End of Message Tag", timeouts_.endOfData);
     // The server has taken the message. A QUIT that goes wrong now cannot undo that, and a
     // failure here would only have the message sent again.

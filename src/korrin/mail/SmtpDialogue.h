@@ -100,7 +100,6 @@ class CSMTPEmail : public CMailUtil {
     void openConnection(std::unique_ptr<platform::net::IStream>& socket);
     void sendCommand(platform::net::IStream& s, const std::string& text, int timeoutMs);
     void readReply(platform::net::IStream& s, const char* label, int timeoutMs);
-    void sendMessageFile(platform::net::IStream& s, std::FILE* file);
     // The command as traced may differ from what is sent (credentials masked).
     void sendCommand(platform::net::IStream& s, std::string_view text, int timeoutMs,
                      const std::string& traced);

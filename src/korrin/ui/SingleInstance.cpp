@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "platform/files/Files.h"
 #include "platform/files/PrivateTemp.h"
 #include "platform/registry/Registry.h"
 
@@ -46,7 +47,7 @@ bool CSingleInstance::Claim() {
     const std::string socket = SocketPath();
     if (socket.empty())
         return true;  // nowhere to meet: run alone
-    lockFd_ = ::open((socket + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    lockFd_ = platform::OpenOrCreateFile(socket + ".lock", 0600);
     if (lockFd_ < 0)
         return true;
     if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {

@@ -11,14 +11,17 @@
 #include "korrin/app/Defaults.h"
 #include "korrin/app/EventReport.h"
 #include "korrin/app/Utils.h"
+#include "korrin/mail/SmtpSender.h"
 #include "platform/Endian.h"
 #include "platform/registry/Registry.h"
+#include "platform/secret/Secret.h"
 
 namespace korrin {
 
 namespace {
 
-// Box number and registry value, in the order the page reads and stores them.
+// Box number and registry value, in the order the page reads and stores them; the password,
+// which never travels in a plain string, comes last.
 struct Field {
     int id;
     const char* value;
@@ -29,9 +32,29 @@ constexpr Field kFields[] = {
     {CSmtpPage::kServerId, setting::kSmtpHost},
     {CSmtpPage::kEmailId, setting::kEmailAddress},
     {CSmtpPage::kAccountId, setting::kAccount},
-    {CSmtpPage::kPasswordId, setting::kPassword},
 };
 constexpr platform::DWORD kReadBytes = 256;
+
+// The longest start of text that fits in max bytes, cut at the start of a character.
+std::size_t CutAtCharacter(std::string_view text, std::size_t max) {
+    if (text.size() <= max)
+        return text.size();
+    std::size_t cut = max;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    return cut;
+}
+
+// Wipes a QString's characters where it holds them alone (a shared buffer is left to its
+// other holder), then empties it.
+void WipeQString(QString& text) {
+    if (!text.isDetached()) {
+        text.clear();
+        return;
+    }
+    platform::WipeMemory(text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
+    text.clear();
+}
 
 QLineEdit* AddRow(QGridLayout* grid, int row, const QString& label, int id) {
     auto* edit = new QLineEdit;
@@ -87,6 +110,15 @@ bool CSmtpPage::OnInitDialog() {
             text.clear();
         platform::SetDlgItemText(this, f.id, QString::fromStdString(text));
     }
+    // The password goes from the settings into a secret and from there into the box: the box's
+    // own text is the one copy that is not wiped.
+    {
+        platform::Secret password;
+        ReadPasswordSetting(password, kReadBytes);
+        QString shown = QString::fromUtf8(password.data(), static_cast<qsizetype>(password.size()));
+        platform::SetDlgItemText(this, kPasswordId, shown);
+        WipeQString(shown);
+    }
     // An unknown stored value is sent as STARTTLS, and shown so.
     platform::DWORD chosen = utils.GetSettingDword(setting::kSmtpSecurity);
     security->setCurrentIndex(chosen <= 2 ? static_cast<int>(chosen) : 1);
@@ -104,20 +136,15 @@ void CSmtpPage::OnOK() {
     for (const Field& f : kFields) {
         std::string text = platform::GetDlgItemText(this, f.id).left(kMaxChars).toStdString();
         // A value is read back (here and when sending) with room for 255 bytes: a longer one
-        // would read as missing and the next OK would store the empty box over it. Cut at the
-        // start of a character, never inside one.
-        if (text.size() > static_cast<std::size_t>(kMaxChars)) {
-            std::size_t cut = kMaxChars;
-            while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-                --cut;
-            text.resize(cut);
-        }
+        // would read as missing and the next OK would store the empty box over it.
+        text.resize(CutAtCharacter(text, kMaxChars));
         // Stored with its terminating zero, as string values always were; a single value that
         // cannot be written is not reported.
         platform::RegSetValueEx(key.get(), f.value, platform::REG_SZ,
                                 reinterpret_cast<const std::uint8_t*>(text.c_str()),
                                 static_cast<platform::DWORD>(text.size() + 1));
     }
+    storePassword(key.get());
     auto* security = qobject_cast<QComboBox*>(platform::GetDlgItem(this, kSecurityId));
     if (security && security->currentIndex() >= 0) {
         std::uint8_t data[4];
@@ -131,6 +158,27 @@ void CSmtpPage::OnOK() {
         platform::RegSetValueEx(key.get(), setting::kAttachPlayableCopy, platform::REG_DWORD, data,
                                 sizeof data);
     }
+}
+
+void CSmtpPage::storePassword(platform::HKEY key) {
+    auto* edit = qobject_cast<QLineEdit*>(platform::GetDlgItem(this, kPasswordId));
+    if (!edit)
+        return;
+    // OK ends the sheet, so the box can let go of its text: the one buffer left holding it is
+    // wiped here. The UTF-8 form is made once, moved into a secret and wiped.
+    QString text = edit->text();
+    edit->setText(QString());
+    QByteArray utf8 = QStringView(text).left(kMaxChars).toUtf8();
+    WipeQString(text);
+    platform::Secret password(
+        std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+    platform::WipeMemory(utf8.data(), static_cast<std::size_t>(utf8.size()));
+    utf8.clear();
+    password.resize(CutAtCharacter(password.view(), kMaxChars));
+    password.append('\0');  // stored with its terminating zero, as the other values
+    platform::RegSetValueEx(key, setting::kPassword, platform::REG_SZ,
+                            reinterpret_cast<const std::uint8_t*>(password.data()),
+                            static_cast<platform::DWORD>(password.size()));
 }
 
 }  // namespace korrin

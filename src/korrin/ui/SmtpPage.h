@@ -3,6 +3,7 @@
 // checked when a message is sent.
 #pragma once
 
+#include "platform/registry/Registry.h"
 #include "platform/ui/PropertySheet.h"
 
 namespace korrin {
@@ -29,6 +30,10 @@ class CSmtpPage : public platform::CPropertyPage {
 
   protected:
     bool OnInitDialog() override;
+
+  private:
+    // Stores the password box's text and empties the box.
+    void storePassword(platform::HKEY key);
 };
 
 }  // namespace korrin

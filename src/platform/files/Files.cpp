@@ -276,6 +276,35 @@ int CreateUniqueFile(const std::string& dir, const std::string& prefix, const st
     return -1;
 }
 
+int CreateNewFile(const std::string& path, unsigned mode) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
+                  static_cast<mode_t>(mode));
+}
+
+int OpenOrCreateFile(const std::string& path, unsigned mode) {
+    return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
+                  static_cast<mode_t>(mode));
+}
+
+int CreateUnnamedFile(const std::string& folder, unsigned mode) {
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+        return fd;
+    std::string name;
+    fd = CreateUniqueFile(folder, ".korrin-unnamed-", "", 0600, &name);
+    if (fd >= 0)
+        ::unlink(name.c_str());
+    return fd;
+}
+
+bool GetOpenFileSize(int fd, std::uint64_t* size) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    *size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
 BOOL ReplaceFileAtomicallyImpl(const std::string& path, bool (*write)(int fd, void* context),
                                void* context, const ReplaceOptions& options) {
     if (path.empty()) {

@@ -51,6 +51,23 @@ bool WriteAll(int fd, const void* data, std::size_t size);
 int CreateUniqueFile(const std::string& dir, const std::string& prefix, const std::string& suffix,
                      unsigned mode, std::string* path);
 
+// Makes path for writing only, exclusively (never an existing file, never through a link),
+// close-on-exec, with the mode given (the umask applied). The descriptor (the caller closes
+// it), or -1 with errno.
+int CreateNewFile(const std::string& path, unsigned mode);
+
+// Opens path for reading and writing, made with mode when missing; never through a link,
+// close-on-exec. The descriptor (the caller closes it), or -1 with errno.
+int OpenOrCreateFile(const std::string& path, unsigned mode);
+
+// A file without a name in folder, open for reading and writing (mode, the umask applied): it
+// goes when its last descriptor closes. Where the file system cannot make one, a file of
+// CreateUniqueFile's making is removed as soon as it is made. The descriptor, or -1 with errno.
+int CreateUnnamedFile(const std::string& folder, unsigned mode);
+
+// The size of an open file; false with errno.
+bool GetOpenFileSize(int fd, std::uint64_t* size);
+
 // How ReplaceFileAtomically treats the file it replaces.
 struct ReplaceOptions {
     static constexpr int kSameMode = -1;

@@ -127,7 +127,7 @@ MCIERROR open(MCI_OPEN_PARMS& p, DWORD flags) {
     if (!ReadWholeFile(p.lpstrElementName, bytes))
         return MCIERR_FILE_NOT_FOUND;
     WaveImage image;
-    if (ParseWave(bytes.data(), bytes.size(), image) != WaveReadResult::kOk)
+    if (ParseWave(bytes.data(), bytes.size(), image, p.onChunkPastRiff) != WaveReadResult::kOk)
         return MCIERR_INVALID_FILE;
     if (IsPlayablePcm(image.format)) {
         d->pcm = ToPcmFormat(image.format);

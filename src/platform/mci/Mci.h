@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/Win32Types.h"
+#include "platform/mci/WaveData.h"
 
 namespace korrin::platform {
 
@@ -115,6 +116,9 @@ struct MCI_OPEN_PARMS {
     std::string lpstrDeviceType;   // "waveaudio" with MCI_OPEN_TYPE
     std::string lpstrElementName;  // the file, with MCI_OPEN_ELEMENT
     std::string lpstrAlias;
+    // Asked when a chunk of the file runs past its RIFF chunk (see ReadWaveLayout); a no
+    // fails the open with MCIERR_INVALID_FILE.
+    RiffOverrunQuestion onChunkPastRiff;
 };
 struct MCI_SET_PARMS {
     std::uintptr_t dwCallback = 0;

@@ -54,55 +54,101 @@ WaveFormat ToWaveFormat(const PcmFormat& p) {
     return f;
 }
 
-WaveReadResult ParseWave(const std::uint8_t* bytes, std::size_t size, WaveImage& out) {
-    out = WaveImage{};
-    if (size < 12 || !fourcc(bytes, "RIFF") || !fourcc(bytes + 8, "WAVE"))
-        return WaveReadResult::kNotRiffWave;
-    // The RIFF size bounds the chunks; a file cut short bounds them further.
-    std::size_t end = 8 + std::size_t(LoadLE32(bytes + 4));
-    if (end > size)
-        end = size;
-    // The rules wioFileOpen reads files by: the first format chunk and the first data chunk
-    // that is not empty count, in whichever order they come; other chunks are skipped.
+WaveLayoutResult ReadWaveLayout(std::uint64_t fileSize, const WaveReadAt& readAt, WaveLayout& out,
+                                const RiffOverrunQuestion& ask) {
+    out = WaveLayout{};
+    std::uint8_t head[12];
+    if (fileSize < 12 || !readAt(0, head, 12) || !fourcc(head, "RIFF") || !fourcc(head + 8, "WAVE"))
+        return WaveLayoutResult::kNotRiffWave;
+    const std::uint32_t riffSize = LoadLE32(head + 4);
+    const std::uint64_t riffEnd = 8 + std::uint64_t(riffSize);
+    // Headers are looked for inside the RIFF chunk and the file, whichever ends first.
+    const std::uint64_t end = std::min(riffEnd, fileSize);
     bool haveFormat = false, haveData = false;
-    std::size_t dataAt = 0, dataSize = 0;
-    std::size_t pos = 12;
-    while (pos + 8 <= end && !(haveFormat && haveData && dataSize > 0)) {
-        const std::uint8_t* ck = bytes + pos;
-        const std::size_t ckSize = LoadLE32(ck + 4);
-        const std::size_t body = pos + 8;
-        const std::size_t avail = end - body;
+    std::uint64_t pos = 12;
+    while (pos + 8 <= end) {
+        std::uint8_t ck[8];
+        if (!readAt(pos, ck, 8))
+            break;
+        const std::uint32_t ckSize = LoadLE32(ck + 4);
+        const std::uint64_t body = pos + 8;
+        const bool overrun = body + ckSize > riffEnd;
+        if (overrun && ask && !ask(RiffOverrun{LoadLE32(ck), body, ckSize, riffSize}))
+            return WaveLayoutResult::kDeclined;
+        const std::uint64_t avail = std::min<std::uint64_t>(ckSize, fileSize - body);
         if (fourcc(ck, "fmt ") && !haveFormat) {
-            if (ckSize < 16 || avail < 16)
-                return WaveReadResult::kBadFormat;
-            const std::uint8_t* f = bytes + body;
-            out.format.formatTag = LoadLE16(f);
-            out.format.channels = LoadLE16(f + 2);
-            out.format.samplesPerSec = LoadLE32(f + 4);
-            out.format.avgBytesPerSec = LoadLE32(f + 8);
-            out.format.blockAlign = LoadLE16(f + 12);
-            out.format.bitsPerSample = LoadLE16(f + 14);
-            const std::size_t extra = std::min(ckSize, avail) - 16;
-            if (out.format.formatTag != kWaveFormatPcm)
-                out.format.extra.assign(f + 16, f + 16 + extra);
-            if (out.format.channels == 0 || out.format.blockAlign == 0)
-                return WaveReadResult::kBadFormat;
+            if (ckSize < kShortestWaveFormatChunk)
+                return WaveLayoutResult::kShortFormat;
+            if (ckSize > kLargestWaveFormatChunk)
+                return WaveLayoutResult::kLargeFormat;
+            out.format.resize(ckSize);
+            if (avail < ckSize || !readAt(body, out.format.data(), ckSize))
+                return WaveLayoutResult::kDamagedFormat;
             haveFormat = true;
-        } else if (fourcc(ck, "data") && (!haveData || dataSize == 0)) {  // an empty one gives way
-            dataAt = body;
-            dataSize = std::min(ckSize, avail);
+        } else if (fourcc(ck, "data") && (!haveData || out.dataSize == 0)) {
+            out.dataOffset = body;
+            out.dataSize = avail;
             haveData = true;
+        } else if (fourcc(ck, "fact") && !out.haveFact && avail >= 4) {
+            std::uint8_t count[4];
+            if (readAt(body, count, 4)) {
+                out.factSamples = LoadLE32(count);
+                out.haveFact = true;
+            }
         }
-        if (ckSize > avail)
+        // A chunk past the RIFF end is the last: nothing after it belongs to the file.
+        if (overrun)
             break;
         pos = body + ckSize + (ckSize & 1);
     }
     if (!haveFormat)
-        return WaveReadResult::kNoFormat;
+        return WaveLayoutResult::kNoFormat;
     if (!haveData)
-        return WaveReadResult::kNoData;
-    dataSize -= dataSize % out.format.blockAlign;
-    out.data.assign(bytes + dataAt, bytes + dataAt + dataSize);
+        return WaveLayoutResult::kNoData;
+    return WaveLayoutResult::kOk;
+}
+
+WaveReadResult ParseWave(const std::uint8_t* bytes, std::size_t size, WaveImage& out,
+                         const RiffOverrunQuestion& ask) {
+    out = WaveImage{};
+    WaveLayout layout;
+    const auto readAt = [bytes, size](std::uint64_t offset, std::uint8_t* into, std::size_t n) {
+        if (offset > size || n > size - offset)
+            return false;
+        std::copy_n(bytes + offset, n, into);
+        return true;
+    };
+    switch (ReadWaveLayout(size, readAt, layout, ask)) {
+        case WaveLayoutResult::kOk:
+            break;
+        case WaveLayoutResult::kNotRiffWave:
+            return WaveReadResult::kNotRiffWave;
+        case WaveLayoutResult::kNoFormat:
+            return WaveReadResult::kNoFormat;
+        case WaveLayoutResult::kNoData:
+            return WaveReadResult::kNoData;
+        case WaveLayoutResult::kDeclined:
+            return WaveReadResult::kDeclined;
+        case WaveLayoutResult::kShortFormat:
+        case WaveLayoutResult::kLargeFormat:
+        case WaveLayoutResult::kDamagedFormat:
+            return WaveReadResult::kBadFormat;
+    }
+    const std::uint8_t* f = layout.format.data();
+    out.format.formatTag = LoadLE16(f);
+    out.format.channels = LoadLE16(f + 2);
+    out.format.samplesPerSec = LoadLE32(f + 4);
+    out.format.avgBytesPerSec = LoadLE32(f + 8);
+    out.format.blockAlign = LoadLE16(f + 12);
+    out.format.bitsPerSample = LoadLE16(f + 14);
+    if (out.format.formatTag != kWaveFormatPcm)
+        out.format.extra.assign(layout.format.begin() + 16, layout.format.end());
+    if (out.format.channels == 0 || out.format.blockAlign == 0)
+        return WaveReadResult::kBadFormat;
+    const std::size_t dataSize =
+        static_cast<std::size_t>(layout.dataSize - layout.dataSize % out.format.blockAlign);
+    const std::size_t at = static_cast<std::size_t>(layout.dataOffset);
+    out.data.assign(bytes + at, bytes + at + dataSize);
     return WaveReadResult::kOk;
 }
 

@@ -500,8 +500,11 @@ LONG RegEnumValue(HKEY key, DWORD index, std::string* name, DWORD* type,
                 *name = s.text(0);
                 if (type)
                     *type = static_cast<DWORD>(s.integer(1));
-                if (data)
+                if (data) {
+                    // The value read before may have been the password.
+                    WipeMemory(data->data(), data->size());
                     *data = s.blob(2);
+                }
                 return ERROR_SUCCESS;
             }
             if (rc != SQLITE_DONE)

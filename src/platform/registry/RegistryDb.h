@@ -84,11 +84,13 @@ class Stmt {
             rc_ = sqlite3_bind_text64(s_, i, p, text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
         return *this;
     }
+    // The bytes must outlive the statement: they are not copied, so a value (the password)
+    // leaves no copy behind in memory freed unwiped.
     Stmt& bindBlob(int i, const std::uint8_t* data, std::size_t size) {
         if (rc_ != SQLITE_OK)
             return *this;
         rc_ = size == 0 ? sqlite3_bind_zeroblob(s_, i, 0)
-                        : sqlite3_bind_blob64(s_, i, data, size, SQLITE_TRANSIENT);
+                        : sqlite3_bind_blob64(s_, i, data, size, SQLITE_STATIC);
         return *this;
     }
     // SQLITE_ROW, SQLITE_DONE or the failure (of preparing, binding or stepping).
