@@ -560,16 +560,16 @@ TEST_F(PlayerTest, PropertiesTransportShowAndPreviewAGsmCopy) {
             auto* tabs = GetDlgItemAs<QTabWidget>(w, CPropertySheet::kTabControlId);
             EXPECT_EQ(tabs->count(), 3);
             copy = SheetField(w, 1, CDetailsPage::kFullPathId).toStdString();
-            if (shots)
+            if (shots && (Pump(100), true))
                 w->grab().save(QString::fromUtf8(shots) + "/sheet-file.png");
             tag = SheetField(w, 0, CDetailsVoice::kFormatTagId);
             for (int id : {1017, 1018, 1024, 1025, 1026, 1027})
                 if (!GetDlgItem(tabs->widget(0), id)->isVisibleTo(tabs->widget(0)))
                     hidden.insert(id);
-            if (shots)
+            if (shots && (Pump(100), true))
                 w->grab().save(QString::fromUtf8(shots) + "/sheet-voice.png");
             tabs->setCurrentIndex(2);
-            if (shots)
+            if (shots && (Pump(100), true))
                 w->grab().save(QString::fromUtf8(shots) + "/sheet-preview.png");
             // The Preview window is a second message window over the first.
             auto* poll = new QTimer(w);
