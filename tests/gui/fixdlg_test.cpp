@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "gui/FixFolderFixture.h"
 #include "helpers/GuiSupport.h"
 #include "korrin/app/Zip.h"
 #include "korrin/ui/FixDlg.h"
@@ -36,31 +37,7 @@ class HostStandIn : public IFixListHost {
     bool onUiThread = true;
 };
 
-class FixDlgTest : public StoreTest {
-  protected:
-    void SetUp() override {
-        StoreTest::SetUp();
-        for (const auto& d : {tmp_, tools_, run_, stage_, box_})
-            ASSERT_TRUE(fs::create_directory(d));
-        ::chmod(run_.c_str(), 0700);
-        for (const char* tool : {"pkzip", "pkunzip"}) {
-            WriteFile(tools_ + "/" + tool, ReadFile(SourceDir() + "/resources/tools/" + tool));
-            ::chmod((tools_ + "/" + tool).c_str(), 0755);
-        }
-    }
-    std::string makeOld(const std::string& name) {
-        const std::string wave = stage_ + "/V1P.wav";
-        makeMessage(wave, std::string(20000, '\x80'), "To " + name, "Subject " + name);
-        EXPECT_EQ(ZipFileInPlace(wave), 0);
-        fs::rename(wave, box_ + "/" + name);
-        return box_ + "/" + name;
-    }
-    std::string tmp_ = dir_.file("tmp"), tools_ = dir_.file("tools"), run_ = dir_.file("run"),
-                stage_ = dir_.file("stage"), box_ = dir_.file("box");
-    ScopedEnv tmpdir_{"TMPDIR", tmp_};
-    ScopedEnv windir_{"KORRIN_WINDIR", tools_};
-    ScopedEnv runtime_{"XDG_RUNTIME_DIR", run_};
-};
+using FixDlgTest = FixFolderTest;
 
 TEST_F(FixDlgTest, FixesEveryOldFileThenCloses) {
     const std::string a = makeOld("KX1O.kx1"), b = makeOld("KX2O.kx1");

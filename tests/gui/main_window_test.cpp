@@ -34,6 +34,7 @@
 #include "korrin/ui/KorrinDlg.h"
 #include "korrin/ui/MessageList.h"
 #include "korrin/ui/TransmitDlg.h"
+#include "platform/Endian.h"
 #include "platform/files/Files.h"
 #include "platform/files/PrivateTemp.h"
 #include "platform/ui/PropertySheet.h"
@@ -489,6 +490,92 @@ TEST_F(MainWindowTest, PreferencesSheetHasTheDeletedPageLast) {
 
 // Started on a file: hidden while the message window works on a numbered temporary copy; the
 // copy goes afterwards and, with nothing in the Outbox, the program ends.
+// A folder holding messages of the old layout (the envelope zipped with the wave): the start-up
+// scan has them fixed in the fixing dialog, which closes by itself, and the list shows the
+// whole folder. What is current or cannot be fixed keeps its bytes and is listed too.
+TEST_F(MainWindowTest, ScanFixesOldMessagesInTheFixingDialogAndListsTheWholeFolder) {
+    installUnpacker();
+    WriteFile(tools_ + "/pkzip", ReadFile(SourceDir() + "/resources/tools/pkzip"));
+    ::chmod((tools_ + "/pkzip").c_str(), 0755);
+    const std::string stage = dir_.file("stage");
+    ASSERT_EQ(::mkdir(stage.c_str(), 0700), 0);
+    std::vector<std::string> old, waves;
+    for (int i = 1; i <= 3; ++i) {
+        const std::string name = "KX" + std::to_string(i) + "S";
+        const std::string wave = stage + "/" + name + ".wav";
+        PcmFormat f{8000, 8, 1};
+        WriteWave(wave, f, SegmentAudio(f, {{300u * i, std::uint8_t(0x60 + i)}}));
+        waves.push_back(ReadFile(wave));
+        makeMessage(wave, waves.back(), "To " + std::to_string(i), "Old " + std::to_string(i));
+        const std::string zip = stage + "/" + name + ".zip";
+        ASSERT_EQ(test::Run({"/usr/bin/zip", "-q", "-j", zip, wave}).exitCode, 0);
+        old.push_back(folder("SENT") + "/" + name + ".kx1");
+        ASSERT_EQ(::rename(zip.c_str(), old.back().c_str()), 0);
+    }
+    const std::string current = folder("SENT") + "/KX4S.kx1";
+    makeZipMessage(current, "current");
+    const std::string damaged = folder("SENT") + "/KX5S.kx1";
+    WriteFile(damaged, "not an archive");
+    const std::string currentBytes = ReadFile(current);
+    const char* shots = std::getenv("KORRIN_SCREENSHOT_DIR");
+
+    CKorrinDlg dlg;
+    auto fixShown = std::make_shared<bool>(false);
+    WhenShown(
+        QStringLiteral("dialog_168"),
+        [&](QWidget* w) {
+            EXPECT_EQ(w->windowTitle(), "Fixing Old Messages");
+            if (shots)
+                w->grab().save(QString::fromUtf8(shots) + "/fixing.png");
+        },
+        fixShown, 30000);
+    // Waits without blocking: the fixing dialog's own loop runs under whatever handles the
+    // queued call, and a wait nested in it would hold that loop open.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        if (!dlg.isVisible() || !dlg.lists().IsLoaded())
+            return;
+        poll.stop();
+        EXPECT_TRUE(*fixShown);
+        EXPECT_EQ(VisibleTopLevelCount(QStringLiteral("dialog_168")), 0) << "closed by itself";
+        selectFolder(dlg, kSentItems);
+        pump([&] { return dlg.pane()->model()->rowCount() == 5; });
+        EXPECT_EQ(dlg.pane()->model()->rowCount(), 5);
+        EXPECT_EQ(dlg.pane()->statusLine()->text().toStdString(), StatusLineText(kSentItems, 5));
+        // Read again: what cannot be fixed does not bring the dialog back.
+        dlg.lists().MarkOutOfDate(kSentItems);
+        dlg.lists().Refresh();
+        QApplication::processEvents();
+        EXPECT_EQ(VisibleTopLevelCount(QStringLiteral("dialog_168")), 0);
+        EXPECT_EQ(dlg.pane()->model()->rowCount(), 5);
+        dlg.EndDialog(IDCANCEL);
+    });
+    poll.start(20);
+    dlg.SetFileToOpen("");
+    dlg.DoModal();
+    for (int i = 0; i < 3; ++i) {
+        const RunResult show =
+            test::Run({BuildDir() + "/korrinctl", "show", old[i]}, {{"KORRIN_MESSAGE_LOG", ""}});
+        EXPECT_NE(show.out.find("\"subject\": \"Old " + std::to_string(i + 1) + "\""),
+                  std::string::npos)
+            << show.out << show.err;
+        // The archive before the envelope holds the wave as it was.
+        const std::string bytes = ReadFile(old[i]);
+        const auto trailer =
+            LoadLE32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + bytes.size() - 8);
+        const std::string archive = dir_.file("archive.zip");
+        WriteFile(archive, bytes.substr(0, bytes.size() - 8 - trailer));
+        EXPECT_EQ(test::Run({"/usr/bin/unzip", "-p", archive}).out, waves[i]) << old[i];
+    }
+    EXPECT_EQ(ReadFile(current), currentBytes);
+    EXPECT_EQ(ReadFile(damaged), "not an archive");
+    const auto reports = texts("report");
+    EXPECT_EQ(std::count_if(reports.begin(), reports.end(),
+                            [](const std::string& t) { return t.rfind("Cannot fix", 0) == 0; }),
+              1)
+        << "the damaged file is named once";
+}
+
 TEST_F(MainWindowTest, StartedOnAFileWorksOnACopyAndEnds) {
     const std::string original = dir_.file("my message.kx0");
     const std::string wave = makeWaveMessage(original, "Ann", "hi");

@@ -7,16 +7,22 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
 #include <QSlider>
+#include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <filesystem>
 
@@ -27,11 +33,14 @@
 #include "helpers/TestSupport.h"
 #include "helpers/WaveSupport.h"
 #include "korrin/app/Drafts.h"
+#include "korrin/ui/FileProp.h"
 #include "korrin/ui/FormatChoose.h"
+#include "korrin/ui/TransportDlg.h"
 #include "korrin/ui/WaveView.h"
 #include "platform/Endian.h"
 #include "platform/registry/Registry.h"
 #include "platform/ui/FileDialog.h"
+#include "platform/ui/PropertySheet.h"
 
 using namespace korrin;
 using namespace korrin::platform;
@@ -488,19 +497,245 @@ TEST_F(PlayerTest, ImportConvertsIntoTheWorkingFileAndNeverWritesTheChosenFile) 
     EXPECT_NE(boxes[0].find("Do you want to open the file you just selected?"), std::string::npos);
 }
 
-// A received message that is only looked at keeps its own encoding on disk.
+const QString kSheet = QString::fromLatin1(kFilePropCaption).prepend("sheet_");
+
+// The sheet's tabs and what page `page` shows in field id.
+QString SheetField(QWidget* sheet, int page, int id) {
+    auto* tabs = GetDlgItemAs<QTabWidget>(sheet, CPropertySheet::kTabControlId);
+    tabs->setCurrentIndex(page);
+    return GetDlgItemText(tabs->widget(page), id);
+}
+
+// A received message that is only looked at keeps its own encoding on disk; the sheet shows it.
 TEST_F(PlayerTest, PropertiesRewriteTheWorkingFileOnlyAfterAChange) {
     const std::string file = dir_.file("received.wav");
     const auto gsm = GsmWave(2000);
     WriteFile(file, std::string(gsm.begin(), gsm.end()));
     CMessageTrailer record;
+    QString tag, path;
+    int pages = 0;
     owner_.Run(file, record, kModeView, kKindOpen, [&](CPlayer& p) {
         EXPECT_EQ(Text(&p, CPlayer::kLengthId), "2.00 sec");
+        Click(&p, CPlayer::kCueId);
+        const DWORD at = p.position();
+        WhenShown(kSheet, [&](QWidget* w) {
+            pages = GetDlgItemAs<QTabWidget>(w, CPropertySheet::kTabControlId)->count();
+            tag = SheetField(w, 0, CDetailsVoice::kFormatTagId);
+            path = SheetField(w, 1, CDetailsPage::kFullPathId);
+            Click(w, IDCANCEL);
+        });
         p.OnCommand(CPlayer::kPropertiesEdit);
+        EXPECT_TRUE(p.player().IsOpen());
+        EXPECT_EQ(p.position(), at) << "back where it was";
         p.EndDialog(IDOK);
     });
+    EXPECT_EQ(pages, 2);
+    EXPECT_EQ(tag, "49");
+    EXPECT_EQ(path.toStdString(), file);
     EXPECT_EQ(ReadFile(file), std::string(gsm.begin(), gsm.end()));
-    EXPECT_TRUE(Contains(Logged(log(), "messagebox"), "file properties are not available"));
+    EXPECT_TRUE(Logged(log(), "messagebox").empty());
+}
+
+// The transport properties show a converted copy; its Preview plays that copy in a Preview
+// window. The copy goes afterwards and the working file is as it was.
+TEST_F(PlayerTest, PropertiesTransportShowAndPreviewAGsmCopy) {
+    capture_.emplace("KORRIN_AUDIO_CAPTURE", Tone("capture.wav", 3000, 250));
+    const char* shots = std::getenv("KORRIN_SCREENSHOT_DIR");
+    std::string copy, previewFile, saved;
+    QString tag, previewTitle;
+    std::set<int> hidden;
+    bool previewFieldsHidden = false;
+    const int result = owner_.NewMessage([&](CPlayer& p) {
+        Click(&p, CPlayer::kRecordId);
+        Pump(1000);
+        Click(&p, CPlayer::kStopId);
+        ASSERT_TRUE(p.changed());
+        // Edit first: the recording is saved into the working file.
+        WhenShown(kSheet, [&](QWidget* w) { Click(w, IDCANCEL); });
+        p.OnCommand(CPlayer::kPropertiesEdit);
+        saved = ReadFile(p.workingFile());
+        EXPECT_EQ(ReadWave(p.workingFile()).format.formatTag, 1);
+
+        WhenShown(kSheet, [&](QWidget* w) {
+            auto* tabs = GetDlgItemAs<QTabWidget>(w, CPropertySheet::kTabControlId);
+            EXPECT_EQ(tabs->count(), 3);
+            copy = SheetField(w, 1, CDetailsPage::kFullPathId).toStdString();
+            if (shots && (Pump(100), true))
+                w->grab().save(QString::fromUtf8(shots) + "/sheet-file.png");
+            tag = SheetField(w, 0, CDetailsVoice::kFormatTagId);
+            for (int id : {1017, 1018, 1024, 1025, 1026, 1027})
+                if (!GetDlgItem(tabs->widget(0), id)->isVisibleTo(tabs->widget(0)))
+                    hidden.insert(id);
+            if (shots && (Pump(100), true))
+                w->grab().save(QString::fromUtf8(shots) + "/sheet-voice.png");
+            tabs->setCurrentIndex(2);
+            if (shots && (Pump(100), true))
+                w->grab().save(QString::fromUtf8(shots) + "/sheet-preview.png");
+            // The Preview window is a second message window over the first.
+            auto* poll = new QTimer(w);
+            QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
+                for (QWidget* t : QApplication::topLevelWidgets()) {
+                    auto* preview = dynamic_cast<CPlayer*>(t);
+                    if (!preview || preview == &p || !preview->isVisible())
+                        continue;
+                    poll->stop();
+                    previewTitle = preview->windowTitle();
+                    previewFile = preview->workingFile();
+                    previewFieldsHidden = !Visible(preview, CPlayer::kSubjectId) &&
+                                          !Visible(preview, CPlayer::kToId) &&
+                                          !Visible(preview, CPlayer::kMemoId) &&
+                                          !Visible(preview, CPlayer::kRecordId);
+                    preview->EndDialog(IDOK);
+                }
+            });
+            poll->start(20);
+            Click(w, CPagePreview::kPreviewId);
+            Click(w, IDCANCEL);
+        });
+        p.OnCommand(CPlayer::kPropertiesTransport);
+        EXPECT_TRUE(p.player().IsOpen());
+        EXPECT_EQ(p.state(), kStopped);
+        p.EndDialog(IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(tag, "49") << "GSM 6.10, the transport format";
+    EXPECT_EQ(hidden, (std::set<int>{1017, 1018, 1024, 1025, 1026, 1027}));
+    EXPECT_TRUE(previewTitle.endsWith("-Preview")) << previewTitle.toStdString();
+    EXPECT_TRUE(previewFieldsHidden);
+    EXPECT_EQ(previewFile, copy);
+    EXPECT_NE(copy, owner_.workingFile);
+    EXPECT_FALSE(std::filesystem::exists(copy)) << copy;
+    EXPECT_EQ(Logged(log(), "report"), std::vector<std::string>{});
+    EXPECT_FALSE(saved.empty());
+}
+
+// Picks a format in the chooser by its tag and format texts, then OK.
+void ChooseFormat(QWidget* chooser, const QString& tag, const QString& format) {
+    auto* tags = GetDlgItemAs<QComboBox>(chooser, CFormatChooseDlg::kTagListId);
+    tags->setCurrentIndex(tags->findText(tag));
+    auto* formats = GetDlgItemAs<QComboBox>(chooser, CFormatChooseDlg::kFormatListId);
+    formats->setCurrentIndex(formats->findText(format));
+    ASSERT_EQ(formats->currentText(), format);
+    Click(chooser, IDOK);
+}
+
+// Convert saves a recording the working file does not hold yet, converts the whole file and
+// opens it again where it was. A conversion that fails on the way (the file size limit stands
+// for a full disk) leaves the file byte for byte, no ".tmp", and says so under "Convert".
+TEST_F(PlayerTest, ConvertKeepsAnUnsavedRecordingAndAFailedConversionChangesNothing) {
+    capture_.emplace("KORRIN_AUDIO_CAPTURE", Tone("capture.wav", 5000, 250));
+    const char* shots = std::getenv("KORRIN_SCREENSHOT_DIR");
+    const QString convertDialog = QStringLiteral("dialog_170");
+    const QString chooser = QStringLiteral("dialog_192");
+    const int result = owner_.NewMessage([&](CPlayer& p) {
+        const std::string working = p.workingFile();
+        Click(&p, CPlayer::kRecordId);
+        Pump(3000);
+        Click(&p, CPlayer::kStopId);
+        ASSERT_TRUE(p.changed());
+        GetDlgItemAs<QSlider>(&p, CPlayer::kPositionSliderId)->setValue(10);
+        const DWORD at = p.position();
+        ASSERT_GT(at, 0u);
+
+        bool shown = false;
+        WhenShown(convertDialog, [&](QWidget* c) {
+            shown = true;
+            EXPECT_EQ(c->windowTitle(), "Convert Quillion EMail(tm) Voice File");
+            EXPECT_EQ(GetDlgItemText(c, CConvertDlg::kDetailsId), "PCM 8,000 Hz, 8 Bit, Mono");
+            WhenShown(chooser, [&](QWidget* w) {
+                EXPECT_EQ(w->windowTitle(), "Choose Format to Convert to");
+                ChooseFormat(w, "GSM 6.10", "8,000 Hz, Mono");
+            });
+            Click(c, CConvertDlg::kBrowseId);
+            EXPECT_EQ(GetDlgItemText(c, CConvertDlg::kDetailsId), "GSM 6.10 8,000 Hz, Mono");
+            if (shots)
+                c->grab().save(QString::fromUtf8(shots) + "/convert.png");
+            Click(c, IDOK);
+        });
+        p.OnCommand(CPlayer::kConvertVoiceFile);
+        EXPECT_TRUE(shown);
+        const WaveImage gsm = ReadWave(working);
+        EXPECT_EQ(gsm.format.formatTag, 49);
+        EXPECT_NEAR(double(p.length()), 3000.0, 250.0) << "the recording is in it";
+        EXPECT_EQ(p.position(), at);
+        EXPECT_TRUE(p.player().IsOpen());
+
+        // Now one that fails half way.
+        const std::string before = ReadFile(working);
+        WhenShown(convertDialog, [&](QWidget* c) {
+            WhenShown(chooser,
+                      [&](QWidget* w) { ChooseFormat(w, "PCM", "44,100 Hz, 16 Bit, Stereo"); });
+            Click(c, CConvertDlg::kBrowseId);
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit old{};
+            ::getrlimit(RLIMIT_FSIZE, &old);
+            rlimit small = old;
+            small.rlim_cur = 100 * 1024;
+            ::setrlimit(RLIMIT_FSIZE, &small);
+            Click(c, IDOK);
+            ::setrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, SIG_DFL);
+            EXPECT_TRUE(c->isVisible()) << "the dialog stays for another try";
+            Click(c, IDCANCEL);
+        });
+        p.OnCommand(CPlayer::kConvertVoiceFile);
+        EXPECT_EQ(ReadFile(working), before);
+        EXPECT_FALSE(std::filesystem::exists(working + ".tmp"));
+        EXPECT_EQ(p.position(), at);
+        EXPECT_TRUE(p.player().IsOpen());
+        Click(&p, CPlayer::kPlayId);
+        EXPECT_EQ(p.state(), kPlaying);
+        Click(&p, CPlayer::kStopId);
+        p.EndDialog(IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(Logged(log(), "messagebox"), std::vector<std::string>{CConvertDlg::kConvertedText});
+    EXPECT_EQ(Logged(log(), "messagebox", "caption"), std::vector<std::string>{"Quillion"});
+    const auto sources = Logged(log(), "report", "source");
+    const auto reports = Logged(log(), "report");
+    ASSERT_FALSE(reports.empty());
+    EXPECT_TRUE(Contains(reports, "Convert failed"));
+    for (const auto& source : sources)
+        EXPECT_EQ(source, "Convert");
+}
+
+// An unzipped send while the hint is wanted shows it after filing; ticking "Don't display
+// this message again!" and OK keeps it away from the next send.
+TEST_F(PlayerTest, UnzippedSendShowsTheZipHintOnceTicked) {
+    Installed();
+    SetDword(setting::kQuality, 2);
+    capture_.emplace("KORRIN_AUDIO_CAPTURE", Tone("capture.wav", 3000, 250));
+    const char* shots = std::getenv("KORRIN_SCREENSHOT_DIR");
+    // Every showing of the hint is answered: tick, OK.
+    int hints = 0;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, &answer, [&] {
+        for (QWidget* h : QApplication::topLevelWidgets()) {
+            if (!h->isVisible() || h->objectName() != "dialog_165")
+                continue;
+            ++hints;
+            EXPECT_EQ(h->windowTitle(), "Hint - Not using Zip");
+            EXPECT_EQ(Outbox().size(), std::size_t(hints)) << "filed before the hint";
+            if (shots)
+                h->grab().save(QString::fromUtf8(shots) + "/zip-hint.png");
+            Click(h, CZipHintDlg::kDontShowId);
+            Click(h, IDOK);
+        }
+    });
+    answer.start(20);
+    for (int round = 0; round < 2; ++round) {
+        const int result = owner_.NewMessage([&](CPlayer& p) {
+            Click(&p, CPlayer::kRecordId);
+            Pump(600);
+            Click(&p, CPlayer::kStopId);
+            SetDlgItemText(&p, CPlayer::kToId, "bob@example.org");
+            p.OnCommand(CPlayer::kSend);
+        });
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(hints, 1);
+        EXPECT_EQ(CUtils().GetSettingDword(setting::kNagZip), 1u);
+    }
+    EXPECT_EQ(Outbox().size(), 2u);
 }
 
 TEST_F(PlayerTest, ViewCommandsEndTheWindowWithTheirResultsOrGoToTheOwner) {

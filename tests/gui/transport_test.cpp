@@ -47,6 +47,8 @@ TEST_F(TransportTest, WithoutMapiLibraryAolNeedsAYes) {
     CTransportDlg dlg;
     bool openAfterNo = false, mapiShown = false, disabled = false;
     WhenShown("dialog_166", [&](QWidget* w) {
+        if (const char* shots = std::getenv("KORRIN_SCREENSHOT_DIR"))
+            w->grab().save(QString::fromUtf8(shots) + "/transport.png");
         mapiShown = checked(w, CTransportDlg::kMapiId);
         disabled =
             !enabled(w, CTransportDlg::kMapiId) && !enabled(w, CTransportDlg::kChangeProfileId);

@@ -62,6 +62,10 @@ std::optional<std::string> ISendWindow::AskSaveFileName(const FileDialogRequest&
     return TakeFileAnswer(request);
 }
 
+void ISendWindow::ShowZipHint() {
+    DebugTrace("zip hint not shown: no window to show it in");
+}
+
 // The private work folder Build makes its files in; removed with everything in it when the
 // job ends, so a failed or abandoned send leaves nothing behind.
 struct CSendJob::Work {
@@ -258,7 +262,7 @@ int CSendJob::Store() {
     const DWORD quality = utils.GetSettingDword(setting::kQuality);
     if (quality != kQualityNetPhone && ReadCompression() != kCompressionZip &&
         utils.GetSettingDword(setting::kNagZip) == 0)
-        DebugTrace("zip hint not shown: its dialog is not part of this build");
+        window_->ShowZipHint();
 
     // The message is out of our hands: only now does the recording go.
     if (!DeleteFile(workingFile_) && errno != ENOENT)

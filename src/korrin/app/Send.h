@@ -108,6 +108,9 @@ class ISendWindow {
     virtual std::optional<std::string> AskSaveFileName(const platform::FileDialogRequest& request);
     // Store request step: the owner window is shown again.
     virtual void ShowOwner() {}
+    // Store request step, for an unzipped message while the hint is wanted: the zip hint
+    // dialog, modally. Without a window there is nobody to show it to (a trace line says so).
+    virtual void ShowZipHint();
 };
 
 class CSendJob {

@@ -19,6 +19,8 @@
 #include "korrin/app/EventReport.h"
 #include "korrin/app/Vendor.h"
 #include "platform/Endian.h"
+#include "platform/fileio/ShareFile.h"
+#include "platform/files/Files.h"
 #include "platform/registry/Registry.h"
 
 namespace korrin {
@@ -317,6 +319,31 @@ DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
             break;
     }
     return c.finish(true);
+}
+
+int ConvertFileInPlace(FormatChooser& target, const std::string& path) {
+    const std::string tmp = path + ".tmp";
+    ::unlink(tmp.c_str());  // a crashed run's
+    WaveFileInfo info;
+    if (ConvertWaveFile(target, path, tmp, info) != 0) {
+        ::unlink(tmp.c_str());
+        KORRIN_REPORT("Convert failed");
+        return 1;
+    }
+    const int in = OpenRegularFile(tmp);
+    RegularFileStatus status;
+    BOOL replaced = 0;
+    if (in >= 0 && GetRegularFileStatus(tmp, &status))
+        replaced = ReplaceFileAtomically(
+            path, [&](int out) { return CopyFileRange(in, out, status.size); });
+    if (in >= 0)
+        ::close(in);
+    ::unlink(tmp.c_str());
+    if (!replaced) {
+        KORRIN_REPORT("MoveFile failed");
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace korrin

@@ -24,3 +24,14 @@ DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
                       const std::string& destinationPath, WaveFileInfo& sourceInfo);
 
 }  // namespace korrin
+
+namespace korrin {
+
+// Converts the wave file at path, in place, into the chooser's format. The conversion goes
+// into "<path>.tmp"; on success the file is replaced in one rename (path is at every moment
+// the old file or the whole new one) and the ".tmp" removed; on failure the ".tmp" is
+// removed and path keeps its bytes. 0 on success; 1 after the report ("Convert failed",
+// "MoveFile failed").
+int ConvertFileInPlace(FormatChooser& target, const std::string& path);
+
+}  // namespace korrin

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <numeric>
+#include <utility>
 
 #include "korrin/app/EventReport.h"
 #include "platform/files/Files.h"
@@ -51,12 +52,14 @@ std::string StatusLineText(int folder, int rows) {
            " Quillion EMail for Windows(tm) Messages";
 }
 
-int FillEntries(int folder, std::vector<MessageEntry>* entries) {
+int FillEntries(int folder, std::vector<MessageEntry>* entries,
+                const std::set<std::string>* leftAlone) {
     entries->clear();
     std::vector<std::string> kx0, kx1;
     if (FindMessageFiles(folder, &kx0, &kx1) != 0)
         return 1;
     entries->reserve(kx0.size() + kx1.size());
+    int found = 0;
     for (const auto* list : {&kx0, &kx1}) {
         const bool zipped = list == &kx1;
         for (const auto& path : *list) {
@@ -65,11 +68,13 @@ int FillEntries(int folder, std::vector<MessageEntry>* entries) {
             // No yield per entry: the scan runs on its own thread and is preempted like any
             // other, while a yield on a busy machine waits out every other runnable task.
             entries->push_back(entryFor(path, t, result));
-            if (zipped && result == trailer::kNoTrailer)
-                return 2;
+            // An old file is listed like a plain one without trailer; the fill goes on, so
+            // one file never hides the rest of the folder.
+            if (zipped && result == trailer::kNoTrailer && !(leftAlone && leftAlone->count(path)))
+                found = 2;
         }
     }
-    return 0;
+    return found;
 }
 
 void SortNewestFirst(std::vector<MessageEntry>& entries) {
@@ -88,7 +93,50 @@ void SortNewestFirst(std::vector<MessageEntry>& entries) {
 }
 
 CFolderLists::~CFolderLists() {
+    CancelFixes();
     WaitForScan();
+}
+
+// One fill; old-layout files met are handed to the fixer once, then the folder is read again.
+int CFolderLists::fill(int folder, std::vector<MessageEntry>* entries, bool* fixTried) {
+    std::set<std::string> leftAlone;
+    {
+        std::lock_guard lock(mutex_);
+        leftAlone = leftAlone_;
+    }
+    int result = FillEntries(folder, entries, &leftAlone);
+    if (result != 2)
+        return result;
+    IOldMessageFixer* fixer = fixer_.load();
+    if (*fixTried)
+        return result;
+    *fixTried = true;
+    if (!fixer || stopping_.load()) {
+        bool report;
+        {
+            std::lock_guard lock(mutex_);
+            report = !std::exchange(oldReported_[folder], true);
+        }
+        if (report)
+            KORRIN_REPORT(std::string("Old messages found in ") + FolderDirectoryName(folder) +
+                          ": they were left untouched");
+        return result;
+    }
+    std::string installDir;
+    if (ReadInstallDir(installDir) != 0)
+        return 1;
+    const FixResults results =
+        fixer->FixOldMessages(FolderPath(installDir, folder), leftAlone, stopping_);
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [path, r] : results)
+            if (r.outcome == FixOutcome::kLeft && !r.fault)
+                leftAlone_.insert(path);
+        leftAlone = leftAlone_;
+    }
+    // Once: what is still old now failed on the way and waits for the next reading.
+    FillEntries(folder, entries, &leftAlone);
+    return result;
 }
 
 int CFolderLists::LoadFolder(int folder) {
@@ -97,6 +145,7 @@ int CFolderLists::LoadFolder(int folder) {
     // An entry added or removed while the disk is read would be lost by storing what was
     // read; read again then, and after a few rounds leave the list marked out of date.
     constexpr int kRounds = 3;
+    bool fixTried = false;
     for (int round = 1;; ++round) {
         outOfDate_[folder].store(false);
         std::uint64_t before;
@@ -105,9 +154,7 @@ int CFolderLists::LoadFolder(int folder) {
             before = changes_[folder];
         }
         std::vector<MessageEntry> entries;
-        const int result = FillEntries(folder, &entries);
-        if (result == 2)
-            entries.clear();
+        const int result = fill(folder, &entries, &fixTried);
         SortNewestFirst(entries);
         {
             std::lock_guard lock(mutex_);
@@ -121,12 +168,6 @@ int CFolderLists::LoadFolder(int folder) {
                 outOfDate_[folder].store(true);
             lists_[folder].swap(entries);
             ++changes_[folder];
-        }
-        if (result == 2) {
-            // The repair of old-style messages is not part of this release: say so and leave
-            // the folder's files exactly as they are.
-            KORRIN_REPORT(std::string("Old messages found in ") + FolderDirectoryName(folder) +
-                          ": they cannot be fixed by this release and were left untouched");
         }
         return result;
     }

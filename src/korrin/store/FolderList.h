@@ -10,10 +10,12 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "korrin/audio/Fix.h"
 #include "korrin/store/Folders.h"
 #include "korrin/store/Trailer.h"
 
@@ -41,10 +43,28 @@ std::string StatusLineText(int folder, int rows);
 
 // Reads every message file of the folder (*.KX0 first, then *.KX1, in file-system order)
 // into entries. 0; 1 when InstallDir is missing (reported); 2 when a .KX1 file without a
-// current trailer was met, which stops the fill there. A .KX0 file without a readable
-// trailer gets an entry with empty texts. Never waits for a file another opener holds: its
-// entry is marked busy.
-int FillEntries(int folder, std::vector<MessageEntry>* entries);
+// current trailer was met that is not named in leftAlone (the files a fix has left as they
+// are). Every file gets an entry: one without a readable trailer (a .KX0, or a .KX1 of the
+// old layout) has empty texts. Never waits for a file another opener holds: its entry is
+// marked busy, which is not old.
+int FillEntries(int folder, std::vector<MessageEntry>* entries,
+                const std::set<std::string>* leftAlone = nullptr);
+
+// What each file of a fix came to.
+using FixResults = std::vector<std::pair<std::string, FixResult>>;
+
+// Brings the old-layout message files of a folder into the current layout; the window runs
+// its fixing dialog. Called on the thread that fills a list (the start-up scan, or the
+// user-interface thread), which waits for it.
+class IOldMessageFixer {
+  public:
+    virtual ~IOldMessageFixer() = default;
+    // Fixes the old files of the folder at folderPath but those in skip. Returns when the job
+    // is over, or with nothing as soon as stop becomes true (the lists are going).
+    virtual FixResults FixOldMessages(const std::string& folderPath,
+                                      const std::set<std::string>& skip,
+                                      const std::atomic<bool>& stop) = 0;
+};
 
 // Newest first by date to the whole second; equal dates keep their order.
 void SortNewestFirst(std::vector<MessageEntry>& entries);
@@ -66,10 +86,18 @@ class CFolderLists {
 
     // Rereads the folder from disk, sorted, and stores it; clears its out-of-date mark first
     // so a mark set while the disk is read survives, and reads again when an entry was added
-    // or removed meanwhile. Returns the fill's result. A folder
-    // holding old-style messages (2) is reported and left empty; its files are not touched
-    // (they need the repair of old messages, which this release does not have).
+    // or removed meanwhile. Returns the fill's result. When the fill meets old-layout
+    // messages (2), the fixer fixes them and the folder is read once more; files it left as
+    // they are (they cannot be fixed) are listed without texts and not offered to it again
+    // while these lists live. Without a fixer the files are listed and left as they are, and
+    // the folder is reported once.
     int LoadFolder(int folder);
+
+    // The fixer of old-layout messages (null: none). It must outlive its use: the owner
+    // calls CancelFixes and waits for the scan before it goes.
+    void SetFixer(IOldMessageFixer* fixer) { fixer_.store(fixer); }
+    // A fix being waited for is given up (the window is closing); no new one starts.
+    void CancelFixes() { stopping_.store(true); }
 
     // The start-up scan: folders 1, 2 and 3 on a thread of their own, then the loaded flag.
     void StartScan();
@@ -110,6 +138,7 @@ class CFolderLists {
 
   private:
     static bool valid(int folder) { return folder >= 1 && folder <= 3; }
+    int fill(int folder, std::vector<MessageEntry>* entries, bool* fixTried);
 
     mutable std::mutex mutex_;
     std::vector<MessageEntry> lists_[4];       // index = folder number; 0 unused
@@ -118,6 +147,10 @@ class CFolderLists {
     std::atomic<bool> loaded_{false};
     std::atomic<int> current_{0};
     std::atomic<IFolderView*> view_{nullptr};
+    std::atomic<IOldMessageFixer*> fixer_{nullptr};
+    std::atomic<bool> stopping_{false};
+    std::set<std::string> leftAlone_;  // files a fix left as they are, for good
+    bool oldReported_[4] = {false, false, false, false};
     std::thread scan_;
 };
 

@@ -4,8 +4,14 @@
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QProgressBar>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 #include "korrin/app/EventReport.h"
 #include "platform/fileio/ShareFile.h"
@@ -15,14 +21,102 @@ namespace korrin {
 using platform::GetDlgItemAs;
 using platform::SetControlId;
 
+// ---- the worker of one file
+
+CFixWorker::CFixWorker(QObject* context, Started started, Done done, unsigned doneMessage)
+    : context_(context),
+      started_(std::move(started)),
+      done_(std::move(done)),
+      doneMessage_(doneMessage) {}
+
+CFixWorker::~CFixWorker() {
+    Join();
+}
+
+void CFixWorker::Start(const std::string& path) {
+    Join();
+    thread_ = std::thread([this, path] {
+        // The callbacks are copied into the queued calls: nothing of this object is touched
+        // on the user-interface thread's behalf.
+        QMetaObject::invokeMethod(
+            context_, [started = started_, path] { started(path); }, Qt::QueuedConnection);
+        FixResult result = FixMessageFile(path);
+        QMetaObject::invokeMethod(
+            context_, [done = done_, result] { done(result); }, Qt::QueuedConnection);
+        if (doneMessage_ != 0)
+            platform::PostMessage(context_, doneMessage_);
+    });
+}
+
+void CFixWorker::Join() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+// ---- the handoff from a filling thread
+
+CFixHandoff::CFixHandoff(QObject* context, Run run) : context_(context), run_(std::move(run)) {}
+
+FixResults CFixHandoff::FixOldMessages(const std::string& folderPath,
+                                       const std::set<std::string>& skip,
+                                       const std::atomic<bool>& stop) {
+    QObject* context = context_.data();
+    if (!context || stop.load())
+        return {};
+    if (QThread::currentThread() == context->thread())
+        return run_(folderPath, skip);
+    // Shared with the queued call, which may still run after a caller that gave up.
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+        FixResults results;
+    };
+    auto shared = std::make_shared<Shared>();
+    QMetaObject::invokeMethod(
+        context,
+        [shared, run = run_, folderPath, skip] {
+            FixResults results = run(folderPath, skip);
+            {
+                std::lock_guard lock(shared->mutex);
+                shared->results = std::move(results);
+                shared->done = true;
+            }
+            shared->cv.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(shared->mutex);
+    // The window may close instead (stop); nothing else could wake this thread then.
+    while (!shared->done && !stop.load())
+        shared->cv.wait_for(lock, std::chrono::milliseconds(50));
+    return shared->done ? shared->results : FixResults{};
+}
+
+// ---- the dialog
+
 CFixDlg::CFixDlg(std::string folder, IFixListHost* host, QWidget* parent)
-    : CDialog(kResourceId, parent), folder_(std::move(folder)), host_(host) {
+    : CDialog(kResourceId, parent),
+      folder_(std::move(folder)),
+      host_(host),
+      worker_(
+          this,
+          [this](const std::string& path) {
+              platform::SetDlgItemText(this, kFileId, QString::fromLocal8Bit(path.c_str()));
+              if (host_)
+                  host_->SetStatusLine(path);
+          },
+          [this](const FixResult& result) {
+              result_ = result;
+              if (host_)
+                  host_->SetStatusLine("");
+          },
+          kFileDoneMessage) {
     setWindowTitle(QStringLiteral("Fixing Old Messages"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
 }
 
 CFixDlg::~CFixDlg() {
-    joinWorker();
+    worker_.Join();
 }
 
 bool CFixDlg::OnInitDialog() {
@@ -60,7 +154,7 @@ bool CFixDlg::OnInitDialog() {
 bool CFixDlg::startNextOldFile() {
     while (next_ < files_.size()) {
         const std::string path = files_[next_++];
-        if (!IsOldMessageFile(path))
+        if (skip_.count(path) || !IsOldMessageFile(path))
             continue;
         if (auto* progress = GetDlgItemAs<QProgressBar>(this, kProgressId))
             progress->setValue(0);
@@ -74,32 +168,7 @@ bool CFixDlg::startNextOldFile() {
 void CFixDlg::startWorker(const std::string& path) {
     workerDone_ = false;
     current_ = path;
-    worker_ = std::thread([this, path] {
-        QMetaObject::invokeMethod(
-            this,
-            [this, path] {
-                platform::SetDlgItemText(this, kFileId, QString::fromLocal8Bit(path.c_str()));
-                if (host_)
-                    host_->SetStatusLine(path);
-            },
-            Qt::QueuedConnection);
-        FixResult result = FixMessageFile(path);
-        // The dialog joins this thread before it goes, so it is still there to post to.
-        QMetaObject::invokeMethod(
-            this,
-            [this, result] {
-                result_ = result;
-                if (host_)
-                    host_->SetStatusLine("");
-            },
-            Qt::QueuedConnection);
-        PostMessage(kFileDoneMessage);
-    });
-}
-
-void CFixDlg::joinWorker() {
-    if (worker_.joinable())
-        worker_.join();
+    worker_.Start(path);
 }
 
 platform::LRESULT CFixDlg::OnMessage(unsigned msg, platform::WPARAM wParam,
@@ -108,7 +177,7 @@ platform::LRESULT CFixDlg::OnMessage(unsigned msg, platform::WPARAM wParam,
         return CDialog::OnMessage(msg, wParam, lParam);
     if (auto* progress = GetDlgItemAs<QProgressBar>(this, kProgressId))
         progress->setValue(kProgressEnd);
-    joinWorker();
+    worker_.Join();
     workerDone_ = true;
     results_.emplace_back(current_, result_);
     // A file that cannot be fixed stays as it is; it is named once, here.

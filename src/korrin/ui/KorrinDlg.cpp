@@ -1,5 +1,7 @@
 #include "korrin/ui/KorrinDlg.h"
 
+#include <set>
+
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
@@ -157,6 +159,7 @@ CKorrinDlg::CKorrinDlg(QWidget* parent)
 CKorrinDlg::~CKorrinDlg() {
     // Nothing of the window may be called by the workers any more.
     lists_->SetView(nullptr);
+    lists_->CancelFixes();
     delete pane_;  // with the animation in its layout
     pane_ = nullptr;
     if (unzip_.valid()) {
@@ -169,10 +172,21 @@ CKorrinDlg::~CKorrinDlg() {
         transmit_.reset();  // waits for the message being sent
         lists_->WaitForScan();
     }
+    lists_->SetFixer(nullptr);
     lists_->FreeAll();
     SetPreferencesPage(PreferencesSlot::kDeleted, nullptr);
     if (CUtils().GetSettingDword(setting::kEmptyDeleted) != 0)
         DeleteFolderContents(kDeletedItems);
+}
+
+void CKorrinDlg::ClearMessageList() {
+    if (pane_)
+        pane_->model()->Clear();
+}
+
+void CKorrinDlg::SetStatusLine(const std::string& text) {
+    if (pane_)
+        pane_->statusLine()->setText(QString::fromLocal8Bit(text.c_str()));
 }
 
 void CKorrinDlg::SetFileToOpen(const std::string& path) {
@@ -207,6 +221,16 @@ bool CKorrinDlg::OnInitDialog() {
 
     // A killed run's work folders; those of other running programs are held and stay.
     RemoveAbandonedWorkFolders();
+    // A folder read that meets old messages has them fixed here, in the fixing dialog, while
+    // the reading thread waits.
+    fixer_ = std::make_unique<CFixHandoff>(
+        this, [this](const std::string& folder, const std::set<std::string>& skip) {
+            CFixDlg dlg(folder, this, this);
+            dlg.SetSkip(skip);
+            dlg.DoModal();
+            return dlg.results();
+        });
+    lists_->SetFixer(fixer_.get());
     lists_->StartScan();
 
     if (!fileToOpen_.empty())

@@ -18,6 +18,7 @@
 #include "korrin/store/FolderList.h"
 #include "korrin/transmit/Transmit.h"
 #include "korrin/ui/Animate.h"
+#include "korrin/ui/FixDlg.h"
 #include "korrin/ui/Player.h"
 #include "platform/files/PrivateTemp.h"
 #include "platform/process/Process.h"
@@ -34,7 +35,10 @@ class CFolderPane;
 class CMessageTrailer;
 class CTransmitWindow;
 
-class CKorrinDlg : public platform::CDialog, public ITransmitView, public PlayerOwner {
+class CKorrinDlg : public platform::CDialog,
+                   public ITransmitView,
+                   public PlayerOwner,
+                   public IFixListHost {
   public:
     static constexpr int kResourceId = 102;
     static constexpr int kTreeId = 1045;
@@ -98,6 +102,10 @@ class CKorrinDlg : public platform::CDialog, public ITransmitView, public Player
     bool& MapiStarted() override { return mapiStarted_; }
     void MarkOutboxOutOfDate() override;
 
+    // IFixListHost: what the fixing of old messages shows in the list and the status line.
+    void ClearMessageList() override;
+    void SetStatusLine(const std::string& text) override;
+
     CFolderLists& lists() { return *lists_; }
     CFolderPane* pane() const { return pane_; }
     CTransmitWindow* transmitWindow() const { return transmit_.get(); }
@@ -157,6 +165,8 @@ class CKorrinDlg : public platform::CDialog, public ITransmitView, public Player
     void notifySession(const SessionEnd& end);
 
     std::unique_ptr<CFolderLists> lists_;
+    // Runs the fixing dialog for the scan of a folder that holds old messages.
+    std::unique_ptr<CFixHandoff> fixer_;
     CFolderPane* pane_ = nullptr;
     std::unique_ptr<CTransmitWindow> transmit_;
     QPointer<CAnimateCtrl> animate_;  // lives in the pane's layout

@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <cmath>
+#include <optional>
 
 #include <csignal>
 #include <cstdio>
@@ -30,11 +31,13 @@
 #include "korrin/audio/Acm.h"
 #include "korrin/audio/Mixer.h"
 #include "korrin/store/Trailer.h"
+#include "korrin/ui/FileProp.h"
 #include "korrin/ui/Format.h"
 #include "korrin/ui/HelpDlg.h"
 #include "korrin/ui/PlayerArt.h"
 #include "korrin/ui/ReportDlg.h"
 #include "korrin/ui/SendProgress.h"
+#include "korrin/ui/TransportDlg.h"
 #include "korrin/ui/WaveView.h"
 #include "korrin/ui/ZipDlg.h"
 #include "platform/files/Files.h"
@@ -928,10 +931,11 @@ void CPlayer::OnCommand(int id) {
             formats.DoModal();
             return;
         }
-        case kConvertVoiceFile:
-            CEventReport().ShowError(
-                "The Convert Voice File dialog is not available in this version");
+        case kConvertVoiceFile: {
+            CConvertDlg convert(*this, this);
+            convert.DoModal();
             return;
+        }
         case kMixer:
         case kPreferences:
             if (owner_)
@@ -1038,21 +1042,74 @@ bool CPlayer::saveRecording() {
     return true;
 }
 
-void CPlayer::properties(bool transport) {
+bool CPlayer::ReleaseWorkingFile(DWORD* position) {
+    if (state_ != kStopped)
+        doStop();
+    *position = player_.IsOpen() ? player_.GetPosition() : position_;
     // An unchanged file is not written again: a received message keeps its own encoding.
-    const DWORD at = player_.GetPosition();
-    if (changed_) {
-        if (!saveRecording())
-            return;
-        if (player_.Open(workingFile_) != 0)
-            CEventReport().ShowError("Failed to open wav file. Is it a valid wave file?");
-        player_.Seek(std::min(at, length_));
+    if (changed_)
+        return saveRecording();
+    player_.Close();
+    return true;
+}
+
+void CPlayer::ReopenWorkingFile(DWORD at) {
+    if (player_.Open(workingFile_) != 0) {
+        CEventReport().ShowError("Failed to open wav file. Is it a valid wave file?");
+        return;
     }
-    CEventReport().ShowError(transport
-                                 ? "The transport properties of this message cannot be shown: "
-                                   "the file properties are not available in this version"
-                                 : "The properties of this message cannot be shown: the file "
-                                   "properties are not available in this version");
+    showLength();
+    setSliderRange();
+    position_ = std::min(at, length_);
+    player_.Seek(position_);
+    setSliderPosition(position_);
+    setPositionText(position_);
+    setButtonsByState();
+    updatePictures();
+}
+
+void CPlayer::properties(bool transport) {
+    DWORD at = 0;
+    if (!ReleaseWorkingFile(&at))
+        return;  // the device is still open on the recording
+    if (transport)
+        showTransportProperties();
+    else
+        ShowFileProperties(workingFile_, false, this);
+    ReopenWorkingFile(at);
+}
+
+// The sheet, with its Preview page, for a copy of the message in the transport format; the
+// copy goes when the sheet closes. The working file is only read.
+void CPlayer::showTransportProperties() {
+    std::optional<CWaitCursor> wait(std::in_place);
+    DWORD number = 0;
+    CUtils().NextFileID(number);
+    const std::string temp = GetTempPath();
+    if (!DirectoryExists(temp))
+        KORRIN_REPORT("No temp path exists");
+    const std::string copy = temp + "V" + std::to_string(number) + "P.wav";
+    if (!CopyFile(workingFile_, copy, false)) {
+        KORRIN_REPORT("CopyFile failed");
+        return;  // nothing to show
+    }
+    FormatChooser transport(this);
+    std::string details;
+    if (transport.GetFormatTransport(kKorrinKey, details) != 0)
+        KORRIN_REPORT("GetFormatTransport failed");
+    if (ConvertFileInPlace(transport, copy) != 0)
+        KORRIN_REPORT("Could not convert for transport.");
+    // The Preview page plays the copy as a recipient hears it, in a window of its own.
+    SetPreviewOpener([this](QWidget*, const std::string& path) {
+        CMessageTrailer empty;
+        CPlayer preview(owner_, path, empty, kModePreview, kKindOpen);
+        preview.DoModal();
+    });
+    wait.reset();
+    ShowFileProperties(copy, true, this);
+    SetPreviewOpener(nullptr);
+    if (!platform::DeleteFile(copy))
+        KORRIN_REPORT("DeleteFile failed");
 }
 
 namespace {
@@ -1067,6 +1124,10 @@ class PlayerSendWindow : public ISendWindow {
     void ShowOwner() override {
         if (owner_ && owner_->OwnerWindow())
             owner_->OwnerWindow()->show();
+    }
+    void ShowZipHint() override {
+        CZipHintDlg hint(window_);
+        hint.DoModal();
     }
 
   private:

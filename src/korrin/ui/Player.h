@@ -19,6 +19,7 @@
 #include <string>
 
 #include "korrin/audio/Mci.h"
+#include "korrin/ui/ConvertDlg.h"
 #include "korrin/ui/MuteBox.h"
 #include "platform/ui/Dialog.h"
 
@@ -67,7 +68,7 @@ class PlayerOwner {
 // The library does not exist yet in this version, so it never loads.
 bool LoadMapiBinding(PlayerOwner& owner);
 
-class CPlayer : public platform::CDialog {
+class CPlayer : public platform::CDialog, public IConvertRecorder {
   public:
     static constexpr int kResourceId = 130;
 
@@ -125,6 +126,11 @@ class CPlayer : public platform::CDialog {
     std::string draftPath() const;
     MciDevice& player() { return player_; }
 
+    // IConvertRecorder
+    const std::string& WorkingFile() const override { return workingFile_; }
+    bool ReleaseWorkingFile(platform::DWORD* position) override;
+    void ReopenWorkingFile(platform::DWORD position) override;
+
   protected:
     bool OnInitDialog() override;
     void OnCancel() override;
@@ -170,6 +176,7 @@ class CPlayer : public platform::CDialog {
     void importWave();
     void saveAs();
     void properties(bool transport);
+    void showTransportProperties();
     void send();
     SendEnvelope envelope() const;
     void closeFromMenu();

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "korrin/store/FolderList.h"
@@ -74,21 +76,90 @@ TEST_F(FolderListTest, FileWithoutTrailerIsListedWithEmptyTexts) {
     EXPECT_EQ(entries[0].size, 1499u);
 }
 
-TEST_F(FolderListTest, OldZippedMessageStopsTheFillAndIsLeftUntouched) {
+// Without a fixer (korrinctl) an old file is listed without texts and left as it is; the
+// files after it are listed too, and the folder is named once however often it is read.
+TEST_F(FolderListTest, OldZippedMessageWithoutFixerIsListedAndLeftUntouched) {
     makeFolder("SENT");
     makeMessage(folder("SENT") + "/KX1S.kx1", "zip", "Bob", "current");
     const std::string old = folder("SENT") + "/KX2S.kx1";
     WriteFile(old, "PK old archive without a trailer" + std::string(4, '\0'));
+    makeMessage(folder("SENT") + "/KX3S.kx1", "zip", "Eve", "after");
     std::vector<MessageEntry> entries;
     EXPECT_EQ(FillEntries(kSentItems, &entries), 2);
+    EXPECT_EQ(entries.size(), 3u);
+    const std::set<std::string> leftAlone{old};
+    EXPECT_EQ(FillEntries(kSentItems, &entries, &leftAlone), 0);
 
     CFolderLists lists;
     EXPECT_EQ(lists.LoadFolder(kSentItems), 2);
-    EXPECT_EQ(lists.Count(kSentItems), 0u);
+    EXPECT_EQ(lists.LoadFolder(kSentItems), 2);
+    const auto rows = lists.Entries(kSentItems);
+    ASSERT_EQ(rows.size(), 3u);
+    for (const auto& row : rows)
+        EXPECT_EQ(row.subject.empty(), row.path == old) << row.path;
     EXPECT_EQ(ReadFile(old), "PK old archive without a trailer" + std::string(4, '\0'));
     auto r = reports();
     ASSERT_EQ(r.size(), 1u);
     EXPECT_NE(r[0].find("left untouched"), std::string::npos);
+}
+
+// The fixer is asked from the thread that reads the folder, once per reading that meets old
+// files; what it fixed is read again, what it left for good is not offered to it again, and
+// a file it could not get at this time is offered at the next reading.
+TEST_F(FolderListTest, OldMessagesGoToTheFixerAndTheFolderIsReadAgain) {
+    makeFolder("OUTBOX");
+    const std::string fixable = folder("OUTBOX") + "/KX1O.kx1";
+    const std::string unfixable = folder("OUTBOX") + "/KX2O.kx1";
+    const std::string later = folder("OUTBOX") + "/KX3O.kx1";
+    for (const auto& path : {fixable, unfixable, later})
+        WriteFile(path, "PK old archive without a trailer" + std::string(4, '\0'));
+    makeMessage(folder("OUTBOX") + "/KX4O.kx0", "wave", "Ann", "plain");
+
+    struct Fixer : IOldMessageFixer {
+        FixResults FixOldMessages(const std::string& dir, const std::set<std::string>& skip,
+                                  const std::atomic<bool>&) override {
+            std::lock_guard lock(mutex);
+            calls.push_back({dir, skip, std::this_thread::get_id()});
+            FixResults results;
+            results.push_back({fixable, FixResult{FixOutcome::kFixed, "", false}});
+            StoreTest::makeMessage(fixable, "zip", "Bob", "fixed");
+            results.push_back({unfixable, FixResult{FixOutcome::kLeft, "not an archive", false}});
+            results.push_back({later, FixResult{FixOutcome::kLeft, "busy", true}});
+            return results;
+        }
+        std::string fixable, unfixable, later;
+        struct Call {
+            std::string dir;
+            std::set<std::string> skip;
+            std::thread::id thread;
+        };
+        std::mutex mutex;
+        std::vector<Call> calls;
+    } fixer;
+    fixer.fixable = fixable;
+    fixer.unfixable = unfixable;
+    fixer.later = later;
+
+    CFolderLists lists;
+    lists.SetFixer(&fixer);
+    lists.StartScan();
+    lists.WaitForScan();
+    ASSERT_EQ(fixer.calls.size(), 1u);
+    EXPECT_EQ(fixer.calls[0].dir, folder("OUTBOX"));
+    EXPECT_TRUE(fixer.calls[0].skip.empty());
+    EXPECT_NE(fixer.calls[0].thread, std::this_thread::get_id()) << "on the scan thread";
+    auto rows = lists.Entries(kOutbox);
+    ASSERT_EQ(rows.size(), 4u);
+    std::set<std::string> subjects;
+    for (const auto& row : rows)
+        subjects.insert(row.subject);
+    EXPECT_EQ(subjects, (std::set<std::string>{"fixed", "plain", ""}));
+
+    // The next reading offers only the file that may still be fixed.
+    EXPECT_EQ(lists.LoadFolder(kOutbox), 2);
+    ASSERT_EQ(fixer.calls.size(), 2u);
+    EXPECT_EQ(fixer.calls[1].skip, std::set<std::string>{unfixable});
+    EXPECT_TRUE(reports().empty()) << "the fixer names what it leaves";
 }
 
 TEST_F(FolderListTest, RemoveByDateTakesTheFirstOfEqualDates) {
