@@ -29,6 +29,7 @@
 #include "helpers/GuiSupport.h"
 #include "helpers/WaveSupport.h"
 #include "integration/transmit/TransmitFixture.h"
+#include "korrin/app/Drafts.h"
 #include "korrin/ui/Animate.h"
 #include "korrin/ui/DeletedPage.h"
 #include "korrin/ui/KorrinDlg.h"
@@ -627,6 +628,80 @@ TEST_F(MainWindowTest, LeftoversOfAKilledRunGoButHeldFoldersStay) {
     EXPECT_FALSE(DirectoryExists(old));
     EXPECT_TRUE(DirectoryExists(held));
     EXPECT_TRUE(DirectoryExists(install())) << "a link is removed, not followed";
+}
+
+// Drafts a killed run left behind, through the real composer: each is offered once at the next
+// start. Yes resumes the first with its recording and envelope, and its Send files it; No moves
+// the second to Deleted Items; a draft another program holds is not offered; the start after
+// asks nothing.
+TEST_F(MainWindowTest, DraftsLeftByAKilledRunAreOfferedOnce) {
+    setSettings(1);
+    const PcmFormat pcm{1, 8000, 8};
+    const std::string wave = dir_.file("draft.wav");
+    WriteWave(wave, pcm, SegmentAudio(pcm, {{2000, 0xa0}}));
+    std::vector<std::string> left;
+    for (const char* subject : {"First draft", "Second draft"}) {
+        CDraft draft;  // its lock goes with it, as a killed program's does
+        ASSERT_EQ(draft.Create(), 0);
+        ASSERT_EQ(draft.ReplaceFromFile(wave, {"bob@example.org", "cy@example.org", "", subject,
+                                               "line one\nline two"}),
+                  0);
+        left.push_back(draft.path());
+    }
+    CDraft held;  // a draft of a composer still running elsewhere
+    ASSERT_EQ(held.Create(), 0);
+    ASSERT_EQ(held.ReplaceFromFile(wave, {"eve@example.org", "", "", "Held", ""}), 0);
+    ASSERT_EQ(ListOrphanDrafts(), left);
+
+    ScopedEnv answers{"KORRIN_MESSAGE_ANSWERS", "Yes,No"};
+    bool composed = false;
+    WhenShown(QStringLiteral("dialog_130"), [&](QWidget* w) {
+        auto* p = static_cast<CPlayer*>(w);
+        composed = true;
+        EXPECT_EQ(p->draftPath(), left[0]) << "the composer keeps the draft it resumed";
+        EXPECT_TRUE(p->changed());
+        EXPECT_EQ(GetDlgItemText(p, CPlayer::kToId), "bob@example.org");
+        EXPECT_EQ(GetDlgItemText(p, CPlayer::kCcId), "cy@example.org");
+        EXPECT_EQ(GetDlgItemText(p, CPlayer::kSubjectId), "First draft");
+        EXPECT_EQ(GetDlgItemText(p, CPlayer::kMemoId), "line one\nline two");
+        EXPECT_EQ(GetDlgItemText(p, CPlayer::kLengthId), "2.00 sec");
+        p->OnCommand(CPlayer::kSend);
+    });
+    RecordingDlg dlg;
+    runWindow(dlg, [&] {
+        pump([&] { return ListOrphanDrafts().empty() && !dlg.messageWindowOpen(); });
+        EXPECT_TRUE(dlg.isVisible());
+    });
+    ASSERT_TRUE(composed);
+    EXPECT_TRUE(dlg.opened.empty()) << "the real composer ran";
+
+    const auto offers = texts();
+    ASSERT_EQ(offers.size(), 2u);
+    EXPECT_NE(offers[0].find("\"First draft\"\nTo: bob@example.org"), std::string::npos)
+        << offers[0];
+    EXPECT_NE(offers[1].find("Second draft"), std::string::npos);
+    std::vector<std::string> kx0, kx1;
+    ASSERT_EQ(FindMessageFiles(kOutbox, &kx0, &kx1), 0);
+    ASSERT_EQ(kx0.size(), 1u);
+    CMessageTrailer sent;
+    ASSERT_EQ(sent.ReadForSending(kx0[0], true, false), 0);
+    EXPECT_EQ(sent.subject, "First draft");
+    EXPECT_EQ(sent.ccAddresses, "cy@example.org");
+    ASSERT_EQ(FindMessageFiles(kDeletedItems, &kx0, &kx1), 0);
+    ASSERT_EQ(kx0.size(), 1u);
+    EXPECT_FALSE(FileExists(left[0]));
+    EXPECT_FALSE(FileExists(left[1]));
+    CMessageTrailer dropped;
+    ASSERT_EQ(dropped.ReadForSending(kx0[0], true, false), 0);
+    EXPECT_EQ(dropped.subject, "Second draft");
+    EXPECT_EQ(entriesOf(folder("DRAFTS")).size(), 2u) << "the held draft and its lock";
+    EXPECT_TRUE(FileExists(held.path()));
+
+    // The next start: nothing is offered again.
+    ::unlink(logPath().c_str());
+    RecordingDlg again;
+    runWindow(again, [&] { pump([] { return false; }, 300); });
+    EXPECT_EQ(texts(), std::vector<std::string>{});
 }
 
 TEST_F(MainWindowTest, ClosingAndEmptyDeleted) {

@@ -25,6 +25,7 @@
 #include <csignal>
 
 #include <filesystem>
+#include <sstream>
 
 #include "helpers/GuiSupport.h"
 #include "helpers/OpenerRecorder.h"
@@ -295,6 +296,65 @@ TEST_F(PlayerTest, NewMessageRecordedFromSpeechIsSentIntoTheOutboxAndDelivered) 
     EXPECT_EQ(sent.exitCode, 0) << sent.out << sent.err;
     EXPECT_TRUE(Outbox().empty());
     EXPECT_NE(ReadFile(received + "/mail1.json").find("ann@example.org"), std::string::npos);
+}
+
+// The window's Send and `korrinctl compose` make one message of one spoken wave file: the same
+// audio bytes and the same envelope, but for the date and the file's number.
+TEST_F(PlayerTest, WindowSendAndComposeGiveTheSameAudioAndEnvelope) {
+    Installed();
+    const std::string voice = dir_.file("voice.wav");
+    RunResult spoken = korrin::test::Run(
+        {"/usr/bin/espeak-ng", "-w", voice, "The same words, sent twice by two roads."});
+    ASSERT_EQ(spoken.exitCode, 0) << spoken.err;
+    FileAnswers(voice + "\n");
+    const int result = owner_.NewMessage([&](CPlayer& p) {
+        p.OnCommand(CPlayer::kImport);
+        SetDlgItemText(&p, CPlayer::kToId, "bob@example.org");
+        SetDlgItemText(&p, CPlayer::kCcId, "cy@example.org");
+        SetDlgItemText(&p, CPlayer::kSubjectId, "Twice");
+        SetDlgItemText(&p, CPlayer::kMemoId, "line one\nline two");
+        p.OnCommand(CPlayer::kSend);
+    });
+    ASSERT_EQ(result, 0);
+    ASSERT_EQ(Outbox().size(), 1u);
+    const std::string byWindow = Outbox()[0];
+    RunResult composed =
+        Ctl({"compose", "--to", "bob@example.org", "--cc", "cy@example.org", "--subject", "Twice",
+             "--note", "line one\nline two", "--wave", voice});
+    ASSERT_EQ(composed.exitCode, 0) << composed.err;
+    const std::string byCompose = composed.out.substr(0, composed.out.find('\n'));
+    ASSERT_NE(byCompose, byWindow);
+
+    auto payload = [](const std::string& path) {
+        const std::string bytes = ReadFile(path);
+        const auto trailer =
+            LoadLE32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + bytes.size() - 8);
+        return bytes.substr(0, bytes.size() - 8 - trailer);
+    };
+    const std::string audio = payload(byWindow);
+    EXPECT_GT(audio.size(), 2000u);
+    EXPECT_TRUE(audio == payload(byCompose)) << "the audio differs";
+    // The envelope as `korrinctl show` reads it, without the file, its date and the trailer's
+    // length (the date texts vary in length).
+    auto envelope = [&](const std::string& path) {
+        RunResult show = Ctl({"show", path});
+        EXPECT_EQ(show.exitCode, 0) << show.err;
+        std::string kept;
+        std::istringstream lines(show.out);
+        for (std::string line; std::getline(lines, line);) {
+            bool varies = false;
+            for (const char* name :
+                 {"\"file\"", "\"length\"", "\"date\"", "\"longDate\"", "\"shortDate\""})
+                varies = varies || line.find(name) != std::string::npos;
+            if (!varies)
+                kept += line + "\n";
+        }
+        return kept;
+    };
+    const std::string expected = envelope(byWindow);
+    EXPECT_NE(expected.find("\"note\": \"line one\\r\\nline two\""), std::string::npos) << expected;
+    EXPECT_NE(expected.find("\"ccAddresses\": \"cy@example.org\""), std::string::npos);
+    EXPECT_EQ(envelope(byCompose), expected);
 }
 
 // A fault on the way (a plain file where the Outbox folder belongs): Send fails plainly, the

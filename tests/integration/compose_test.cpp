@@ -2,14 +2,19 @@
 // read back, decoded by sox, unpacked by unzip and delivered to a real SMTP server; and the
 // faults on the way, after each of which the input is untouched, nothing is half filed or
 // left behind, and the same command works once the fault is gone.
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "helpers/SmtpServer.h"
+#include "helpers/WaveSupport.h"
 #include "korrin/app/Send.h"
 #include "korrin/audio/Zip.h"
 #include "platform/Endian.h"
@@ -341,6 +346,92 @@ TEST_F(ComposeTest, AolSavesUnderTheKindsExtensionAndAsksBeforeReplacing) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, home() + "/third.kx0\n");
     EXPECT_NE(ReadFile(logPath()).find(home() + "/%s%n%s.kx0"), std::string::npos);
+}
+
+// Cancel reaches into the long steps of Send: a ten-minute recording stops converting within a
+// second of audio, and a packer that never ends is ended; either way nothing of the message
+// is left, the recording is as it was and nothing is filed or reported.
+TEST_F(ComposeTest, CancelStopsTheConversionAndThePackerMidwayAndLeavesNothing) {
+    ScopedEnv windir{"KORRIN_WINDIR", tools()};
+    ScopedEnv tmpdir{"TMPDIR", temp()};
+    ScopedEnv homeDir{"HOME", home()};
+    const platform::PcmFormat pcm{1, 8000, 8};
+    const std::string working = dir_.file("V7L.wav");
+    WriteWave(working, pcm, SegmentAudio(pcm, {{300000, 0x30}, {300000, 0xc0}}));
+    const std::string workingBytes = ReadFile(working);
+    const std::string pidFile = dir_.file("packer.pid");
+
+    struct Case {
+        const char* name;
+        bool zipped;
+        // True once the step to cancel is well under way.
+        std::function<bool()> underWay;
+    };
+    auto convertedBytes = [&] {
+        std::uintmax_t most = 0;
+        for (const auto& path : filesUnder(temp()))
+            if (fs::path(path).extension() == ".wav")
+                most = std::max(most, fs::file_size(path));
+        return most;
+    };
+    const Case cases[] = {
+        {"converting", false, [&] { return convertedBytes() > 64 * 1024; }},
+        {"packing", true, [&] { return fs::exists(pidFile); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(logPath());
+        if (c.zipped) {
+            StoreQualityFormats(kQualityRadio);
+            CUtils().SetRegistryDword(kKorrinKey, setting::kQuality, kQualityRadio);
+            WriteCompression(kCompressionZip);
+            fs::remove(tools() + "/pkzip");
+            // A packer that starts its archive and then never ends.
+            WriteFile(tools() + "/pkzip",
+                      "#!/bin/sh\n: > \"$1\"\necho $$ > " + pidFile + "\nexec sleep 60\n");
+            fs::permissions(tools() + "/pkzip", fs::perms::owner_all);
+        }
+        CSendJob job(nullptr, working, SendEnvelope{"bob@example.org", "", "", "Long", ""});
+        ASSERT_EQ(job.Check(600000), send::kDone);
+        std::atomic<bool> cancel{false};
+        std::vector<SendStage> stages;
+        SendProgress progress;
+        progress.stage = [&](SendStage s) { stages.push_back(s); };
+        progress.cancel = &cancel;
+        std::atomic<bool> done{false};
+        // The converted copy's size is watched to the end: it must stop growing well short of
+        // the ten minutes (about 975 kB of GSM).
+        std::uintmax_t largest = 0;
+        std::thread watcher([&] {
+            while (!done && !c.underWay())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            cancel = true;
+            while (!done) {
+                largest = std::max(largest, convertedBytes());
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+        const int result = job.Build(progress);
+        done = true;
+        watcher.join();
+        EXPECT_EQ(result, send::kCancelled);
+        if (!c.zipped) {
+            EXPECT_LT(largest, 400u * 1024) << "the conversion went on after Cancel";
+        }
+        EXPECT_EQ(stages.back(), c.zipped ? SendStage::kPacking : SendStage::kConverting);
+        EXPECT_EQ(filesUnder(temp()), std::vector<std::string>{});
+        EXPECT_EQ(ReadFile(working), workingBytes);
+        EXPECT_EQ(outbox(), std::vector<std::string>{});
+        EXPECT_EQ(reports(), std::vector<std::string>{});
+        if (c.zipped) {
+            const pid_t packer = std::atoi(ReadFile(pidFile).c_str());
+            ASSERT_GT(packer, 0);
+            // Reaped in the background once killed.
+            for (int i = 0; i < 500 && ::kill(packer, 0) == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            EXPECT_NE(::kill(packer, 0), 0) << "the packer was ended";
+        }
+    }
 }
 
 TEST_F(ComposeTest, MapiAndBadUsageStopBeforeAnything) {

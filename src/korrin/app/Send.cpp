@@ -204,7 +204,11 @@ int CSendJob::Build(const SendProgress& progress) {
     if (chooser.GetFormatTransport(kKorrinKey, details) != 0)
         PLAYER_REPORT("GetFormatTransport failed");
     WaveFileInfo info;
-    if (ConvertWaveFile(chooser, workingFile_, converted, info) != 0) {
+    const DWORD converting =
+        ConvertWaveFile(chooser, workingFile_, converted, info, progress.cancel);
+    if (converting == kConvertCancelled)
+        return fail(send::kCancelled);
+    if (converting != 0) {
         PLAYER_REPORT("Could not convert for transport.");
         return fail(send::kFailed);
     }
@@ -214,7 +218,10 @@ int CSendJob::Build(const SendProgress& progress) {
     stage(SendStage::kPacking);
     std::string target = work_->folder + "/" + name;
     if (zipped_) {
-        if (ZipFileInPlace(converted) != 0)  // reported
+        const int packing = ZipFileInPlace(converted, progress.cancel);
+        if (packing == kZipCancelled)
+            return fail(send::kCancelled);
+        if (packing != 0)  // reported
             return fail(send::kFailed);
         target += ".kx1";
         record_.kind = CMessageTrailer::kZipped;

@@ -89,8 +89,9 @@ enum class SendStage { kConverting = 1, kPacking = 2, kStamping = 3 };
 // The conversion's percentage arrives the usual way: AudioWindow::SetItemText with item
 // kProgressItem (102) and the job's owner; these calls, the wait cursor's and the boxes of a
 // failed conversion come on the thread that runs Build, so the window's AudioWindow must hand
-// them to its own thread. Cancel is looked at between stages and before
-// the packer is started; a cancelled Build removes what it made and returns kCancelled.
+// them to its own thread. Cancel is looked at between stages, before every second of audio
+// the conversion takes, and while the packer runs (which is then ended); a cancelled Build
+// removes what it made and returns kCancelled.
 struct SendProgress {
     std::function<void(SendStage)> stage;  // may be empty
     const std::atomic<bool>* cancel = nullptr;

@@ -45,6 +45,10 @@ std::string installedName(const char* exeName) {
     return name;
 }
 
+bool cancelled(const zipdetail::ZipWaits& waits) {
+    return waits.cancel && waits.cancel->load(std::memory_order_relaxed);
+}
+
 bool toolEnded(ProcessHandle& tool) {
     return WaitForSingleObject(tool, 0) != WAIT_TIMEOUT;
 }
@@ -54,6 +58,8 @@ bool toolEnded(ProcessHandle& tool) {
 std::string awaitOutput(ProcessHandle& tool, const std::function<std::string()>& look,
                         const zipdetail::ZipWaits& waits) {
     for (int poll = 1; poll <= waits.outputPolls; ++poll) {
+        if (cancelled(waits))
+            return "";
         if (std::string found = look(); !found.empty())
             return found;
         if (poll == waits.outputPolls)
@@ -72,6 +78,8 @@ enum class TakeOver { kReady, kToolFailed, kBusy };
 TakeOver awaitTakeOver(ProcessHandle& tool, const std::string& output,
                        const zipdetail::ZipWaits& waits) {
     for (int attempt = 0; attempt < waits.openTries; ++attempt) {
+        if (cancelled(waits))
+            return TakeOver::kBusy;
         if (attempt > 0) {
             if (toolEnded(tool))
                 std::this_thread::sleep_for(std::chrono::milliseconds(waits.openPauseMs));
@@ -199,6 +207,12 @@ int ZipFileInPlace(const std::string& path) {
     return zipdetail::ZipFileInPlace(path, zipdetail::ZipWaits{});
 }
 
+int ZipFileInPlace(const std::string& path, const std::atomic<bool>* cancel) {
+    zipdetail::ZipWaits waits;
+    waits.cancel = cancel;
+    return zipdetail::ZipFileInPlace(path, waits);
+}
+
 int UnzipFileInPlace(const std::string& path) {
     return zipdetail::UnzipFileInPlace(path, zipdetail::ZipWaits{});
 }
@@ -227,6 +241,9 @@ int ZipFileInPlace(const std::string& path, const ZipWaits& waits) {
     auto look = [&] { return FileExists(archive) ? archive : std::string(); };
     if (awaitOutput(work.tool(), look, waits).empty() ||
         awaitTakeOver(work.tool(), archive, waits) != TakeOver::kReady) {
+        // work ends the packer and removes what it wrote.
+        if (cancelled(waits))
+            return kZipCancelled;
         UTILS_REPORT("_open file failed");
         return 1;
     }

@@ -10,6 +10,7 @@
 // Failures are reported as they are found (source "Utils"); nothing is thrown.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "platform/process/Process.h"
@@ -26,6 +27,11 @@ bool LocateZipTool(const char* exeName, std::string& path);
 // Replaces the file at path by an archive holding it under its bare name.
 // 0 on success, 1 on failure (path is then unchanged).
 int ZipFileInPlace(const std::string& path);
+// The same, stopping within a quarter of a second once *cancel is set: the packer is
+// ended, its work folder removed and kZipCancelled returned without a report; path is
+// unchanged.
+inline constexpr int kZipCancelled = 3;
+int ZipFileInPlace(const std::string& path, const std::atomic<bool>* cancel);
 
 // Replaces the archive at path by the wave file it holds. 0 on success, 1 when no wave file
 // came out of it, 2 when the wave file that came out could not be taken over. Unless the
@@ -53,6 +59,8 @@ struct ZipWaits {
     // within openTries attempts, openPauseMs apart.
     int openTries = 41;
     int openPauseMs = 250;
+    // Set: every wait ends early, the operation gives up (kZipCancelled, nothing reported).
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 int ZipFileInPlace(const std::string& path, const ZipWaits& waits);

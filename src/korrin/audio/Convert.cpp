@@ -116,7 +116,8 @@ DWORD ConvertedSampleCount(DWORD sourceSamples, DWORD sourceRate, DWORD destinat
 }
 
 DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
-                      const std::string& destinationPath, WaveFileInfo& sourceInfo) {
+                      const std::string& destinationPath, WaveFileInfo& sourceInfo,
+                      const std::atomic<bool>* cancel) {
     WaitCursor wait;
     if (!WavePathFits(sourcePath) || !WavePathFits(destinationPath))
         return 1;
@@ -248,6 +249,12 @@ DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
                               "Acm", __LINE__);
         return c.finish(false);
     };
+    auto cancelled = [&] { return cancel && cancel->load(std::memory_order_relaxed); };
+    auto stop = [&]() {
+        c.finish(false);
+        ::unlink(destinationPath.c_str());
+        return kConvertCancelled;
+    };
     auto write = [&]() {
         return mmioWrite(c.destination, h.pbDst, long(h.cbDstLengthUsed)) ==
                long(h.cbDstLengthUsed);
@@ -257,6 +264,8 @@ DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
     DWORD position = 0;
     long shown = -1;
     while (position < total) {
+        if (cancelled())
+            return stop();
         const unsigned percent = Percent(position, total);
         if (long(percent) != shown) {
             SetItemText(c.owner, kProgressItem, Printf("%u%%", percent));
@@ -284,6 +293,8 @@ DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
 
     // Cleanup pass: the stream gives out what it still holds.
     while (total > 0) {
+        if (cancelled())
+            return stop();
         const unsigned percent = Percent(position, total);
         if (long(percent) != shown) {
             SetItemText(c.owner, kProgressItem, Printf("Cleanup Pass -- %u%%", percent));

@@ -1,6 +1,7 @@
 // Converting a whole wave file into another format (ConvertWaveFile).
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "korrin/audio/AcmCommon.h"
@@ -12,6 +13,9 @@ namespace korrin {
 // The owner's item that shows the conversion's progress.
 inline constexpr int kProgressItem = 102;
 
+// What ConvertWaveFile returns when its cancel flag was raised: the destination is deleted.
+inline constexpr DWORD kConvertCancelled = 2;
+
 // The samples of a conversion's output: sourceSamples at sourceRate, as many at the new rate
 // (rounded to the nearest).
 DWORD ConvertedSampleCount(DWORD sourceSamples, DWORD sourceRate, DWORD destinationRate);
@@ -20,8 +24,12 @@ DWORD ConvertedSampleCount(DWORD sourceSamples, DWORD sourceRate, DWORD destinat
 // destination may be left incomplete (the caller deletes or keeps it). When no codec
 // converts between the two formats the user is told how to fix that, and the conversion
 // fails before the destination is created.
+// cancel (may be null) is looked at before every block of about a second of source audio: once
+// it is set the conversion stops, deletes the destination and returns kConvertCancelled
+// without a report.
 DWORD ConvertWaveFile(FormatChooser& target, const std::string& sourcePath,
-                      const std::string& destinationPath, WaveFileInfo& sourceInfo);
+                      const std::string& destinationPath, WaveFileInfo& sourceInfo,
+                      const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace korrin
 

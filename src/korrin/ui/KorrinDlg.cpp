@@ -26,6 +26,7 @@
 #include <cerrno>
 
 #include "korrin/app/Defaults.h"
+#include "korrin/app/Drafts.h"
 #include "korrin/app/EventReport.h"
 #include "korrin/app/Utils.h"
 #include "korrin/app/Vendor.h"
@@ -233,11 +234,93 @@ bool CKorrinDlg::OnInitDialog() {
     lists_->SetFixer(fixer_.get());
     lists_->StartScan();
 
-    if (!fileToOpen_.empty())
+    if (!fileToOpen_.empty()) {
         takeCommandLineFile();
-    else
+    } else {
         showMain();
+        QTimer::singleShot(0, this, [this] { offerOrphanDrafts(); });
+    }
     return true;
+}
+
+// A composition whose program ended before it was sent or dropped (a crash, a kill, a power
+// cut) is left in DRAFTS without its lock. Each is offered once: Yes opens it in the composer
+// as a Resend opens a message, with its recording and envelope; No moves it to Deleted Items,
+// where it can still be opened, and it is not asked about again. A draft another running
+// program holds, or takes meanwhile, is left to that program.
+void CKorrinDlg::offerOrphanDrafts() {
+    // Without an installation there are no drafts; the folder lists report that already.
+    std::string installDir;
+    if (!CUtils().GetRegistryString(kInstallKey, kInstallDirValue, installDir, kInstallDirBytes) ||
+        installDir.empty())
+        return;
+    for (const std::string& path : ListOrphanDrafts()) {
+        if (ending_ || messageWindows_ > 0)
+            return;  // the rest are offered at the next start
+        auto draft = std::make_unique<CDraft>();
+        if (draft->Adopt(path) != 0)
+            continue;
+        SendEnvelope envelope;
+        ReadDraftEnvelope(path, &envelope);  // a damaged envelope leaves the fields empty
+        std::string text = "A message you were recording was not sent when the program ended";
+        if (!envelope.subject.empty())
+            text += ":\n\"" + envelope.subject + "\"";
+        if (!envelope.to.empty())
+            text += "\nTo: " + envelope.to;
+        text += "\n\nDo you want to open it now?  No moves it to Deleted Items.";
+        if (AppMessageBox(this, text, kCaption, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+            resumeDraft(std::move(draft));
+            continue;
+        }
+        std::string placed;
+        if (MoveMessage(path, kDeletedItems, kDeletedItems, nullptr, &placed) != 0)
+            continue;     // reported; the draft stays for the next start
+        draft->Remove();  // the lock file; the draft itself has moved
+        lists_->MarkOutOfDate(kDeletedItems);
+        if (lists_->CurrentFolder() == kDeletedItems)
+            lists_->Refresh();
+    }
+}
+
+// The draft's recording is copied into a work folder as the open flow copies a message; the
+// composer keeps the draft itself up to date from then on and removes it once sent or dropped.
+void CKorrinDlg::resumeDraft(std::unique_ptr<CDraft> draft) {
+    ++messageWindows_;
+    hide();
+    {
+        WorkFolderLock work;
+        DWORD number = 0;
+        std::string wave;
+        CMessageTrailer record;
+        bool ready = false;
+        if (!makeWorkFolder(work)) {
+            KORRIN_REPORT("No temp path exists");
+        } else if (CUtils().NextFileID(number) == 0) {
+            wave = work.folder() + "/V" + std::to_string(number) + "L.wav";
+            if (!CopyFile(draft->path(), wave, false)) {
+                KORRIN_REPORT("CopyFile failed");
+            } else {
+                // A damaged envelope leaves the fields empty; the recording is what counts.
+                record.ReadForDisplay(wave, true);
+                ready = true;
+            }
+        }
+        if (ready && !ending_) {
+            CPlayer player(this, wave, record, kModeCompose, kKindResend);
+            player.ResumeDraft(std::move(draft));
+            player.DoModal();
+        }
+    }
+    --messageWindows_;
+    if (ending_) {
+        EndDialog(IDOK);
+        return;
+    }
+    const int current = lists_->CurrentFolder();
+    if (IsFolderNumber(current) && lists_->IsOutOfDate(current))
+        lists_->Refresh();
+    showMain();
+    openNextHandedOver();
 }
 
 void CKorrinDlg::buildMenu() {

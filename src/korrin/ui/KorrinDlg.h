@@ -134,6 +134,10 @@ class CKorrinDlg : public platform::CDialog,
     void buildAnimation();
     void takeCommandLineFile();
     void showMain();
+    // Drafts a run left unsent are offered once each: Yes resumes one in the composer, No
+    // moves it to Deleted Items.
+    void offerOrphanDrafts();
+    void resumeDraft(std::unique_ptr<CDraft> draft);
 
     // Open flow.
     bool userOpens(const std::string& path, int mode, int kind);

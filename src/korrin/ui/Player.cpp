@@ -788,6 +788,8 @@ void CPlayer::doRecord() {
             SetDlgItemText(this, kStatusId, QStringLiteral("0 sec"));
         } else {
             changed_ = true;
+            // The draft is renewed every 10 s from here, the first recording's included.
+            sinceDraft_.start();
         }
     }
     setButtonsByState();
@@ -1219,13 +1221,21 @@ void CPlayer::OnCancel() {
 // after every Stop of a recording, Cut and Import, every 10 s while recording and on SIGTERM,
 // and removed when the message is sent or dropped. A window whose program dies leaves it
 // unlocked for the next start to offer.
-void CPlayer::startDraft() {
-    if (!haveInstallDir())
-        return;
-    auto draft = std::make_unique<CDraft>();
-    if (draft->Create() != 0)  // reported
-        return;
+void CPlayer::ResumeDraft(std::unique_ptr<CDraft> draft) {
     draft_ = std::move(draft);
+}
+
+void CPlayer::startDraft() {
+    if (draft_) {
+        changed_ = true;  // a resumed draft
+    } else {
+        if (!haveInstallDir())
+            return;
+        auto draft = std::make_unique<CDraft>();
+        if (draft->Create() != 0)  // reported
+            return;
+        draft_ = std::move(draft);
+    }
     if (g_termPipe[0] < 0 && ::pipe2(g_termPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     g_composer = this;

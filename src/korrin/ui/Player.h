@@ -124,6 +124,10 @@ class CPlayer : public platform::CDialog, public IConvertRecorder {
     const std::string& workingFile() const { return workingFile_; }
     // The draft that keeps this composition on disk; empty without an installation.
     std::string draftPath() const;
+    // Before DoModal, in Compose: the composition resumes a draft an earlier run left (the
+    // offer at start-up). The window keeps that draft, held until now by the caller, instead
+    // of starting a new one, and counts the recording as changed: it exists nowhere else.
+    void ResumeDraft(std::unique_ptr<CDraft> draft);
     MciDevice& player() { return player_; }
 
     // IConvertRecorder

@@ -1,7 +1,8 @@
 // The modal progress window of Send: while the message is converted, packed and stamped on a
 // worker thread, this window keeps the composer from taking another command (a second Send,
-// Close, Esc) and shows how far the work is; its Cancel asks the worker to stop at the next
-// step. The composer's window never waits on the worker: the event loop runs throughout.
+// Close, Esc) and shows how far the work is; its Cancel asks the worker to stop within about a
+// second (the conversion looks at it between blocks, the packer is ended).
+// The composer's window never waits on the worker: the event loop runs throughout.
 #pragma once
 
 #include <atomic>

@@ -197,7 +197,12 @@ MMRESULT acmStreamOpen(HACMSTREAM* phas, HACMDRIVER had, const WAVEFORMATEX& sou
         if (!SoxrLibrary().Available())
             return ACMERR_NOTPOSSIBLE;
         soxr_error_t err = nullptr;
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+        // Without the resampler's own dither, whose noise is seeded from the clock: the same
+        // input then always gives the same bytes (a message composed twice from one file is
+        // one message), and the 16-bit rounding it would mask lies far below what the local
+        // and transport formats keep.
+        soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+        io.flags |= SOXR_NO_DITHER;
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
         s->resampler = soxr_create(source.nSamplesPerSec, destination.nSamplesPerSec,
                                    destination.nChannels, &err, &io, &quality, nullptr);
