@@ -73,16 +73,23 @@ class CFolderLists {
 
     // The start-up scan: folders 1, 2 and 3 on a thread of their own, then the loaded flag.
     void StartScan();
+    // Waits for the start-up scan and for a reread started by EntriesKnown. Any thread.
     void WaitForScan();
     bool IsLoaded() const { return loaded_.load(); }
 
     void MarkOutOfDate(int folder);
     bool IsOutOfDate(int folder) const;
 
-    // The rows to show for a folder: the list as it is, or reread first when it is marked
-    // out of date or has no entries. False before the start-up scan has finished (the caller
-    // beeps and shows nothing).
+    // The rows to show for a folder: the list as it is, or reread first (on the caller's
+    // thread, so never the window's) when it is marked out of date or has no entries. False before
+    // the start-up scan has finished (the caller beeps and shows nothing).
     bool EntriesForShow(int folder, std::vector<MessageEntry>* rows);
+    // What the window shows, without reading the disk on the caller's thread: the list as it
+    // is now. When it is out of date or has no entries, a reread starts on a thread of its
+    // own (rereading is then true) and, once it is done, the view is asked to show the folder
+    // again if it is still the current one; that show does not start another reread. False
+    // before the start-up scan has finished.
+    bool EntriesKnown(int folder, std::vector<MessageEntry>* rows, bool* rereading = nullptr);
     std::vector<MessageEntry> Entries(int folder) const;
     std::size_t Count(int folder) const;
 
@@ -110,6 +117,9 @@ class CFolderLists {
 
   private:
     static bool valid(int folder) { return folder >= 1 && folder <= 3; }
+    void rereadLater(int folder);
+    void rereadLoop();
+    void waitForReread();
 
     mutable std::mutex mutex_;
     std::vector<MessageEntry> lists_[4];       // index = folder number; 0 unused
@@ -119,6 +129,13 @@ class CFolderLists {
     std::atomic<int> current_{0};
     std::atomic<IFolderView*> view_{nullptr};
     std::thread scan_;
+
+    // Rereads asked for by EntriesKnown: one thread works off the folders asked for.
+    std::mutex rereadMutex_;
+    unsigned pending_ = 0;  // bit per folder number
+    bool rereading_ = false;
+    std::thread reread_;
+    std::atomic<bool> justReread_[4] = {false, false, false, false};
 };
 
 }  // namespace korrin
