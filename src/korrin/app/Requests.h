@@ -39,7 +39,8 @@ struct ScriptStep {
 //   rows N C               wait until folder N is shown with C rows
 //   row I                  select row I of the list
 //   command ID             run command ID (menu or toolbar)
-//   move-to N              in the Move dialog that is open, choose folder N and press OK
+//   move-to N              in the Move dialog, choose folder N and press OK (no dialog
+//                          within a second: nothing)
 //   drag I N               drag row I onto folder N of the tree
 //   open PATH              open a message file as one handed over by another start
 //   minute MS              one "minute" of the Outbox timer lasts MS milliseconds

@@ -309,7 +309,13 @@ void CFolderLists::AfterMove(const std::string& placed, int destination, int sou
     Refresh();
 }
 
+void CFolderLists::SetView(IFolderView* view) {
+    std::lock_guard lock(viewMutex_);
+    view_.store(view);
+}
+
 void CFolderLists::Refresh() {
+    std::lock_guard lock(viewMutex_);
     if (IFolderView* view = view_.load())
         view->ShowFolder(current_.load());
 }

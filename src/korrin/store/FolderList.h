@@ -109,7 +109,8 @@ class CFolderLists {
 
     void SetCurrentFolder(int folder) { current_.store(folder); }  // 0: none (the tree root)
     int CurrentFolder() const { return current_.load(); }
-    void SetView(IFolderView* view) { view_.store(view); }
+    // Once SetView(nullptr) has returned, no thread is inside a call of the former view.
+    void SetView(IFolderView* view);
     // Shows the current folder again through the view (nothing when there is none).
     void Refresh();
 
@@ -128,6 +129,7 @@ class CFolderLists {
     std::atomic<bool> loaded_{false};
     std::atomic<int> current_{0};
     std::atomic<IFolderView*> view_{nullptr};
+    std::recursive_mutex viewMutex_;  // held around every call of the view
     std::thread scan_;
 
     // Rereads asked for by EntriesKnown: one thread works off the folders asked for.

@@ -127,7 +127,8 @@ std::unique_ptr<CWindowScript> CWindowScript::FromEnvironment(CKorrinDlg& dlg, C
 }
 
 void CWindowScript::tick() {
-    // A step that opens a modal loop runs the next steps from inside it.
+    if (starting_)
+        return;
     if (next_ >= steps_.size()) {
         timer_.stop();
         return;
@@ -136,7 +137,14 @@ void CWindowScript::tick() {
     if (!ready(step))
         return;
     ++next_;
-    run(step);
+    // The step runs outside this timer's call: a timer is not called again while its call
+    // runs, and a step that opens a modal loop must leave the timer free to run the next
+    // steps from inside that loop.
+    starting_ = true;
+    QTimer::singleShot(0, this, [this, step] {
+        starting_ = false;
+        run(step);
+    });
 }
 
 namespace {
@@ -160,8 +168,18 @@ bool CWindowScript::ready(const ScriptStep& step) {
                dlg_.pane()->model()->rowCount() == step.numbers[1];
     if (verb == "idle")
         return !dlg_.transmitWindow()->session().IsTransmitting();
-    if (verb == "move-to")
-        return openDialog(175) != nullptr;
+    if (verb == "move-to") {
+        // A Move that asked something else instead (no selection, a session running) opens
+        // no dialog: the step gives up after a while and the script goes on.
+        if (!sleeping_) {
+            sleeping_ = true;
+            sleepClock_.start();
+        }
+        if (openDialog(175) == nullptr && sleepClock_.elapsed() < kMoveDialogWaitMs)
+            return false;
+        sleeping_ = false;
+        return true;
+    }
     if (verb == "sleep") {
         if (!sleeping_) {
             sleeping_ = true;

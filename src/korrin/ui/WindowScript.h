@@ -60,6 +60,8 @@ class CStallProbe : public QObject {
 
 class CWindowScript : public QObject {
   public:
+    static constexpr int kMoveDialogWaitMs = 1000;
+
     CWindowScript(CKorrinDlg& dlg, std::vector<ScriptStep> steps, CStallProbe* probe);
 
     // From KORRIN_SCRIPT. Null when it is not set; *error is set when the file cannot be read
@@ -80,6 +82,7 @@ class CWindowScript : public QObject {
     QTimer timer_;
     QElapsedTimer sleepClock_;
     bool sleeping_ = false;
+    bool starting_ = false;  // a step is on its way to run
 };
 
 }  // namespace korrin
