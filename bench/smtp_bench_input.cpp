@@ -3,6 +3,8 @@
 //
 //   smtp_bench_input message SIZE OUT   writes a SIZE-byte message file with its envelope
 //   smtp_bench_input mime FILE OUT      writes the mail of message file FILE to OUT
+//   smtp_bench_input wrap FILE OUT      writes a message file whose sound is FILE (a wave, or
+//                                       a zip of one for a .kx1)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +17,14 @@
 
 using namespace korrin;
 
+static int WriteEnvelope(const char* out) {
+    CMessageTrailer t;
+    t.subject = "Voice message";
+    t.SetNoteFromEdit("This is a voice message.");
+    return t.WriteNew(out, "Bench Sender", "me@bench.test", "a1@bench.test", "a1@bench.test", "",
+                      "");
+}
+
 static int WriteMessage(std::size_t size, const char* out) {
     std::string payload = "RIFF";
     std::mt19937 random(7);
@@ -22,11 +32,15 @@ static int WriteMessage(std::size_t size, const char* out) {
         payload += static_cast<char>(random());
     payload.resize(size);
     std::ofstream(out, std::ios::binary) << payload;
-    CMessageTrailer t;
-    t.subject = "Voice message";
-    t.SetNoteFromEdit("This is a voice message.");
-    return t.WriteNew(out, "Bench Sender", "me@bench.test", "a1@bench.test", "a1@bench.test", "",
-                      "");
+    return WriteEnvelope(out);
+}
+
+static int WrapMessage(const char* sound, const char* out) {
+    std::ifstream in(sound, std::ios::binary);
+    if (!in)
+        return 12;
+    std::ofstream(out, std::ios::binary) << in.rdbuf();
+    return WriteEnvelope(out);
 }
 
 static int WriteMime(const char* file, const char* out) {
@@ -53,6 +67,8 @@ int main(int argc, char** argv) {
         return WriteMessage(std::strtoull(argv[2], nullptr, 10), argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "mime") == 0)
         return WriteMime(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: %s message SIZE OUT | mime FILE OUT\n", argv[0]);
+    if (argc == 4 && std::strcmp(argv[1], "wrap") == 0)
+        return WrapMessage(argv[2], argv[3]);
+    std::fprintf(stderr, "usage: %s message SIZE OUT | mime FILE OUT | wrap FILE OUT\n", argv[0]);
     return 2;
 }

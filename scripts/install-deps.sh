@@ -27,6 +27,8 @@ packages=(
     portaudio19-dev libasound2-dev
     # the windows seen from outside: an X server, the accessibility bus and its Python client
     xvfb dbus at-spi2-core python3-pyatspi x11-apps imagemagick
+    # a stand-in notification service on a private session bus (the desktop tests)
+    python3-gi
 )
 
 missing=()

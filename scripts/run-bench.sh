@@ -12,3 +12,8 @@ if [ -x "$build/smtp_bench_input" ] && [ -x "$build/korrinctl" ]; then
     echo "== smtp_sink_compare"
     "$(dirname "$0")/../bench/smtp_sink_compare.sh" "$build"
 fi
+# The main window's event loop watched while it starts, shows, opens and sends.
+if [ -x "$build/korrin" ] && [ -x "$build/smtp_bench_input" ]; then
+    echo "== window_stalls"
+    "$(dirname "$0")/../bench/window_stalls.sh" "$build"
+fi

@@ -6,12 +6,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -34,6 +36,7 @@
 #include "korrin/ui/DeletedPage.h"
 #include "korrin/ui/KorrinDlg.h"
 #include "korrin/ui/MessageList.h"
+#include "korrin/ui/Player.h"
 #include "korrin/ui/TransmitDlg.h"
 #include "platform/Endian.h"
 #include "platform/files/Files.h"
@@ -742,6 +745,246 @@ TEST_F(MainWindowTest, ClosingAndEmptyDeleted) {
         result = dlg.isRunning() ? 0 : 1;
     });
     EXPECT_EQ(result, 1);
+}
+
+// An out-of-date folder shows what is known at once; the reread runs off the window's thread
+// and the list follows when it is done, without rereading again for that show.
+TEST_F(MainWindowTest, AnOutOfDateFolderIsShownAtOnceAndRefreshedWhenRead) {
+    makeMessage(folder("SENT") + "/KX1S.kx0", "RIFF", "Ann", "one");
+    makeMessage(folder("SENT") + "/KX2S.kx0", "RIFF", "Bob", "two");
+    CKorrinDlg dlg;
+    runWindow(dlg, [&] {
+        selectFolder(dlg, kSentItems);
+        pump([&] { return dlg.pane()->model()->rowCount() == 2; });
+        ASSERT_EQ(dlg.pane()->model()->rowCount(), 2);
+        // Another program adds a message; the folder is marked and shown again.
+        makeMessage(folder("SENT") + "/KX3S.kx0", "RIFF", "Cy", "three");
+        dlg.lists().MarkOutOfDate(kSentItems);
+        selectFolder(dlg, kOutbox);
+        selectFolder(dlg, kSentItems);
+        EXPECT_EQ(dlg.pane()->model()->rowCount(), 2) << "the disk was read on the window's thread";
+        pump([&] { return dlg.pane()->model()->rowCount() == 3; });
+        EXPECT_EQ(dlg.pane()->model()->rowCount(), 3);
+        EXPECT_EQ(dlg.pane()->statusLine()->text().toStdString(), StatusLineText(kSentItems, 3));
+        EXPECT_FALSE(dlg.lists().IsOutOfDate(kSentItems));
+    });
+}
+
+// While a session sends, Move, a drag and Delete out of the Outbox get Delete's question and
+// move nothing, whatever the answer; Yes asks the session to stop.
+TEST_F(MainWindowTest, NothingLeavesTheOutboxWhileASessionSends) {
+    startServer();
+    enum Way { kMoveCommand, kDrag, kDeleteCommand };
+    const struct {
+        Way way;
+        const char* answers;
+        bool stop;
+    } cases[] = {
+        // Answers alternate: the seam starts a list afresh only when its text changes.
+        {kMoveCommand, "No", false},   {kMoveCommand, "Yes,OK", true},
+        {kDrag, "No", false},          {kDrag, "Yes,OK", true},
+        {kDeleteCommand, "No", false}, {kDeleteCommand, "Yes,OK", true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(n);
+        for (int i = 0; i < 2; ++i)
+            makeEnvelope(folder("OUTBOX") + "/KX" + std::to_string(50 + 10 * n + i) + "O.kx0",
+                         payload(300000, i), "to@there.test", "", "s", "n");
+        ++n;
+        CKorrinDlg dlg;
+        int moveDialogs = 0;
+        runWindow(dlg, [&] {
+            selectFolder(dlg, kOutbox);
+            pump([&] { return dlg.pane()->model()->rowCount() == 2; });
+            selectRow(dlg, 0);
+            const std::string chosen = dlg.pane()->model()->Entry(0)->path;
+            // A Move dialog that shows is counted and cancelled, so the test never hangs on it.
+            QTimer watch;
+            QObject::connect(&watch, &QTimer::timeout, [&] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (w->isVisible() && w->objectName() == "dialog_175") {
+                        ++moveDialogs;
+                        Click(w, IDCANCEL);
+                    }
+            });
+            watch.start(20);
+            ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", c.answers);
+            const size_t before = texts().size();
+            dlg.OnCommand(CKorrinDlg::kEmptyOutboxNow);
+            ASSERT_TRUE(dlg.transmitWindow()->session().IsTransmitting());
+            if (c.way == kMoveCommand) {
+                dlg.OnCommand(CKorrinDlg::kMove);
+            } else if (c.way == kDeleteCommand) {
+                dlg.OnCommand(CKorrinDlg::kDelete);
+            } else {
+                QWidget* viewport = dlg.pane()->list()->viewport();
+                const QRect row = dlg.pane()->list()->visualRect(dlg.pane()->model()->index(0, 1));
+                CFolderTree* tree = dlg.pane()->tree();
+                const QPoint target = viewport->mapFromGlobal(tree->viewport()->mapToGlobal(
+                    tree->visualItemRect(tree->FolderItem(kDeletedItems)).center()));
+                auto mouse = [&](QEvent::Type type, QPoint local, Qt::MouseButtons buttons) {
+                    QMouseEvent e(type, local, viewport->mapToGlobal(local),
+                                  type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                                  buttons, Qt::NoModifier);
+                    QApplication::sendEvent(viewport, &e);
+                };
+                mouse(QEvent::MouseButtonPress, row.center(), Qt::LeftButton);
+                mouse(QEvent::MouseMove, row.center() + QPoint(30, 0), Qt::LeftButton);
+                mouse(QEvent::MouseMove, target, Qt::LeftButton);
+                mouse(QEvent::MouseButtonRelease, target, Qt::NoButton);
+            }
+            const auto asked = texts();
+            ASSERT_GT(asked.size(), before);
+            EXPECT_EQ(asked[before].rfind("Quillion EMail for Windows is currently transmiting", 0),
+                      0u);
+            EXPECT_EQ(dlg.transmitWindow()->session().StopRequested(), c.stop);
+            pump([&] { return !dlg.transmitWindow()->session().IsTransmitting(); }, 30000);
+            EXPECT_TRUE(entriesOf(folder("DELETED")).empty());
+            EXPECT_TRUE(FileExists(chosen) || entriesOf(folder("SENT")).size() > 0)
+                << "the chosen message is in the Outbox or was sent";
+        });
+        EXPECT_EQ(moveDialogs, 0);
+        // What is left goes out before the next case.
+        for (const auto& name : entriesOf(folder("OUTBOX")))
+            ::unlink((folder("OUTBOX") + "/" + name).c_str());
+    }
+}
+
+// Mixer: the tools folder's sndvol32 starts in the tools folder and is collected when it ends
+// (no zombie); with no mixer anywhere the stop box says so.
+TEST_F(MainWindowTest, MixerStartsTheToolsFoldersVolumeControlOrSaysItCannot) {
+    const std::string ran = dir_.file("mixer-ran");
+    const struct {
+        bool installed;
+        bool box;
+    } cases[] = {{true, false}, {false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.installed);
+        const std::string mixer = tools_ + "/sndvol32";
+        ::unlink(mixer.c_str());
+        if (c.installed) {
+            WriteFile(mixer, "#!/bin/sh\n(echo $$; pwd) > '" + ran + ".tmp'\nmv '" + ran +
+                                 ".tmp' '" + ran + "'\n");
+            ::chmod(mixer.c_str(), 0755);
+        }
+        ScopedEnv path("PATH", c.installed ? std::string("/usr/bin:/bin") : dir_.file("nowhere"));
+        CKorrinDlg dlg;
+        runWindow(dlg, [&] {
+            const size_t before = texts("report").size() + texts().size();
+            dlg.OnCommand(CKorrinDlg::kMixer);
+            const size_t after = texts("report").size() + texts().size();
+            EXPECT_EQ(after > before, c.box);
+        });
+        if (!c.installed)
+            continue;
+        pump([&] { return FileExists(ran); });
+        const auto lines = ReadLines(ran);
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[1], tools_);
+        const std::string proc = "/proc/" + lines[0];
+        pump([&] { return !FileExists(proc + "/stat"); }, 5000);
+        EXPECT_FALSE(FileExists(proc + "/stat"))
+            << "left as a zombie: " << ReadFile(proc + "/stat");
+    }
+}
+
+// The whole road of a message: an empty install folder; New, Record from spoken words, the
+// envelope, Send through the window; the Outbox timer (a minute of 300 ms) sends it zipped to a
+// real SMTP server; the row shows in Sent Items. The received attachment then opens in the
+// window and plays for its length; the private folder is empty afterwards.
+TEST_F(MainWindowTest, ComposedSentReceivedAndPlayedBack) {
+    for (const char* name : {"OUTBOX", "SENT", "DELETED"})
+        ASSERT_EQ(::rmdir(folder(name).c_str()), 0);
+    startServer();
+    ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kCompression, 2), 1);
+    ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kQuality, 2), 1);
+    ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kOutBoxMinutes, 1), 1);
+    installUnpacker();
+    WriteFile(tools_ + "/pkzip", ReadFile(SourceDir() + "/resources/tools/pkzip"));
+    ::chmod((tools_ + "/pkzip").c_str(), 0755);
+    const std::string voice = dir_.file("voice.wav");
+    ASSERT_EQ(test::Run({"/usr/bin/espeak-ng", "-w", voice,
+                         "A voice message on its whole way, from the microphone to the ear."})
+                  .exitCode,
+              0);
+    ScopedEnv capture("KORRIN_AUDIO_CAPTURE", voice);
+    ScopedEnv answers("KORRIN_MESSAGE_ANSWERS", "");
+
+    double recorded = 0;
+    CKorrinDlg dlg;
+    runWindow(dlg, [&] {
+        CTransmitDlg& session = dlg.transmitWindow()->session();
+        session.SetMinuteMilliseconds(300);
+        session.StartOutboxTimer();
+        WhenShown(QStringLiteral("dialog_130"), [&](QWidget* w) {
+            auto* p = dynamic_cast<CPlayer*>(w);
+            ASSERT_NE(p, nullptr);
+            Click(p, CPlayer::kRecordId);
+            pump([] { return false; }, 2500);
+            Click(p, CPlayer::kStopId);
+            recorded =
+                GetDlgItemText(p, CPlayer::kLengthId).section(QLatin1Char(' '), 0, 0).toDouble();
+            GetDlgItemAs<QLineEdit>(p, CPlayer::kToId)->insert("ann@example.org");
+            GetDlgItemAs<QLineEdit>(p, CPlayer::kSubjectId)->insert("All the way");
+            p->OnCommand(CPlayer::kSend);
+        });
+        dlg.OnCommand(CKorrinDlg::kNew);
+        pump([&] { return entriesOf(folder("SENT")).size() == 1; }, 30000);
+        ASSERT_EQ(entriesOf(folder("SENT")).size(), 1u);
+        std::vector<std::string> kx0, kx1;
+        FindMessageFiles(kOutbox, &kx0, &kx1);
+        EXPECT_TRUE(kx0.empty() && kx1.empty());
+        // A row read while the worker still held the file is read again at the next show.
+        pump([&] {
+            selectFolder(dlg, kOutbox);
+            selectFolder(dlg, kSentItems);
+            pump([] { return false; }, 100);
+            const MessageEntry* e = dlg.pane()->model()->Entry(0);
+            return e && !e->busy;
+        });
+        ASSERT_EQ(dlg.pane()->model()->rowCount(), 1);
+        EXPECT_EQ(dlg.pane()->model()->Entry(0)->subject, "All the way");
+        EXPECT_NE(dlg.pane()->model()->Entry(0)->path.find(".kx1"), std::string::npos);
+
+        // The attachment the server received, opened as a file handed to the program.
+        const std::string received = dir_.file("received.kx1");
+        ASSERT_EQ(test::Run({"/usr/bin/python3", "-c",
+                             "import email,sys\n"
+                             "m=email.message_from_binary_file(open(sys.argv[1],'rb'))\n"
+                             "for p in m.walk():\n"
+                             "    if (p.get_filename() or '').lower().endswith('.kx1'):\n"
+                             "        open(sys.argv[2],'wb').write(p.get_payload(decode=True))\n",
+                             mailFile(1, ".eml"), received})
+                      .exitCode,
+                  0);
+        ASSERT_TRUE(FileExists(received));
+        double length = 0;
+        qint64 played = 0;
+        WhenShown(QStringLiteral("dialog_130"), [&](QWidget* w) {
+            auto* p = dynamic_cast<CPlayer*>(w);
+            ASSERT_NE(p, nullptr);
+            EXPECT_EQ(GetDlgItemText(p, CPlayer::kSubjectId), "All the way");
+            length =
+                GetDlgItemText(p, CPlayer::kLengthId).section(QLatin1Char(' '), 0, 0).toDouble();
+            QElapsedTimer clock;
+            clock.start();
+            Click(p, CPlayer::kPlayId);
+            EXPECT_EQ(p->state(), kPlaying);
+            // The window stays in its playing state at the end; the position tells.
+            pump([&] { return p->length() > 0 && p->position() >= p->length(); }, 20000);
+            played = clock.elapsed();
+            Click(p, CPlayer::kStopId);
+            p->EndDialog(IDCANCEL);
+        });
+        dlg.OpenHandedOver(received);
+        pump([&] { return !dlg.messageWindowOpen() && length > 0; });
+        EXPECT_GT(length, 1.5);
+        EXPECT_NEAR(played / 1000.0, length, 0.5) << "played for its length";
+    });
+    EXPECT_GT(recorded, 0);
+    EXPECT_TRUE(workLeft().empty());
+    EXPECT_TRUE(texts("report").empty());
 }
 
 }  // namespace

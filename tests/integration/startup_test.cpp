@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "helpers/TestSupport.h"
@@ -262,3 +263,34 @@ TEST_F(StartupTest, AFifoOnTheCommandLineIsRefusedNotWaitedOn) {
 }
 
 }  // namespace
+
+// Set-up as a user runs it: the desktop entry it installs validates, the desktop then names it
+// as the program for message files, and --remove takes it away.
+TEST(DesktopEntry, SetUpRegistersTheMessageTypeAndRemoveTakesItAway) {
+    for (const char* tool : {"/usr/bin/xdg-mime", "/usr/bin/desktop-file-validate"})
+        ASSERT_EQ(access(tool, X_OK), 0) << tool << " is needed (scripts/install-deps.sh)";
+    TempDir dir;
+    const std::string data = dir.file("data");
+    const std::map<std::string, std::string> env = {{"HOME", dir.path()},
+                                                    {"XDG_DATA_HOME", data},
+                                                    {"XDG_CONFIG_HOME", dir.file("config")},
+                                                    {"KORRIN_REGISTRY", dir.file("registry.db")},
+                                                    {"QT_QPA_PLATFORM", "offscreen"},
+                                                    {"XDG_CURRENT_DESKTOP", "X-Generic"}};
+    const std::string script = SourceDir() + "/scripts/setup-user.sh";
+    RunResult setup = korrin::test::Run({"/bin/bash", script, BuildDir()}, env, 60000);
+    ASSERT_EQ(setup.exitCode, 0) << setup.out << setup.err;
+    const std::string entry = data + "/applications/korrin.desktop";
+    RunResult valid = korrin::test::Run({"/usr/bin/desktop-file-validate", entry});
+    EXPECT_EQ(valid.exitCode, 0) << valid.out << valid.err;
+
+    RunResult query = korrin::test::Run(
+        {"/usr/bin/xdg-mime", "query", "default", "application/x-korrin-message"}, env);
+    EXPECT_EQ(query.out, "korrin.desktop\n") << query.err;
+
+    RunResult remove = korrin::test::Run({"/bin/bash", script, "--remove", BuildDir()}, env, 60000);
+    ASSERT_EQ(remove.exitCode, 0) << remove.out << remove.err;
+    struct stat st {};
+    EXPECT_NE(stat(entry.c_str(), &st), 0);
+    EXPECT_NE(stat((data + "/icons/hicolor/48x48/apps/korrin.png").c_str(), &st), 0);
+}

@@ -14,7 +14,8 @@ add_dependencies(transmit_session_test korrinctl)
 # korrinctl outbox send killed at random moments (KORRIN_KILL_RUNS runs, default 200).
 korrin_add_test(outbox_kill_test
     SOURCES integration/outbox_kill_test.cpp
-    LIBS korrin_core)
+    LIBS korrin_core
+    LABELS kill)
 add_dependencies(outbox_kill_test korrinctl)
 
 # The playable Opus copy through korrinctl send to aiosmtpd, and korrinctl export.
@@ -22,3 +23,11 @@ korrin_add_test(playable_copy_mail_test
     SOURCES integration/playable_copy_mail_test.cpp
     LIBS korrin_core)
 add_dependencies(playable_copy_mail_test korrinctl)
+
+# The whole program driven through its main window by window scripts, killed at random
+# moments (KORRIN_KILL_RUNS runs, default 200).
+korrin_add_test(window_kill_test
+    SOURCES integration/window_kill_test.cpp
+    LIBS korrin_core
+    LABELS kill)
+add_dependencies(window_kill_test korrin)

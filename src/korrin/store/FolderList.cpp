@@ -185,11 +185,14 @@ void CFolderLists::StartScan() {
 void CFolderLists::WaitForScan() {
     if (scan_.joinable())
         scan_.join();
+    waitForReread();
 }
 
 void CFolderLists::MarkOutOfDate(int folder) {
-    if (valid(folder))
+    if (valid(folder)) {
+        justReread_[folder].store(false);
         outOfDate_[folder].store(true);
+    }
 }
 
 bool CFolderLists::IsOutOfDate(int folder) const {
@@ -211,6 +214,72 @@ bool CFolderLists::EntriesForShow(int folder, std::vector<MessageEntry>* rows) {
     std::lock_guard lock(mutex_);
     *rows = lists_[folder];
     return true;
+}
+
+bool CFolderLists::EntriesKnown(int folder, std::vector<MessageEntry>* rows, bool* rereading) {
+    rows->clear();
+    if (rereading)
+        *rereading = false;
+    if (!loaded_.load() || !valid(folder))
+        return false;
+    bool reread = outOfDate_[folder].load();
+    {
+        std::lock_guard lock(mutex_);
+        reread = reread || lists_[folder].empty();
+        *rows = lists_[folder];
+    }
+    // The show that follows a reread takes what it read, busy entries included: they are
+    // read again at the user's next show, as with a reread on the spot.
+    if (justReread_[folder].exchange(false))
+        reread = false;
+    if (reread)
+        rereadLater(folder);
+    if (rereading)
+        *rereading = reread;
+    return true;
+}
+
+void CFolderLists::rereadLater(int folder) {
+    std::lock_guard lock(rereadMutex_);
+    pending_ |= 1u << folder;
+    if (rereading_)
+        return;  // the running reread takes it next
+    if (reread_.joinable())
+        reread_.join();  // its work is done; it is only leaving
+    rereading_ = true;
+    reread_ = std::thread([this] { rereadLoop(); });
+}
+
+void CFolderLists::rereadLoop() {
+    for (;;) {
+        int folder = 0;
+        {
+            std::lock_guard lock(rereadMutex_);
+            for (int f = 1; f <= 3 && folder == 0; ++f)
+                if (pending_ & (1u << f))
+                    folder = f;
+            if (folder == 0) {
+                rereading_ = false;
+                return;
+            }
+            pending_ &= ~(1u << folder);
+        }
+        LoadFolder(folder);
+        if (current_.load() == folder) {
+            justReread_[folder].store(true);
+            Refresh();
+        }
+    }
+}
+
+void CFolderLists::waitForReread() {
+    std::thread done;
+    {
+        std::lock_guard lock(rereadMutex_);
+        done = std::move(reread_);
+    }
+    if (done.joinable())
+        done.join();
 }
 
 std::vector<MessageEntry> CFolderLists::Entries(int folder) const {
@@ -281,7 +350,13 @@ void CFolderLists::AfterMove(const std::string& placed, int destination, int sou
     Refresh();
 }
 
+void CFolderLists::SetView(IFolderView* view) {
+    std::lock_guard lock(viewMutex_);
+    view_.store(view);
+}
+
 void CFolderLists::Refresh() {
+    std::lock_guard lock(viewMutex_);
     if (IFolderView* view = view_.load())
         view->ShowFolder(current_.load());
 }

@@ -101,16 +101,23 @@ class CFolderLists {
 
     // The start-up scan: folders 1, 2 and 3 on a thread of their own, then the loaded flag.
     void StartScan();
+    // Waits for the start-up scan and for a reread started by EntriesKnown. Any thread.
     void WaitForScan();
     bool IsLoaded() const { return loaded_.load(); }
 
     void MarkOutOfDate(int folder);
     bool IsOutOfDate(int folder) const;
 
-    // The rows to show for a folder: the list as it is, or reread first when it is marked
-    // out of date or has no entries. False before the start-up scan has finished (the caller
-    // beeps and shows nothing).
+    // The rows to show for a folder: the list as it is, or reread first (on the caller's
+    // thread, so never the window's) when it is marked out of date or has no entries. False before
+    // the start-up scan has finished (the caller beeps and shows nothing).
     bool EntriesForShow(int folder, std::vector<MessageEntry>* rows);
+    // What the window shows, without reading the disk on the caller's thread: the list as it
+    // is now. When it is out of date or has no entries, a reread starts on a thread of its
+    // own (rereading is then true) and, once it is done, the view is asked to show the folder
+    // again if it is still the current one; that show does not start another reread. False
+    // before the start-up scan has finished.
+    bool EntriesKnown(int folder, std::vector<MessageEntry>* rows, bool* rereading = nullptr);
     std::vector<MessageEntry> Entries(int folder) const;
     std::size_t Count(int folder) const;
 
@@ -130,7 +137,8 @@ class CFolderLists {
 
     void SetCurrentFolder(int folder) { current_.store(folder); }  // 0: none (the tree root)
     int CurrentFolder() const { return current_.load(); }
-    void SetView(IFolderView* view) { view_.store(view); }
+    // Once SetView(nullptr) has returned, no thread is inside a call of the former view.
+    void SetView(IFolderView* view);
     // Shows the current folder again through the view (nothing when there is none).
     void Refresh();
 
@@ -139,6 +147,9 @@ class CFolderLists {
   private:
     static bool valid(int folder) { return folder >= 1 && folder <= 3; }
     int fill(int folder, std::vector<MessageEntry>* entries, bool* fixTried);
+    void rereadLater(int folder);
+    void rereadLoop();
+    void waitForReread();
 
     mutable std::mutex mutex_;
     std::vector<MessageEntry> lists_[4];       // index = folder number; 0 unused
@@ -151,7 +162,15 @@ class CFolderLists {
     std::atomic<bool> stopping_{false};
     std::set<std::string> leftAlone_;  // files a fix left as they are, for good
     bool oldReported_[4] = {false, false, false, false};
+    std::recursive_mutex viewMutex_;  // held around every call of the view
     std::thread scan_;
+
+    // Rereads asked for by EntriesKnown: one thread works off the folders asked for.
+    std::mutex rereadMutex_;
+    unsigned pending_ = 0;  // bit per folder number
+    bool rereading_ = false;
+    std::thread reread_;
+    std::atomic<bool> justReread_[4] = {false, false, false, false};
 };
 
 }  // namespace korrin

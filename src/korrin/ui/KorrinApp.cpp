@@ -10,10 +10,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <memory>
+
 #include "korrin/app/Defaults.h"
 #include "korrin/app/EventReport.h"
 #include "korrin/ui/KorrinDlg.h"
 #include "korrin/ui/SingleInstance.h"
+#include "korrin/ui/WindowScript.h"
 #include "platform/registry/Registry.h"
 
 namespace korrin {
@@ -73,6 +77,9 @@ int CKorrinApp::InitInstance(const std::string& commandLineText) {
         RegCreateKeyEx(HKEY_LOCAL_MACHINE, kKorrinKey, key.out());
     }
 
+    // Benchmarks watch the event loop from the start.
+    std::unique_ptr<CStallProbe> probe = CStallProbe::FromEnvironment();
+
     CommandLine commandLine = ParseCommandLine(commandLineText);
     if (commandLine.kind == CommandLine::kUsage) {
         CEventReport().ShowError(kUsageText);
@@ -92,6 +99,15 @@ int CKorrinApp::InitInstance(const std::string& commandLineText) {
     instance.SetHandlers([&dlg](const std::string& file) { dlg.OpenHandedOver(file); },
                          [&dlg] { SendMessage(&dlg, CKorrinDlg::kRestoreRequest); });
     TerminateWatch terminate(dlg);
+    if (probe)
+        probe->WatchShow(&dlg);
+    std::string scriptError;
+    std::unique_ptr<CWindowScript> script =
+        CWindowScript::FromEnvironment(dlg, probe.get(), &scriptError);
+    if (!scriptError.empty()) {
+        std::fprintf(stderr, "korrin: KORRIN_SCRIPT: %s\n", scriptError.c_str());
+        return 2;
+    }
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         QObject::connect(gui, &QGuiApplication::commitDataRequest, &dlg,
                          [&dlg](QSessionManager&) { dlg.EndWithoutAsking(); });

@@ -196,7 +196,7 @@ void CFolderPane::showNow(int folder) {
     if (!IsFolderNumber(folder))
         return;
     std::vector<MessageEntry> rows;
-    if (!lists_.EntriesForShow(folder, &rows)) {
+    if (!lists_.EntriesKnown(folder, &rows)) {
         ++beeps_;
         QApplication::beep();
         return;

@@ -83,7 +83,8 @@ class CFolderPane : public QWidget, public IFolderView {
     ~CFolderPane() override;
 
     // Shows the folder (on the user-interface thread): beeps while the start-up scan runs;
-    // else the list as kept, reread from disk when it is out of date.
+    // else the list as kept. An out-of-date list is shown as it is while a reread runs off
+    // this thread; the folder is shown again when the reread is done.
     void ShowFolder(int folder) override;
 
     CFolderTree* tree() const { return tree_; }

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/files/Files.h"
+#include "korrin/app/Requests.h"
 #include "platform/files/PrivateTemp.h"
 #include "platform/registry/Registry.h"
 
@@ -18,7 +19,7 @@ namespace korrin {
 
 namespace {
 
-constexpr qint64 kLineLimit = 8192;  // a path and its word, at most
+constexpr qint64 kLineLimit = kInstanceLineLimit;
 
 }  // namespace
 
@@ -107,17 +108,20 @@ void CSingleInstance::onConnection() {
                     socket->abort();
                 return;
             }
-            const QByteArray line = socket->readLine(kLineLimit).chopped(1);
-            bool ok = false;
-            if (line == "RAISE") {
-                ok = true;
-                if (raise_)
-                    raise_();
-            } else if (line.startsWith("OPEN /") && line.indexOf('\0') < 0) {
-                ok = true;
-                if (open_)
-                    open_(line.mid(5).toStdString());
-            }
+            // A line longer than the limit arrives cut, without its newline: refused, never
+            // taken for a shorter path.
+            QByteArray line = socket->readLine(kLineLimit + 1);
+            const bool whole = line.endsWith('\n');
+            if (whole)
+                line.chop(1);
+            const InstanceRequest request =
+                whole ? ParseInstanceRequest(std::string_view(line.constData(), line.size()))
+                      : InstanceRequest();
+            const bool ok = request.kind != InstanceRequest::kInvalid;
+            if (request.kind == InstanceRequest::kRaise && raise_)
+                raise_();
+            else if (request.kind == InstanceRequest::kOpen && open_)
+                open_(request.path);
             socket->write(ok ? "OK\n" : "NO\n");
             socket->flush();
             socket->disconnectFromServer();

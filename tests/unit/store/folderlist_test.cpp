@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <mutex>
 #include <random>
@@ -248,6 +249,50 @@ TEST_F(FolderListTest, AHeldFileIsListedBusyAndReadAgainAtTheNextShow) {
     EXPECT_FALSE(rows[0].busy);
     EXPECT_EQ(rows[0].subject, "subject");
     EXPECT_FALSE(lists.IsOutOfDate(kOutbox));
+}
+
+// The window's show never reads the disk: it gets the list as it is, a reread runs on a thread
+// of its own and asks the view to show the folder again; that show starts no further reread,
+// so an empty folder does not loop.
+TEST_F(FolderListTest, AnOutOfDateListIsReadOffTheShowersThreadOnce) {
+    makeFolder("SENT");
+    makeFolder("OUTBOX");
+    makeMessage(folder("SENT") + "/KX1S.kx0", "w", "A", "one", utcTime(2001, 1, 1, 0, 0));
+    CFolderLists lists;
+    lists.StartScan();
+    lists.WaitForScan();
+    struct CountingView : IFolderView {
+        std::atomic<int> shows{0};
+        void ShowFolder(int) override { ++shows; }
+    } view;
+    lists.SetView(&view);
+    lists.SetCurrentFolder(kSentItems);
+    makeMessage(folder("SENT") + "/KX2S.kx0", "w", "B", "two", utcTime(2002, 1, 1, 0, 0));
+    lists.MarkOutOfDate(kSentItems);
+
+    const struct {
+        int folder;
+        std::size_t knownRows;
+        bool rereads;
+        int showsAfter;
+    } steps[] = {
+        {kSentItems, 1, true, 1},   // marked: what is known, and a reread
+        {kSentItems, 2, false, 1},  // the show the reread asked for
+        {kSentItems, 2, false, 1},  // up to date
+        {kOutbox, 0, true, 2},      // empty: read once
+        {kOutbox, 0, false, 2},     // and not again for the show that follows
+    };
+    for (const auto& step : steps) {
+        lists.SetCurrentFolder(step.folder);
+        std::vector<MessageEntry> rows;
+        bool rereading = false;
+        ASSERT_TRUE(lists.EntriesKnown(step.folder, &rows, &rereading));
+        EXPECT_EQ(rows.size(), step.knownRows) << step.folder;
+        EXPECT_EQ(rereading, step.rereads) << step.folder;
+        lists.WaitForScan();
+        EXPECT_EQ(view.shows.load(), step.showsAfter) << step.folder;
+    }
+    lists.SetView(nullptr);
 }
 
 TEST_F(FolderListTest, NothingIsShownBeforeTheScanHasFinished) {
