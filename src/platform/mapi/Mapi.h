@@ -116,6 +116,8 @@ HRESULT ListMapiProfiles(std::vector<MapiProfile>* profiles);
 HRESULT WriteMapiProfile(const MapiProfile& profile);
 // Removes the profile's key (its folders stay); MAPI_E_NOT_FOUND when there is none.
 HRESULT DeleteMapiProfile(const std::string& name);
+// Marks an existing profile as the default one.
+HRESULT SetDefaultMapiProfile(const std::string& name);
 
 // ---- Hooks for the libraries that have windows or the mail writer ----------------------------
 // The address book. The address-book module registers a factory at load; the session's
