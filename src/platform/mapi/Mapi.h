@@ -21,6 +21,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/mapi/MapiDefs.h"
@@ -161,6 +162,23 @@ struct OutgoingMail {
 // SubmitMessage fails with MAPI_E_NO_SUPPORT.
 using MailWriter = bool (*)(const OutgoingMail& mail, int fd, std::string* error);
 void SetMailWriter(MailWriter writer);
+
+// ---- Reading folders without a session (commands) -------------------------------------------
+// One message of a folder as a list shows it: the headers are read from the file's start.
+struct FolderEntry {
+    std::string unique;  // the Maildir name
+    std::string flags;   // Maildir flags ("S" seen, "D" draft)
+    std::string path;
+    std::string date, from, to, cc, subject;  // header values, unfolded, as written
+    std::uint64_t size = 0;
+};
+// folder: "" (Inbox), "Outbox", "Sent" or "Trash". Oldest first.
+HRESULT ListMapiFolder(const MapiProfile& profile, const std::string& folder,
+                       std::vector<FolderEntry>* entries);
+// The value of each header named in names, from a mail's header block (up to the first empty
+// line, or all of text): folded lines joined, the first occurrence of each name kept.
+void ReadMailHeaders(std::string_view text, const std::vector<std::string>& names,
+                     std::vector<std::string>* values);
 
 // ---- The spooler ----------------------------------------------------------------------------
 // One pass over a profile's Outbox: each message, oldest first, is piped to the submit command
