@@ -219,7 +219,7 @@ HRESULT SpoolOutbox(const MapiProfile& profile, SpoolResult* result) {
         if (!o.started)
             text += " " + o.errorText;
         else if (o.timedOut)
-            text += " did not finish within " + std::to_string(timeoutMs / 1000) + " s";
+            text += " did not finish within " + std::to_string((timeoutMs + 999) / 1000) + " s";
         else
             text += " exited with status " + std::to_string(o.status);
         if (o.started) {
