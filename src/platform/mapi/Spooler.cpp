@@ -190,6 +190,9 @@ HRESULT SpoolOutbox(const MapiProfile& profile, SpoolResult* result) {
     }
     const std::string outbox = FolderPath(root, "Outbox");
     const std::string sent = FolderPath(root, "Sent");
+    // A submission killed while writing leaves its file in tmp/; after a day and a half nobody
+    // is writing it any more (the Maildir rule).
+    RemoveStaleMaildirTemp(outbox, 36 * 3600);
     const std::vector<std::string> argv = SplitCommandLine(profile.submitCommand);
     const unsigned timeoutMs = SubmitTimeoutMs();
     for (const auto& f : ListMaildir(outbox)) {
