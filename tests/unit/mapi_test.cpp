@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -632,6 +634,20 @@ TEST_F(MapiSpoolTest, TheCommandGetsTheMessageAndNoRecipients) {
     queue(1);
     EXPECT_EQ(test::ReadFile(dir_.file("args")), "0\n");
     EXPECT_NE(test::ReadFile(dir_.file("got")).find("From: asa@example.org"), std::string::npos);
+}
+
+// A command that leaves a helper holding its error output (a mail system's queue runner) is
+// done when it exits, not when the helper lets go.
+TEST_F(MapiSpoolTest, TheCommandsEndCountsNotItsHelpers) {
+    test::WriteFile(dir_.file("submit.sh"),
+                    "sleep 30 & echo $! > " + dir_.file("helper") + "\ncat > /dev/null\n");
+    ScopedEnv timeout("KORRIN_SUBMIT_TIMEOUT_MS", "20000");
+    auto start = std::chrono::steady_clock::now();
+    queue(1);
+    auto took = std::chrono::steady_clock::now() - start;
+    ::kill(std::stoi(test::ReadFile(dir_.file("helper"))), SIGKILL);
+    EXPECT_LT(took, std::chrono::seconds(10));
+    EXPECT_EQ(filesIn(sentDir() + "/cur"), 1u);
 }
 
 TEST_F(MapiSpoolTest, ASecondSpoolerKeepsOut) {

@@ -105,11 +105,16 @@ RunOutcome runSubmit(const std::vector<std::string>& argv, const std::string& fi
             break;
         }
         pollfd p{pipeFds[0], POLLIN, 0};
-        int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
+        int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 200)));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            // A command may leave a helper of its own holding the error output open after it
+            // has ended: its end, not the pipe's, is what counts.
+            if (WaitForSingleObject(child, 0) == WAIT_OBJECT_0)
+                break;
             continue;
+        }
         ssize_t got = ::read(pipeFds[0], buf, sizeof buf);
         if (got < 0 && errno == EINTR)
             continue;
