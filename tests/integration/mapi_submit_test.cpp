@@ -1,8 +1,8 @@
 // Submitting through the messaging layer as a user's mail setup does it: msmtp reads the
 // recipients from the headers (-t) and hands the mail to a real SMTP server on 127.0.0.1; the
 // store is read back with Python's mailbox module.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
