@@ -16,6 +16,8 @@ packages=(
     libssl-dev openssl
     # a real SMTP server for the mail tests
     python3-aiosmtpd
+    # the system mail layer a MAPI profile submits through (sendmail -t interface)
+    msmtp
     # codecs (GSM 6.10, rate changes); sox, ffmpeg and espeak-ng check our wave files
     libgsm1-dev libsoxr-dev sox libsox-fmt-base ffmpeg espeak-ng
     # Ogg Opus copies (libopusenc), read back by the tests (libopusfile, opusinfo, opusdec)
