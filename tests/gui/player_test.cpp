@@ -554,6 +554,8 @@ TEST_F(PlayerTest, HelpOpensTheWebPageAndTheSupportMailThroughTheShell) {
 }
 
 TEST_F(PlayerTest, WithoutTheMapiLibraryTheComposerSaysSoAndStaysUsable) {
+    // A library that lacks an entry point is no library.
+    ScopedEnv libdir("KORRIN_LIBDIR", BuildDir() + "/tolvlink-partial");
     SetDword(setting::kTransport, 3);
     SetDword(setting::kAddressBook, 3);
     capture_.emplace("KORRIN_AUDIO_CAPTURE", Tone("capture.wav", 2000, 250));

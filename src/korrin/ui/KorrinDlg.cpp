@@ -15,6 +15,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -49,6 +50,7 @@
 #include "platform/seam/FileAnswers.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/ProgramEnd.h"
 #include "platform/ui/UiThread.h"
 
 namespace korrin {
@@ -155,6 +157,7 @@ CKorrinDlg::CKorrinDlg(QWidget* parent)
 }
 
 CKorrinDlg::~CKorrinDlg() {
+    platform::SetProgramEndHandler({});
     // Nothing of the window may be called by the workers any more.
     lists_->SetView(nullptr);
     delete pane_;  // with the animation in its layout
@@ -208,6 +211,13 @@ bool CKorrinDlg::OnInitDialog() {
     // A killed run's work folders; those of other running programs are held and stay.
     RemoveAbandonedWorkFolders();
     lists_->StartScan();
+
+    // The hidden "MAPI Test" button; the MAPI support library ends the program as a close of
+    // this window does when it cannot log on at all.
+    auto* mapiTest = new QPushButton(QStringLiteral("MAPI Test"), this);
+    BindCommand(mapiTest, kMapiTestId);
+    mapiTest->hide();
+    platform::SetProgramEndHandler([this] { EndWithoutAsking(); });
 
     if (!fileToOpen_.empty())
         takeCommandLineFile();
@@ -586,9 +596,14 @@ void CKorrinDlg::OnCommand(int id) {
             return;
         }
         case kTransport: {
-            // No MAPI support yet: its choice and Change Profile stay disabled.
-            CTransportDlg transport({}, this);
+            CTransportDlg transport(TolvlinkProfileAccess(MapiBinding(), mapiLoaded_, this), this);
             transport.DoModal();
+            return;
+        }
+        case kMapiTestId: {
+            // A binding of its own, loaded and dropped: the window's own stays as it is.
+            CTolvlinkBinding test(this);
+            test.Load();
             return;
         }
         case kAddressBook:

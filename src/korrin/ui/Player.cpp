@@ -189,9 +189,9 @@ int transportIndex(int id) {
 
 }  // namespace
 
-bool LoadMapiBinding(PlayerOwner& /*owner*/) {
-    // The MAPI support library is not part of this version: nothing to load.
-    return false;
+bool LoadMapiBinding(PlayerOwner& owner) {
+    return CTolvlinkBinding::EnsureLoaded(owner.MapiBinding(), owner.MapiLoaded(),
+                                          owner.OwnerWindow());
 }
 
 CPlayer::CPlayer(PlayerOwner* owner, std::string workingFile, CMessageTrailer& record, int mode,
@@ -499,15 +499,16 @@ void CPlayer::initCompose() {
     const DWORD transport = utils.GetSettingDword(setting::kTransport);
     const DWORD addressBook = utils.GetSettingDword(setting::kAddressBook);
     if ((transport == 3 || addressBook == 3) && owner_ && !owner_->MapiLoaded()) {
-        if (LoadMapiBinding(*owner_)) {
-            owner_->MapiLoaded() = true;
-        } else {
+        if (!LoadMapiBinding(*owner_)) {
             CEventReport().ShowError("Could not load Mapi support");
             KORRIN_REPORT("debug");
         }
     }
-    // With the binding loaded, StartTolvlink logs on once per program run; the library is
-    // not part of this version, so a loaded binding cannot occur yet.
+    // The MAPI logon happens once per program run.
+    if (owner_ && owner_->MapiLoaded() && owner_->MapiBinding() && !owner_->MapiStarted()) {
+        owner_->MapiStarted() = true;
+        owner_->MapiBinding()->StartTolvlink(kTolvlinkKey, this);
+    }
 
     for (int id : {kFromId, kSentId, kFromLabelId, kSentLabelId})
         GetDlgItem(this, id)->hide();
@@ -945,11 +946,18 @@ void CPlayer::OnCommand(int id) {
 
 void CPlayer::onAddressBook() {
     if (CUtils().GetSettingDword(setting::kAddressBook) == 3) {
-        if (!owner_ || !owner_->MapiLoaded()) {
+        if (!owner_ || !owner_->MapiLoaded() || !owner_->MapiBinding()) {
             KORRIN_REPORT("Mapi Support Not Loaded");
             return;
         }
-        CEventReport().ShowError("The Mapi address book is not available in this version");
+        // The library cuts the texts in place: it gets copies, whole.
+        CTolvlinkBinding& mapi = *owner_->MapiBinding();
+        std::string texts[3];
+        const int ids[3] = {kToId, kCcId, kBccId};
+        for (int i = 0; i < 3; ++i)
+            texts[i] = GetDlgItemText(this, ids[i]).toStdString();
+        mapi.FixMapiAdrList(texts[0].data(), texts[1].data(), texts[2].data());
+        mapi.GetMapiAddress(this, kToId, kCcId, kBccId);
         return;
     }
     // Without an address book object (none answers in this version) nothing happens.
@@ -1096,7 +1104,7 @@ void CPlayer::send() {
     // Boxes about the message belong to the progress window while it runs (it shows the
     // conversion's progress in its item 102), and to the composer before.
     CSendJob job(&progress, workingFile_, envelope(), nullptr, &window);
-    job.SetMapiLoaded(owner_ && owner_->MapiLoaded());
+    job.SetMapiBinding(owner_ && owner_->MapiLoaded() ? owner_->MapiBinding().get() : nullptr);
     const DWORD at = player_.IsOpen() ? player_.GetPosition() : position_;
     const DWORD measured = player_.IsOpen() ? player_.GetLength(at) : 0;
     if (job.Check(measured == 0xFFFFFFFF ? 0 : measured) != send::kDone)
