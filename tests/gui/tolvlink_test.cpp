@@ -8,12 +8,16 @@
 #include <QLineEdit>
 #include <QListWidget>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <fstream>
 #include <set>
 #include <sstream>
 
 #include "helpers/GuiSupport.h"
 #include "helpers/MapiStandIns.h"
+#include "helpers/SmtpServer.h"
 #include "helpers/TestSupport.h"
 #include "korrin/app/Defaults.h"
 #include "korrin/app/Utils.h"
@@ -49,14 +53,15 @@ class TolvlinkTest : public RegistryTest {
         SetAddressBookFactory(nullptr);
     }
 
-    void addProfile(const std::string& name, const std::string& who, bool isDefault) {
+    void addProfile(const std::string& name, const std::string& who, bool isDefault,
+                    const std::string& submit = "/bin/false") {
         MapiProfile p;
         p.name = name;
         p.displayName = who;
         p.address = name + "@example.org";
         p.storeDir = dir_.file("mail-" + name);
         p.contactsDir = dir_.file("contacts");
-        p.submitCommand = "/bin/false";  // messages stay in the Outbox
+        p.submitCommand = submit;  // by default messages stay in the Outbox
         p.isDefault = isDefault;
         ASSERT_EQ(WriteMapiProfile(p), S_OK);
     }
@@ -356,6 +361,50 @@ TEST_F(TolvlinkSendTest, TheAddressDialogFillsTheThreeFieldsWhole) {
     const auto l = lists();
     EXPECT_EQ(l[1], "bob@example.org; carol@example.org");
     EXPECT_EQ(l[5], "dave@example.org");
+}
+
+// The whole way: typed recipients resolved, the file attached, the message submitted through
+// msmtp to a real SMTP server, and filed into Sent.
+TEST_F(TolvlinkTest, AMessageReachesTheServerOnceAndIsFiledInSent) {
+    TempDir received;
+    SmtpServer server(received.path());
+    ASSERT_GT(server.port(), 0);
+    addProfile("home", "Ann Home", true,
+               "/usr/bin/msmtp --host=127.0.0.1 --port=" + std::to_string(server.port()) +
+                   " --read-envelope-from -t -oi");
+    setDword("Prompt Profile", 0);
+    CUtils().SetRegistryString(kKorrinKey, "Profile", "home");
+    start();
+    const std::string file = dir_.file("KX9O.kx1");
+    std::string bytes;
+    for (int i = 0; i < 5000; ++i)
+        bytes += static_cast<char>((i * 131) ^ (i >> 3));
+    WriteFile(file, bytes);
+    std::string to = "Bob; carol@example.org", cc, bcc = "dave";
+    binding_->FixMapiAdrList(to.data(), cc.data(), bcc.data());
+    ASSERT_EQ(binding_->SendMapiTolvMessage("Voice", "Listen", file.c_str()), 0)
+        << ReadFile(dir_.file("log"));
+    const std::string store = dir_.file("mail-home");
+    for (int i = 0; i < 300 && MaildirMessages(store + "/.Sent").empty(); ++i) {
+        WaitForSpooler();
+        usleep(100 * 1000);
+    }
+    const std::string envelope = ReadFile(received.file("mail1.json"));
+    EXPECT_NE(envelope.find("\"home@example.org\""), std::string::npos) << envelope;
+    for (const char* rcpt : {"bob@example.org", "carol@example.org", "dave@example.org"})
+        EXPECT_NE(envelope.find(rcpt), std::string::npos) << rcpt;
+    EXPECT_FALSE(std::ifstream(received.file("mail2.eml")).good());  // one mail only
+    const RunResult mail = CheckMail(received.file("mail1.eml"), file);
+    EXPECT_EQ(JsonField(mail.out, "same"), "same") << mail.out;
+    EXPECT_NE(JsonField(mail.out, "to").find("bob@example.org"), std::string::npos);
+    EXPECT_EQ(mail.out.find("dave"), std::string::npos);  // Dave in the envelope only
+    const RunResult folders =
+        korrin::test::Run({kSystemPython, "-c",
+                           "import mailbox,sys\n"
+                           "m=mailbox.Maildir(sys.argv[1],create=False)\n"
+                           "print(len(m),len(m.get_folder('Outbox')),len(m.get_folder('Sent')))",
+                           store});
+    EXPECT_EQ(folders.out, "0 0 1\n") << folders.err;
 }
 
 }  // namespace

@@ -25,8 +25,8 @@ class StandInAddressBook : public MapiObject<IAddrBook> {
         ULONG type;
         std::string name, address;
     };
-    static inline std::map<std::string, std::string> known = {{"Bob", "bob@example.org"},
-                                                              {"Dave", "dave@example.org"}};
+    static inline std::map<std::string, std::string> known = {
+        {"Bob", "bob@example.org"}, {"Dave", "dave@example.org"}, {"dave", "dave@example.org"}};
     static inline std::vector<Pick> choice;
     static inline std::string lastCaption;
     static inline ULONG lastFlags = 0;
