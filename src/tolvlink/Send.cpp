@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "korrin/app/EventReport.h"
+#include "korrin/audio/AcmCommon.h"
+#include "korrin/audio/PlayableCopy.h"
+#include "korrin/store/Trailer.h"
 #include "platform/ui/FileDialog.h"
 #include "tolvlink/AdrText.h"
 #include "tolvlink/Utils.h"
@@ -22,7 +25,8 @@ namespace {
 
 // A report naming the module the Part of the library that failed belongs to.
 void report(const char* message, const char* source, int line) {
-    LibraryReport().Report(message, source, line);
+    if (source)  // null: a step whose failure is not the user's concern
+        LibraryReport().Report(message, source, line);
 }
 #define SEND_REPORT(message, source) report((message), (source), __LINE__)
 
@@ -274,6 +278,13 @@ HRESULT SendFile(CMapiSession& session, const std::string& subject, const std::s
     }
     if (FAILED(hr = attachFile(draft.get(), path, name, source)))
         return hr;  // the draft was never saved: nothing on disk
+    // The copy that plays everywhere goes beside the message file when the settings ask for
+    // it; one that cannot be made or attached is left out and the message goes as it is.
+    CMessageTrailer envelope;
+    PlayableCopy copy;
+    if (envelope.ReadForSending(path, true, false) == trailer::kRead && copy.Make(path, envelope) &&
+        FAILED(attachFile(draft.get(), copy.path(), copy.fileName(), nullptr)))
+        DebugTrace("playable copy not attached: %s", path.c_str());
     if (FAILED(hr = draft->ModifyRecipients(0, recipients))) {
         SEND_REPORT("ModifyRecipients failed", source);
         return hr;
