@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <random>
 
 #include "platform/files/Files.h"
@@ -159,6 +160,27 @@ std::string NewUniqueName() {
     if (name.size() > 200)
         name.resize(200);
     return name;
+}
+
+int RemoveStaleMaildirTemp(const std::string& folderPath, long maxAgeSeconds) {
+    std::string dir = folderPath + "/tmp";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return 0;
+    int removed = 0;
+    std::time_t now = std::time(nullptr);
+    while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        std::string path = dir + "/" + e->d_name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (now - st.st_mtime > maxAgeSeconds && ::unlink(path.c_str()) == 0)
+            ++removed;
+    }
+    ::closedir(d);
+    return removed;
 }
 
 bool SyncFolder(const std::string& path) {

@@ -52,6 +52,9 @@ bool DeliverMaildir(const std::string& folderPath, const std::function<bool(int 
 bool MoveMaildir(const MaildirFile& file, const std::string& toFolderPath,
                  const std::string& flags);
 
+// Removes the files of the folder's tmp/ last changed more than maxAgeSeconds ago. The count.
+int RemoveStaleMaildirTemp(const std::string& folderPath, long maxAgeSeconds);
+
 // Syncs a folder's entry list to disk.
 bool SyncFolder(const std::string& path);
 

@@ -181,12 +181,16 @@ void ReadMailHeaders(std::string_view text, const std::vector<std::string>& name
                      std::vector<std::string>* values);
 
 // ---- The spooler ----------------------------------------------------------------------------
-// One pass over a profile's Outbox: each message, oldest first, is piped to the submit command
-// (split into arguments, no shell, no recipient among them), which gets `timeoutMs` to finish.
-// Exit 0 moves the message to ".Sent" marked seen; anything else leaves it where it is and
-// reports "<file>: <command> exited with status N: <first line of its error output>" once (per
-// message and process) through the reporter. A lock file in the store (".korrin-spool.lock")
-// keeps a second process (or thread) out: the pass then does nothing and says so.
+// One pass over a profile's Outbox: each message, oldest first, is given to the submit command
+// as its standard input (the command split into arguments as SplitCommandLine does, no shell,
+// no recipient among them: `-t` reads them from the headers), which gets SubmitTimeoutMs() to
+// finish. Exit 0 moves the message to ".Sent" marked seen (always Sent: the message's
+// PR_SENTMAIL_ENTRYID is not kept in its file). Anything else leaves it where it is and reports
+// "Outbox message <name> not sent: <program> exited with status N: <first line of its error
+// output>" (or "did not finish within N s", or "cannot be started: <why>") once per message and
+// process through the reporter. Drafts (flag D) wait. A lock file in the store
+// (".korrin-spool.lock") keeps a second process (or thread) out: the pass then does nothing and
+// says so.
 struct SpoolResult {
     ULONG sent = 0;
     ULONG failed = 0;

@@ -105,11 +105,16 @@ RunOutcome runSubmit(const std::vector<std::string>& argv, const std::string& fi
             break;
         }
         pollfd p{pipeFds[0], POLLIN, 0};
-        int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
+        int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 200)));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            // A command may leave a helper of its own holding the error output open after it
+            // has ended: its end, not the pipe's, is what counts.
+            if (WaitForSingleObject(child, 0) == WAIT_OBJECT_0)
+                break;
             continue;
+        }
         ssize_t got = ::read(pipeFds[0], buf, sizeof buf);
         if (got < 0 && errno == EINTR)
             continue;
@@ -190,6 +195,9 @@ HRESULT SpoolOutbox(const MapiProfile& profile, SpoolResult* result) {
     }
     const std::string outbox = FolderPath(root, "Outbox");
     const std::string sent = FolderPath(root, "Sent");
+    // A submission killed while writing leaves its file in tmp/; after a day and a half nobody
+    // is writing it any more (the Maildir rule).
+    RemoveStaleMaildirTemp(outbox, 36 * 3600);
     const std::vector<std::string> argv = SplitCommandLine(profile.submitCommand);
     const unsigned timeoutMs = SubmitTimeoutMs();
     for (const auto& f : ListMaildir(outbox)) {
@@ -219,7 +227,7 @@ HRESULT SpoolOutbox(const MapiProfile& profile, SpoolResult* result) {
         if (!o.started)
             text += " " + o.errorText;
         else if (o.timedOut)
-            text += " did not finish within " + std::to_string(timeoutMs / 1000) + " s";
+            text += " did not finish within " + std::to_string((timeoutMs + 999) / 1000) + " s";
         else
             text += " exited with status " + std::to_string(o.status);
         if (o.started) {

@@ -394,7 +394,8 @@ class Message final : public PropObject<IMessage> {
         bag_.SetBinary(PR_STORE_ENTRYID, EntryIdOf(ctx_, EntryKind::kStore));
     }
 
-    HRESULT buildMail(OutgoingMail* mail) const {
+    // A draft keeps what it can: recipients without an address are left out of its mail.
+    HRESULT buildMail(OutgoingMail* mail, bool draft) const {
         mail->fromName = ctx_->profile.displayName;
         mail->fromAddress = ctx_->profile.address;
         mail->subject = props_.String(PR_SUBJECT);
@@ -412,8 +413,11 @@ class Message final : public PropObject<IMessage> {
             out.address = r.String(PR_EMAIL_ADDRESS);
             if (out.address.empty()) {
                 std::string name;
-                if (!addressOfText(out.name, &name, &out.address))
+                if (!addressOfText(out.name, &name, &out.address)) {
+                    if (draft)
+                        continue;
                     return MAPI_E_NOT_FOUND;  // unresolved: no address to send to
+                }
                 out.name = name;
             }
             mail->recipients.push_back(std::move(out));
@@ -437,8 +441,8 @@ class Message final : public PropObject<IMessage> {
         if (!writer)
             return MAPI_E_NO_SUPPORT;
         OutgoingMail mail;
-        HRESULT hr = buildMail(&mail);
-        if (FAILED(hr) && !(flags == "D" && hr == MAPI_E_NOT_FOUND))
+        HRESULT hr = buildMail(&mail, flags == "D");
+        if (FAILED(hr))
             return hr;
         const std::string root = ctx_->profile.storeDir;
         if (!EnsureMaildir(root))
