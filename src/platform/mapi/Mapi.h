@@ -21,6 +21,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/mapi/MapiDefs.h"
@@ -116,6 +117,8 @@ HRESULT ListMapiProfiles(std::vector<MapiProfile>* profiles);
 HRESULT WriteMapiProfile(const MapiProfile& profile);
 // Removes the profile's key (its folders stay); MAPI_E_NOT_FOUND when there is none.
 HRESULT DeleteMapiProfile(const std::string& name);
+// Marks an existing profile as the default one.
+HRESULT SetDefaultMapiProfile(const std::string& name);
 
 // ---- Hooks for the libraries that have windows or the mail writer ----------------------------
 // The address book. The address-book module registers a factory at load; the session's
@@ -159,6 +162,23 @@ struct OutgoingMail {
 // SubmitMessage fails with MAPI_E_NO_SUPPORT.
 using MailWriter = bool (*)(const OutgoingMail& mail, int fd, std::string* error);
 void SetMailWriter(MailWriter writer);
+
+// ---- Reading folders without a session (commands) -------------------------------------------
+// One message of a folder as a list shows it: the headers are read from the file's start.
+struct FolderEntry {
+    std::string unique;  // the Maildir name
+    std::string flags;   // Maildir flags ("S" seen, "D" draft)
+    std::string path;
+    std::string date, from, to, cc, subject;  // header values, unfolded, as written
+    std::uint64_t size = 0;
+};
+// folder: "" (Inbox), "Outbox", "Sent" or "Trash". Oldest first.
+HRESULT ListMapiFolder(const MapiProfile& profile, const std::string& folder,
+                       std::vector<FolderEntry>* entries);
+// The value of each header named in names, from a mail's header block (up to the first empty
+// line, or all of text): folded lines joined, the first occurrence of each name kept.
+void ReadMailHeaders(std::string_view text, const std::vector<std::string>& names,
+                     std::vector<std::string>* values);
 
 // ---- The spooler ----------------------------------------------------------------------------
 // One pass over a profile's Outbox: each message, oldest first, is piped to the submit command

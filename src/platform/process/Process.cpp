@@ -184,9 +184,15 @@ int spawn(const std::string& program, const std::vector<std::string>& argv,
 
     int rc = 0;
     if (options.hidden) {
-        rc = rc ? rc : posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        if (options.stdinFd >= 0)
+            rc = rc ? rc : posix_spawn_file_actions_adddup2(&actions, options.stdinFd, 0);
+        else
+            rc = rc ? rc : posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         rc = rc ? rc : posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        rc = rc ? rc : posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (options.stderrFd >= 0)
+            rc = rc ? rc : posix_spawn_file_actions_adddup2(&actions, options.stderrFd, 2);
+        else
+            rc = rc ? rc : posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     }
     // Descriptors opened without O_CLOEXEC elsewhere (sockets, the registry) must not stay
     // open for as long as an opener's browser runs.

@@ -28,6 +28,10 @@ constexpr DWORD STILL_ACTIVE = 259;
 struct StartOptions {
     std::string workingDirectory;  // empty: this process's current folder
     bool hidden = true;            // standard input, output and error go to /dev/null
+    // With hidden: descriptors of this process to give the child as its standard input and
+    // error instead of /dev/null (-1: /dev/null). They stay open here; the caller closes them.
+    int stdinFd = -1;
+    int stderrFd = -1;
 };
 
 // Starts the program named by the first argument of commandLine (split as SplitCommandLine
