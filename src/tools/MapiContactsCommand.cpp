@@ -28,7 +28,7 @@ bool ContactsFolderOf(const std::string& profileName, std::string* folder, std::
         profile.contactsDir.clear();
     }
     *folder =
-        profile.contactsDir.empty() ? platform::mapi::DefaultContactFolder() : profile.contactsDir;
+        profile.contactsDir.empty() ? platform::DefaultContactsFolder() : profile.contactsDir;
     return true;
 }
 

@@ -85,20 +85,6 @@ bool StartsWith(const std::string& s, const std::string& prefix) {
 
 }  // namespace
 
-std::string DefaultContactFolder() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    std::string base;
-    if (data && data[0] == '/') {
-        base = data;
-    } else {
-        const std::string home = GetHomeDirectory();
-        if (home.empty())
-            return {};
-        base = (home == "/" ? std::string() : home) + "/.local/share";
-    }
-    return base + "/korrin/contacts";
-}
-
 bool IsBareAddress(std::string_view text) {
     const auto at = text.find('@');
     if (at == std::string_view::npos || at == 0 || at + 1 == text.size() ||

@@ -109,10 +109,6 @@ class ContactFolder {
     std::vector<ContactEntry> entries_;
 };
 
-// $XDG_DATA_HOME/korrin/contacts (default ~/.local/share/korrin/contacts): the folder of a
-// profile that names none.
-std::string DefaultContactFolder();
-
 // True for text that is an e-mail address by itself: one '@' with something on both sides,
 // and no blank, '<', '>', ',', ';' or quote in it.
 bool IsBareAddress(std::string_view text);

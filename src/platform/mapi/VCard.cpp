@@ -194,7 +194,7 @@ bool SplitLine(std::string_view line, ContentLine* out) {
             if (!one.empty() && !EqualsNoCase(one, "internet") && !EqualsNoCase(one, "pref")) {
                 if (!out->type.empty())
                     out->type += ',';
-                out->type += one;
+                out->type += CleanText(one, false);
             }
             start = end + 1;
         }

@@ -200,7 +200,7 @@ const SPropValue* FindProp(const ADRENTRY& e, ULONG tag) {
 class VCardAddrBook : public MapiObject<IAddrBook> {
   public:
     explicit VCardAddrBook(const std::string& folder)
-        : folder_(folder.empty() ? DefaultContactFolder() : folder) {}
+        : folder_(folder.empty() ? DefaultContactsFolder() : folder) {}
 
     HRESULT OpenEntry(ULONG cbEntryID, const ENTRYID* entryID, const IID* iid, ULONG,
                       ULONG* objType, IUnknown** out) override {

@@ -26,7 +26,7 @@ using AddressDialog = HRESULT (*)(ULONG_PTR parent, const ADRPARM& params, Conta
                                   std::vector<DialogRecipient>* recipients);
 void SetAddressDialog(AddressDialog dialog);
 
-// A new address book over folder ("" means DefaultContactFolder()). One reference, owned by
+// A new address book over folder ("" means DefaultContactsFolder()). One reference, owned by
 // the caller.
 IAddrBook* NewVCardAddrBook(const std::string& folder);
 

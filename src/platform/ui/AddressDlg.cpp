@@ -41,8 +41,9 @@ QVariant ContactListModel::data(const QModelIndex& index, int role) const {
 }
 
 QString WellText(const DialogRecipient& r) {
-    const QString name = QString::fromStdString(r.name);
-    const QString address = QString::fromStdString(r.address);
+    // A piece keeps the blanks it was typed with; the well shows it without them.
+    const QString name = QString::fromStdString(r.name).trimmed();
+    const QString address = QString::fromStdString(r.address).trimmed();
     if (address.isEmpty())
         return name;
     if (name.isEmpty() || name == address)
@@ -220,8 +221,9 @@ void CAddressDlg::OnCommand(int id) {
 }
 
 void CAddressDlg::OnOK() {
-    folder_.Refresh();
     if (params_.ulFlags & ADDRESS_ONE) {
+        // The shown entry as it is now: the list's rows point into the folder's contents,
+        // which the next refresh replaces.
         const mapi::ContactEntry* e = model_->At(list_->currentIndex().row());
         if (!e) {
             MessageBox(this, "No name is selected.", caption().toStdString(), MB_OK | MB_ICONSTOP);
@@ -231,6 +233,7 @@ void CAddressDlg::OnOK() {
         EndDialog(IDOK);
         return;
     }
+    search();  // others' changes count; the list is shown again from the new contents
     std::vector<DialogRecipient> chosen;
     for (int i = 0; i < wellCount(); ++i) {
         auto* edit = GetDlgItemAs<QLineEdit>(this, kWellId + i);
@@ -300,8 +303,7 @@ void CNewContactDlg::OnOK() {
         MessageBox(this, error, title_.toStdString(), MB_OK | MB_ICONSTOP);
         return;
     }
-    name_ = name;
-    folder_.Refresh();
+    name_ = name;  // the address dialog shows it at its next search
     EndDialog(IDOK);
 }
 

@@ -20,6 +20,8 @@ class QListView;
 
 namespace korrin::platform {
 
+// The contacts shown: pointers into a ContactFolder's contents, set again (SetEntries) after
+// every Refresh of the folder, which replaces them.
 class ContactListModel : public QAbstractListModel {
   public:
     explicit ContactListModel(QObject* parent = nullptr) : QAbstractListModel(parent) {}
