@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <random>
 
 #include "platform/Text.h"
@@ -79,10 +80,6 @@ bool MakeFolders(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool StartsWith(const std::string& s, const std::string& prefix) {
-    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
-}
-
 }  // namespace
 
 bool IsBareAddress(std::string_view text) {
@@ -141,7 +138,7 @@ bool ContactFolder::drainNotices() {
             if (ev->mask & (IN_DELETE | IN_MOVED_FROM))
                 files_.erase(name);
             else
-                readOne(name);
+                readOne(name, -1);
         }
     }
     if (changed)
@@ -169,41 +166,46 @@ void ContactFolder::fullScan() {
     }
     std::map<std::string, FileState> seen;
     DIR* dir = opendir(folder_.c_str());
-    if (dir) {
-        const int dfd = dirfd(dir);
-        while (const struct dirent* de = readdir(dir)) {
-            const std::string name(de->d_name);
-            if (!IsVCardName(name))
-                continue;
+    if (!dir) {
+        files_.clear();
+        scanned_ = true;
+        rebuild();
+        return;
+    }
+    const int dfd = dirfd(dir);
+    std::vector<std::string> toRead;
+    while (const struct dirent* de = readdir(dir)) {
+        const std::string name(de->d_name);
+        if (!IsVCardName(name) ||
+            (de->d_type != DT_REG && de->d_type != DT_LNK && de->d_type != DT_UNKNOWN))
+            continue;
+        // A file read before is kept while its time, size and inode are those it had.
+        auto old = files_.find(name);
+        if (old != files_.end()) {
             struct stat st {};
-            if (fstatat(dfd, name.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode))
-                continue;
-            auto old = files_.find(name);
-            if (old != files_.end() && old->second.mtimeNs == MtimeNs(st) &&
+            if (fstatat(dfd, name.c_str(), &st, 0) == 0 && old->second.mtimeNs == MtimeNs(st) &&
                 old->second.size == static_cast<std::uint64_t>(st.st_size) &&
                 old->second.inode == st.st_ino) {
                 seen.emplace(name, std::move(old->second));
                 continue;
             }
-            seen.emplace(name, FileState{});
         }
-        closedir(dir);
+        toRead.push_back(name);
     }
-    std::vector<std::string> toRead;
-    for (auto& [name, state] : seen)
-        if (state.inode == 0)
-            toRead.push_back(name);
     files_ = std::move(seen);
     for (const auto& name : toRead)
-        readOne(name);
+        readOne(name, dfd);
+    closedir(dir);
     scanned_ = true;
     rebuild();
 }
 
-void ContactFolder::readOne(const std::string& name) {
-    const std::string path = folder_ + "/" + name;
+// Reads one file (opened in dirFd when that is given) into files_; a file that went is dropped.
+void ContactFolder::readOne(const std::string& name, int dirFd) {
     FileState state;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = dirFd >= 0
+                       ? openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)
+                       : open((folder_ + "/" + name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT) {
             files_.erase(name);
@@ -242,6 +244,7 @@ void ContactFolder::readOne(const std::string& name) {
                         e.name = card.formattedName.empty() ? email.address : card.formattedName;
                         e.address = email.address;
                         e.type = email.type;
+                        e.foldType = FoldCase(e.type);
                         e.nicknames = card.nicknames;
                         e.file = name;
                         e.uid = card.uid;
@@ -261,14 +264,24 @@ void ContactFolder::readOne(const std::string& name) {
 void ContactFolder::rebuild() {
     entries_.clear();
     for (const auto& [name, state] : files_)
-        entries_.insert(entries_.end(), state.entries.begin(), state.entries.end());
-    std::sort(entries_.begin(), entries_.end(), [](const ContactEntry& a, const ContactEntry& b) {
-        if (a.foldName != b.foldName)
-            return a.foldName < b.foldName;
-        if (a.type != b.type)
-            return FoldCase(a.type) < FoldCase(b.type);
-        return a.foldAddress < b.foldAddress;
+        for (const auto& e : state.entries)
+            entries_.push_back(&e);
+    std::sort(entries_.begin(), entries_.end(), [](const ContactEntry* a, const ContactEntry* b) {
+        if (a->foldName != b->foldName)
+            return a->foldName < b->foldName;
+        if (a->foldType != b->foldType)
+            return a->foldType < b->foldType;
+        return a->foldAddress < b->foldAddress;
     });
+    keys_.clear();
+    for (const ContactEntry* e : entries_) {
+        keys_.push_back({e->foldName, e});
+        keys_.push_back({e->foldAddress, e});
+        for (const auto& nick : e->foldNicknames)
+            keys_.push_back({nick, e});
+    }
+    std::sort(keys_.begin(), keys_.end(),
+              [](const Key& a, const Key& b) { return a.text < b.text; });
 }
 
 std::vector<SkippedFile> ContactFolder::Skipped() const {
@@ -282,13 +295,13 @@ std::vector<SkippedFile> ContactFolder::Skipped() const {
 std::vector<const ContactEntry*> ContactFolder::Search(std::string_view text) const {
     std::vector<const ContactEntry*> out;
     const std::string needle = FoldCase(text);
-    for (const auto& e : entries_) {
-        bool hit = needle.empty() || e.foldName.find(needle) != std::string::npos ||
-                   e.foldAddress.find(needle) != std::string::npos;
-        for (std::size_t k = 0; !hit && k < e.foldNicknames.size(); ++k)
-            hit = e.foldNicknames[k].find(needle) != std::string::npos;
+    for (const ContactEntry* e : entries_) {
+        bool hit = needle.empty() || e->foldName.find(needle) != std::string::npos ||
+                   e->foldAddress.find(needle) != std::string::npos;
+        for (std::size_t k = 0; !hit && k < e->foldNicknames.size(); ++k)
+            hit = e->foldNicknames[k].find(needle) != std::string::npos;
         if (hit)
-            out.push_back(&e);
+            out.push_back(e);
     }
     return out;
 }
@@ -314,24 +327,27 @@ Resolution ContactFolder::Resolve(std::string_view typed) const {
         return r;
     }
     const std::string needle = FoldCase(typed);
-    const ContactEntry* exact = nullptr;
-    const ContactEntry* prefix = nullptr;
-    int exactCount = 0, prefixCount = 0;
-    for (const auto& e : entries_) {
-        bool isExact = e.foldName == needle || e.foldAddress == needle;
-        bool isPrefix = StartsWith(e.foldName, needle) || StartsWith(e.foldAddress, needle);
-        for (const auto& nick : e.foldNicknames) {
-            isExact = isExact || nick == needle;
-            isPrefix = isPrefix || StartsWith(nick, needle);
-        }
-        if (isExact) {
-            exact = &e;
-            ++exactCount;
-        } else if (isPrefix) {
-            prefix = &e;
-            ++prefixCount;
-        }
-    }
+    // The keys that begin with the text: exact ones first in key order, then longer ones.
+    // An entry may carry several matching keys (a name and a nickname); it counts once, by
+    // its best match.
+    std::vector<const ContactEntry*> exacts, prefixes;
+    auto it = std::lower_bound(keys_.begin(), keys_.end(), std::string_view(needle),
+                               [](const Key& k, std::string_view n) { return k.text < n; });
+    for (; it != keys_.end() && it->text.substr(0, needle.size()) == needle; ++it)
+        (it->text.size() == needle.size() ? exacts : prefixes).push_back(it->entry);
+    auto distinct = [](std::vector<const ContactEntry*>& v) {
+        std::sort(v.begin(), v.end());
+        v.erase(std::unique(v.begin(), v.end()), v.end());
+    };
+    distinct(exacts);
+    distinct(prefixes);
+    const int exactCount = static_cast<int>(exacts.size());
+    const ContactEntry* exact = exactCount ? exacts.front() : nullptr;
+    std::vector<const ContactEntry*> prefixOnly;
+    std::set_difference(prefixes.begin(), prefixes.end(), exacts.begin(), exacts.end(),
+                        std::back_inserter(prefixOnly));
+    const int prefixCount = static_cast<int>(prefixOnly.size());
+    const ContactEntry* prefix = prefixCount ? prefixOnly.front() : nullptr;
     const ContactEntry* chosen = nullptr;
     if (exactCount == 1)
         chosen = exact;

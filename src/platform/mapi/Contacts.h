@@ -26,7 +26,7 @@ struct ContactEntry {
     std::string file;  // the file's name inside the folder
     std::string uid;
     // FoldCase forms, made once, so lookups compare without folding again.
-    std::string foldName, foldAddress;
+    std::string foldName, foldAddress, foldType;
     std::vector<std::string> foldNicknames;
 };
 
@@ -68,8 +68,9 @@ class ContactFolder {
     // does not exist holds no entries. Call at each use of the address book.
     void Refresh();
 
-    // Ordered by name, then kind, then address, without regard to case.
-    const std::vector<ContactEntry>& Entries() const { return entries_; }
+    // Ordered by name, then kind, then address, without regard to case. Valid until the next
+    // Refresh.
+    const std::vector<const ContactEntry*>& Entries() const { return entries_; }
     // Ordered by file name.
     std::vector<SkippedFile> Skipped() const;
 
@@ -97,7 +98,7 @@ class ContactFolder {
         std::string skipped;  // reason, "" when read
     };
     void fullScan();
-    void readOne(const std::string& name);
+    void readOne(const std::string& name, int dirFd);
     bool drainNotices();  // false: notices lost, scan again
     void rebuild();
 
@@ -106,7 +107,14 @@ class ContactFolder {
     int watch_ = -1;
     bool scanned_ = false;
     std::map<std::string, FileState> files_;
-    std::vector<ContactEntry> entries_;
+    std::vector<const ContactEntry*> entries_;  // into files_
+    // Every folded name, nickname and address with its entry, in key order: a resolve looks
+    // up the keys that begin with what was typed instead of walking every entry.
+    struct Key {
+        std::string_view text;  // into the entry
+        const ContactEntry* entry;
+    };
+    std::vector<Key> keys_;
 };
 
 // True for text that is an e-mail address by itself: one '@' with something on both sides,

@@ -219,9 +219,9 @@ class VCardAddrBook : public MapiObject<IAddrBook> {
             folder_.Refresh();
             const std::string file = r.name;
             r.name.clear();
-            for (const auto& e : folder_.Entries())
-                if (e.file == file && e.address == r.address) {
-                    r.name = e.name;
+            for (const ContactEntry* e : folder_.Entries())
+                if (e->file == file && e->address == r.address) {
+                    r.name = e->name;
                     break;
                 }
             if (r.name.empty())
