@@ -36,6 +36,7 @@
 #include "korrin/ui/Desktop.h"
 #include "korrin/ui/Format.h"
 #include "korrin/ui/HelpDlg.h"
+#include "korrin/ui/IEAddrBk.h"
 #include "korrin/ui/MessageList.h"
 #include "korrin/ui/MoveDlg.h"
 #include "korrin/ui/Preferences.h"
@@ -606,9 +607,18 @@ void CKorrinDlg::OnCommand(int id) {
             test.Load();
             return;
         }
-        case kAddressBook:
-            CEventReport().ShowInformation("The Address Book is not available in this version");
+        case kAddressBook: {
+            // The MAPI choice is offered when the support library loads (once per run).
+            CAddressBookDlg addressBook(
+                [this] {
+                    if (!mapiLoaded_ && LoadMapiBinding(*this))
+                        mapiLoaded_ = true;
+                    return mapiLoaded_;
+                },
+                this);
+            addressBook.DoModal();
             return;
+        }
         case kHelp:
             ShowHelp(this);
             return;

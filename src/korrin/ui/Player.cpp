@@ -32,6 +32,7 @@
 #include "korrin/store/Trailer.h"
 #include "korrin/ui/Format.h"
 #include "korrin/ui/HelpDlg.h"
+#include "korrin/ui/IEAddrBk.h"
 #include "korrin/ui/PlayerArt.h"
 #include "korrin/ui/ReportDlg.h"
 #include "korrin/ui/SendProgress.h"
@@ -515,7 +516,16 @@ void CPlayer::initCompose() {
     // The memo takes the room the two hidden fields leave.
     place(GetDlgItem(this, kMemoLabelId), 4, 62, 32, 9);
     place(GetDlgItem(this, kMemoId), 38, 60, 168, 66);
-    // No address book of this version answers: the labels stay, the buttons stay hidden.
+    // With the WAB the address book buttons take the labels' places.
+    wab_ = std::make_unique<WabAddressBook>();
+    if (wab_->OpenWab() != platform::S_OK) {
+        wab_.reset();
+    } else {
+        for (int id : {kToLabelId, kCcLabelId, kBccLabelId})
+            GetDlgItem(this, id)->hide();
+        for (int id : {kToButtonId, kCcButtonId, kBccButtonId})
+            GetDlgItem(this, id)->show();
+    }
     for (int id : {kToId, kCcId, kBccId, kSubjectId})
         GetDlgItemAs<QLineEdit>(this, id)->setReadOnly(false);
     GetDlgItemAs<QPlainTextEdit>(this, kMemoId)->setReadOnly(false);
@@ -960,7 +970,23 @@ void CPlayer::onAddressBook() {
         mapi.GetMapiAddress(this, kToId, kCcId, kBccId);
         return;
     }
-    // Without an address book object (none answers in this version) nothing happens.
+    if (!wab_)
+        return;
+    // The fields are sent as they read: the names are joined whole, never cut.
+    ADRLIST* list = nullptr;
+    if (!wab_->BuildAdrList(this, GetDlgItemText(this, kToId).toStdString(),
+                            GetDlgItemText(this, kCcId).toStdString(),
+                            GetDlgItemText(this, kBccId).toStdString(), &list))
+        return;
+    wab_->FreeAdrList(wab_->CurrentList());
+    wab_->CurrentList() = list;
+    if (!wab_->ShowAddressDialog(this, &wab_->CurrentList()))
+        return;
+    const int fields[] = {kToId, kCcId, kBccId};
+    for (ULONG type = MAPI_TO; type <= MAPI_BCC; ++type)
+        SetDlgItemText(this, fields[type - MAPI_TO],
+                       QString::fromStdString(WabAddressBook::JoinRecipients(
+                           wab_->CurrentList(), PR_DISPLAY_NAME, type, 0)));
 }
 
 void CPlayer::cutMessage() {

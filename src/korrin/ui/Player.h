@@ -30,6 +30,8 @@ class QToolBar;
 
 namespace korrin {
 
+class WabAddressBook;
+
 class CMessageTrailer;
 class CDraft;
 class CSendJob;
@@ -204,6 +206,7 @@ class CPlayer : public platform::CDialog {
     std::array<bool, 8> buttonEnabled_{};
     std::array<QPixmap, 16> bitmaps_;  // enabled images, then grey ones, in button order
     int beeps_ = 0;
+    std::unique_ptr<WabAddressBook> wab_;  // Compose only; null without the WAB
     bool settingSlider_ = false;
 
     MciDevice player_;
