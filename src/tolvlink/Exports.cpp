@@ -7,6 +7,8 @@
 
 #include "korrin/mail/MapiMail.h"
 #include "korrin/mail/TolvlinkBinding.h"
+#include "platform/mapi/VCardAddrBook.h"
+#include "platform/ui/AddressDlg.h"
 #include "tolvlink/Send.h"
 #include "tolvlink/Session.h"
 #include "tolvlink/Utils.h"
@@ -22,11 +24,13 @@ void reportSpool(const std::string& text) {
 }
 
 // Once loaded, the library gives the messaging layer its list of profiles, the program's mail
-// writer and its reports.
+// writer, the contacts' address book with its dialog, and its reports.
 struct Registration {
     Registration() {
         InstallProfilePrompt();
         InstallMapiMailWriter();
+        platform::mapi::InstallVCardAddrBook();
+        platform::InstallAddressDialog();
         SetSpoolReporter(&reportSpool);
     }
 } g_registration;

@@ -42,10 +42,11 @@ class TolvlinkTest : public RegistryTest {
     void SetUp() override {
         RegKeyGuard key;
         ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kKorrinKey, key.out()), ERROR_SUCCESS);
-        SetAddressBookFactory(&StandInAddressBook::Make);
         SetProgramEndHandler([this] { ++endRequests_; });
         binding_ = std::make_unique<CTolvlinkBinding>(nullptr);
         ASSERT_EQ(binding_->Load(), 0) << DynLibLastError();
+        // After the load: the library installs the contacts' book when it is loaded.
+        SetAddressBookFactory(&StandInAddressBook::Make);
     }
     void TearDown() override {
         WaitForSpooler();
@@ -405,6 +406,35 @@ TEST_F(TolvlinkTest, AMessageReachesTheServerOnceAndIsFiledInSent) {
                            "print(len(m),len(m.get_folder('Outbox')),len(m.get_folder('Sent')))",
                            store});
     EXPECT_EQ(folders.out, "0 0 1\n") << folders.err;
+}
+
+// The command line hands a file over by the same calls, with the profile's own contacts, and
+// keeps the file whatever happens.
+TEST_F(TolvlinkTest, KorrinctlHandsAFileOverAndKeepsIt) {
+    addProfile("home", "Ann Home", true);
+    ASSERT_EQ(system(("mkdir -p " + dir_.file("contacts")).c_str()), 0);
+    WriteFile(dir_.file("contacts/bob.vcf"),
+              "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Bob\r\nEMAIL:bob@example.org\r\nEND:VCARD\r\n");
+    const std::string file = dir_.file("KX3O.kx0");
+    WriteFile(file, "RIFF....WAVE");
+    auto send = [&](const std::string& to, const std::string& path) {
+        return korrin::test::Run({BuildDir() + "/korrinctl", "mapi", "send", "--to", to,
+                                  "--subject", "S", path, "--profile", "home"});
+    };
+    const RunResult ok = send("Bob; carol@example.org", file);
+    EXPECT_EQ(ok.exitCode, 0) << ok.err << ReadFile(dir_.file("log"));
+    EXPECT_EQ(ok.out, "handed over\t" + file + "\n");
+    const RunResult missing = send("Bob", dir_.file("gone.kx0"));
+    EXPECT_EQ(missing.exitCode, 3);
+    const RunResult unknown = send("Nobody", file);
+    EXPECT_EQ(unknown.exitCode, 3);
+    const auto boxes = logged("messagebox");
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].rfind("Can't Open File", 0), 0u) << boxes[0];
+    EXPECT_EQ(boxes[1].rfind("No e-mail address for \"Nobody\"", 0), 0u) << boxes[1];
+    EXPECT_EQ(ReadFile(file), "RIFF....WAVE");
+    EXPECT_EQ(MaildirMessages(dir_.file("mail-home/.Outbox")).size(), 1u);
+    EXPECT_TRUE(MaildirMessages(dir_.file("mail-home")).empty());
 }
 
 }  // namespace
