@@ -18,6 +18,8 @@ packages=(
     python3-aiosmtpd
     # the system mail layer a MAPI profile submits through (sendmail -t interface)
     msmtp
+    # a contacts program whose vCard folders the address book reads and writes
+    khard
     # codecs (GSM 6.10, rate changes); sox, ffmpeg and espeak-ng check our wave files
     libgsm1-dev libsoxr-dev sox libsox-fmt-base ffmpeg espeak-ng
     # Ogg Opus copies (libopusenc), read back by the tests (libopusfile, opusinfo, opusdec)

@@ -8,4 +8,4 @@ add_dependencies(player_test player_window)
 add_test(NAME PlayerAccessibilityBus
     COMMAND ${CMAKE_CURRENT_LIST_DIR}/player_atspi.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
 set_tests_properties(PlayerAccessibilityBus PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
-add_dependencies(player_test korrinctl)
+add_dependencies(player_test korrinctl tolvlink_partial wab32)

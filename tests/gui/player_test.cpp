@@ -190,8 +190,8 @@ TEST_F(PlayerTest, NewMessageRecordedFromSpeechIsSentIntoTheOutboxAndDelivered) 
         EXPECT_EQ(Text(&p, CPlayer::kPositionTextId), "0.00");
         EXPECT_FALSE(Visible(&p, CPlayer::kFromId));
         EXPECT_FALSE(Visible(&p, CPlayer::kSentId));
-        EXPECT_FALSE(Visible(&p, CPlayer::kToButtonId));  // no address book answers
-        EXPECT_TRUE(Visible(&p, CPlayer::kToLabelId));
+        EXPECT_TRUE(Visible(&p, CPlayer::kToButtonId));  // the WAB answers
+        EXPECT_FALSE(Visible(&p, CPlayer::kToLabelId));
         EXPECT_TRUE(Visible(&p, CPlayer::kRecordId));
 
         Click(&p, CPlayer::kRecordId);
@@ -849,6 +849,8 @@ TEST_F(PlayerTest, HelpOpensTheWebPageAndTheSupportMailThroughTheShell) {
 }
 
 TEST_F(PlayerTest, WithoutTheMapiLibraryTheComposerSaysSoAndStaysUsable) {
+    // A library that lacks an entry point is no library.
+    ScopedEnv libdir("KORRIN_LIBDIR", BuildDir() + "/tolvlink-partial");
     SetDword(setting::kTransport, 3);
     SetDword(setting::kAddressBook, 3);
     capture_.emplace("KORRIN_AUDIO_CAPTURE", Tone("capture.wav", 2000, 250));
@@ -1051,3 +1053,36 @@ TEST_F(PlayerTest, TheWaveFilterOfTheFileDialogIgnoresCase) {
     EXPECT_EQ(listed, (std::vector<std::string>{"VOICE.WAV", "low.wav"}));
     EXPECT_EQ(Logged(log(), "filedialog", "answer"), std::vector<std::string>{"Cancel"});
 }
+
+namespace {
+
+TEST_F(PlayerTest, AddressButtonsShowTheWabDialogWithTheTypedRecipients) {
+    ScopedEnv data("XDG_DATA_HOME", dir_.file("data"));
+    for (const char* d : {"data", "data/korrin", "data/korrin/contacts"})
+        ASSERT_EQ(::mkdir(dir_.file(d).c_str(), 0700), 0);
+    WriteFile(dir_.file("data/korrin/contacts/bob.vcf"),
+              "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Bob Builder\r\nEMAIL:bob@example.org\r\n"
+              "END:VCARD\r\n");
+    bool shown = false;
+    owner_.NewMessage([&](CPlayer& p) {
+        SetDlgItemText(&p, CPlayer::kToId, "bob; zed");
+        SetDlgItemText(&p, CPlayer::kBccId, "x@y.org");
+        WhenShown("dialog_201", [&](QWidget* w) {
+            shown = true;
+            EXPECT_EQ(w->windowTitle(), "Address Book");
+            EXPECT_EQ(GetDlgItemText(w, 1120), "Bob Builder <bob@example.org>; zed");
+            EXPECT_EQ(GetDlgItemText(w, 1122), "x@y.org");
+            SetDlgItemText(w, 1120, "Bob Builder <bob@example.org>");
+            SetDlgItemText(w, 1121, "Carol <carol@example.org>");
+            Click(w, IDOK);
+        });
+        Click(&p, CPlayer::kCcButtonId);
+        EXPECT_EQ(Text(&p, CPlayer::kToId), "Bob Builder");
+        EXPECT_EQ(Text(&p, CPlayer::kCcId), "Carol");
+        EXPECT_EQ(Text(&p, CPlayer::kBccId), "x@y.org");
+        p.OnCommand(CPlayer::kClose);
+    });
+    EXPECT_TRUE(shown);
+}
+
+}  // namespace

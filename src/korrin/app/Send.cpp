@@ -120,22 +120,23 @@ int CSendJob::Check(DWORD lengthMs) {
     CUtils utils;
     transport_ =
         transportOverride_ ? *transportOverride_ : utils.GetSettingDword(setting::kTransport);
-    if (transport_ == kTransportMapi) {
-        // The library binding is not part of this build: nothing may call into it, and the
-        // message stays in the composer.
+    const bool mapi = transport_ == kTransportMapi;
+    if (mapi && !mapi_) {
+        // Without the library nothing may call into it: the message stays in the composer.
         PLAYER_REPORT("Mapi Support Not Loaded");
         return send::kStopped;
     }
-    if (transport_ != kTransportSmtp && transport_ != kTransportAol) {
+    if (!mapi && transport_ != kTransportSmtp && transport_ != kTransportAol) {
         // Filing by an unknown transport would drop the message.
         PLAYER_REPORT("Unknown Transport Found");
         return send::kStopped;
     }
 
-    sender_ = std::make_unique<CSmtpSender>(owner_);
-    if (senderSetup_)
+    if (!mapi)
+        sender_ = std::make_unique<CSmtpSender>(owner_);
+    if (sender_ && senderSetup_)
         senderSetup_(*sender_);
-    if (sender_->LoadSettings() != 0) {
+    if (sender_ && sender_->LoadSettings() != 0) {
         AppMessageBox(owner_, kTryAgainText, kTryAgainCaption, MB_OK | MB_ICONINFORMATION);
         return send::kStopped;
     }
@@ -148,7 +149,7 @@ int CSendJob::Check(DWORD lengthMs) {
         return send::kStopped;
     }
     // The envelope keeps no Bcc: under SMTP and AOL those recipients would get nothing.
-    if (!isBlank(envelope_.bcc) &&
+    if (!mapi && !isBlank(envelope_.bcc) &&
         AppMessageBox(owner_, kBccNotKeptText, kAolCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return send::kCancelled;
     if (transport_ == kTransportSmtp) {
@@ -164,6 +165,9 @@ int CSendJob::Check(DWORD lengthMs) {
             return send::kStopped;
         }
     }
+    // The library runs on this thread only: its lists and the identity are taken now.
+    if (mapi)
+        mapiRecipients_ = GatherMapiRecipients(*mapi_, envelope_.to, envelope_.cc, envelope_.bcc);
     checked_ = true;
     return send::kDone;
 }
@@ -174,7 +178,7 @@ int CSendJob::Build(const SendProgress& progress) {
         if (progress.stage)
             progress.stage(s);
     };
-    if (!checked_ || !sender_) {
+    if (!checked_ || (!sender_ && transport_ != kTransportMapi)) {
         PLAYER_REPORT("Send not checked");
         return send::kFailed;
     }
@@ -190,7 +194,8 @@ int CSendJob::Build(const SendProgress& progress) {
     const std::string& to = envelope_.to;
     const std::string& cc = envelope_.cc;
     const std::string& bcc = envelope_.bcc;
-    sender_->AddRecipients(&to, &cc, &bcc);
+    if (sender_)
+        sender_->AddRecipients(&to, &cc, &bcc);
 
     // The copy keeps a wave file's name: a zipped message's archive entry is named after it.
     std::string name = FileNamePart(MessageBase(workingFile_));
@@ -238,8 +243,12 @@ int CSendJob::Build(const SendProgress& progress) {
 
     stage(SendStage::kStamping);
     // The Bcc lists are not stored with the message.
-    if (record_.WriteNew(target, sender_->displayName(), sender_->emailAddress(), to, to, cc, cc) !=
-        0)
+    const MapiRecipients& m = mapiRecipients_;
+    const int written = sender_ ? record_.WriteNew(target, sender_->displayName(),
+                                                   sender_->emailAddress(), to, to, cc, cc)
+                                : record_.WriteNew(target, m.senderName, m.senderAddress, m.toNames,
+                                                   m.toAddresses, m.ccNames, m.ccAddresses);
+    if (written != 0)
         return fail(send::kFailed);
     work_->target = target;
     return send::kDone;
@@ -260,6 +269,14 @@ int CSendJob::Store() {
         }
     } else if (transport_ == kTransportAol) {
         result = storeForAol();
+    } else if (transport_ == kTransportMapi && mapi_) {
+        // Handed over only when the library has it in its Outbox; otherwise (reported by the
+        // library) the recording stays for another try.
+        if (mapi_->SendMapiTolvMessage(record_.subject.c_str(), record_.note.c_str(),
+                                       work_->target.c_str()) == 0) {
+            filedPath_ = work_->target;
+            result = send::kDone;
+        }
     }
     window_->ShowOwner();
     if (result == send::kFailed)

@@ -26,6 +26,7 @@
 #include <optional>
 #include <string>
 
+#include "korrin/mail/TolvlinkBinding.h"
 #include "korrin/store/Trailer.h"
 #include "platform/Win32Types.h"
 #include "platform/seam/FileAnswers.h"
@@ -126,10 +127,10 @@ class CSendJob {
     CSendJob(const CSendJob&) = delete;
     CSendJob& operator=(const CSendJob&) = delete;
 
-    // MAPI: whether the composer's library binding is loaded. The binding's send entry is not
-    // part of this build, so transport 3 stops with "Mapi Support Not Loaded" either way and
-    // nothing calls into the library.
-    void SetMapiLoaded(bool) {}
+    // MAPI: the composer's loaded library binding, or null when it is not loaded (transport 3
+    // then stops with "Mapi Support Not Loaded" and nothing calls into the library). Check
+    // resolves the recipients and the identity through it, Store hands the message over.
+    void SetMapiBinding(CTolvlinkBinding* binding) { mapi_ = binding; }
     // Sends by this transport instead of the stored "Transport" (korrinctl compose).
     void SetTransport(DWORD transport) { transportOverride_ = transport; }
     // Runs on the SMTP settings object before it loads (tests shorten its timeouts).
@@ -180,6 +181,8 @@ class CSendJob {
     ISendWindow defaultWindow_;
     std::optional<DWORD> transportOverride_;
     std::function<void(CSmtpSender&)> senderSetup_;
+    CTolvlinkBinding* mapi_ = nullptr;
+    MapiRecipients mapiRecipients_;
 
     DWORD transport_ = kTransportSmtp;
     bool zipped_ = false;

@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -38,6 +39,7 @@
 #include "korrin/ui/Desktop.h"
 #include "korrin/ui/Format.h"
 #include "korrin/ui/HelpDlg.h"
+#include "korrin/ui/IEAddrBk.h"
 #include "korrin/ui/MessageList.h"
 #include "korrin/ui/MoveDlg.h"
 #include "korrin/ui/Preferences.h"
@@ -52,6 +54,7 @@
 #include "platform/seam/FileAnswers.h"
 #include "platform/ui/FileDialog.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/ProgramEnd.h"
 #include "platform/ui/UiThread.h"
 
 namespace korrin {
@@ -158,6 +161,7 @@ CKorrinDlg::CKorrinDlg(QWidget* parent)
 }
 
 CKorrinDlg::~CKorrinDlg() {
+    platform::SetProgramEndHandler({});
     // Nothing of the window may be called by the workers any more.
     lists_->SetView(nullptr);
     lists_->CancelFixes();
@@ -233,6 +237,13 @@ bool CKorrinDlg::OnInitDialog() {
         });
     lists_->SetFixer(fixer_.get());
     lists_->StartScan();
+
+    // The hidden "MAPI Test" button; the MAPI support library ends the program as a close of
+    // this window does when it cannot log on at all.
+    auto* mapiTest = new QPushButton(QStringLiteral("MAPI Test"), this);
+    BindCommand(mapiTest, kMapiTestId);
+    mapiTest->hide();
+    platform::SetProgramEndHandler([this] { EndWithoutAsking(); });
 
     if (!fileToOpen_.empty()) {
         takeCommandLineFile();
@@ -693,14 +704,28 @@ void CKorrinDlg::OnCommand(int id) {
             return;
         }
         case kTransport: {
-            // No MAPI support yet: its choice and Change Profile stay disabled.
-            CTransportDlg transport({}, this);
+            CTransportDlg transport(TolvlinkProfileAccess(MapiBinding(), mapiLoaded_, this), this);
             transport.DoModal();
             return;
         }
-        case kAddressBook:
-            CEventReport().ShowInformation("The Address Book is not available in this version");
+        case kMapiTestId: {
+            // A binding of its own, loaded and dropped: the window's own stays as it is.
+            CTolvlinkBinding test(this);
+            test.Load();
             return;
+        }
+        case kAddressBook: {
+            // The MAPI choice is offered when the support library loads (once per run).
+            CAddressBookDlg addressBook(
+                [this] {
+                    if (!mapiLoaded_ && LoadMapiBinding(*this))
+                        mapiLoaded_ = true;
+                    return mapiLoaded_;
+                },
+                this);
+            addressBook.DoModal();
+            return;
+        }
         case kHelp:
             ShowHelp(this);
             return;

@@ -46,6 +46,7 @@ class CKorrinDlg : public platform::CDialog,
     static constexpr int kStatusLineId = 1047;
     static constexpr int kToolbarId = 1;
     static constexpr int kAnimationId = 1048;  // no number of its own in the template
+    static constexpr int kMapiTestId = 1058;   // hidden: tries the MAPI support library
     static constexpr int kAboutCommand = 16;
     static constexpr unsigned kOpenRequest = platform::WM_USER + 300;
     static constexpr unsigned kRestoreRequest = platform::WM_USER + 303;

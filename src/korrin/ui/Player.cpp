@@ -34,6 +34,7 @@
 #include "korrin/ui/FileProp.h"
 #include "korrin/ui/Format.h"
 #include "korrin/ui/HelpDlg.h"
+#include "korrin/ui/IEAddrBk.h"
 #include "korrin/ui/PlayerArt.h"
 #include "korrin/ui/ReportDlg.h"
 #include "korrin/ui/SendProgress.h"
@@ -192,9 +193,9 @@ int transportIndex(int id) {
 
 }  // namespace
 
-bool LoadMapiBinding(PlayerOwner& /*owner*/) {
-    // The MAPI support library is not part of this version: nothing to load.
-    return false;
+bool LoadMapiBinding(PlayerOwner& owner) {
+    return CTolvlinkBinding::EnsureLoaded(owner.MapiBinding(), owner.MapiLoaded(),
+                                          owner.OwnerWindow());
 }
 
 CPlayer::CPlayer(PlayerOwner* owner, std::string workingFile, CMessageTrailer& record, int mode,
@@ -502,22 +503,32 @@ void CPlayer::initCompose() {
     const DWORD transport = utils.GetSettingDword(setting::kTransport);
     const DWORD addressBook = utils.GetSettingDword(setting::kAddressBook);
     if ((transport == 3 || addressBook == 3) && owner_ && !owner_->MapiLoaded()) {
-        if (LoadMapiBinding(*owner_)) {
-            owner_->MapiLoaded() = true;
-        } else {
+        if (!LoadMapiBinding(*owner_)) {
             CEventReport().ShowError("Could not load Mapi support");
             KORRIN_REPORT("debug");
         }
     }
-    // With the binding loaded, StartTolvlink logs on once per program run; the library is
-    // not part of this version, so a loaded binding cannot occur yet.
+    // The MAPI logon happens once per program run.
+    if (owner_ && owner_->MapiLoaded() && owner_->MapiBinding() && !owner_->MapiStarted()) {
+        owner_->MapiStarted() = true;
+        owner_->MapiBinding()->StartTolvlink(kTolvlinkKey, this);
+    }
 
     for (int id : {kFromId, kSentId, kFromLabelId, kSentLabelId})
         GetDlgItem(this, id)->hide();
     // The memo takes the room the two hidden fields leave.
     place(GetDlgItem(this, kMemoLabelId), 4, 62, 32, 9);
     place(GetDlgItem(this, kMemoId), 38, 60, 168, 66);
-    // No address book of this version answers: the labels stay, the buttons stay hidden.
+    // With the WAB the address book buttons take the labels' places.
+    wab_ = std::make_unique<WabAddressBook>();
+    if (wab_->OpenWab() != platform::S_OK) {
+        wab_.reset();
+    } else {
+        for (int id : {kToLabelId, kCcLabelId, kBccLabelId})
+            GetDlgItem(this, id)->hide();
+        for (int id : {kToButtonId, kCcButtonId, kBccButtonId})
+            GetDlgItem(this, id)->show();
+    }
     for (int id : {kToId, kCcId, kBccId, kSubjectId})
         GetDlgItemAs<QLineEdit>(this, id)->setReadOnly(false);
     GetDlgItemAs<QPlainTextEdit>(this, kMemoId)->setReadOnly(false);
@@ -951,14 +962,37 @@ void CPlayer::OnCommand(int id) {
 
 void CPlayer::onAddressBook() {
     if (CUtils().GetSettingDword(setting::kAddressBook) == 3) {
-        if (!owner_ || !owner_->MapiLoaded()) {
+        if (!owner_ || !owner_->MapiLoaded() || !owner_->MapiBinding()) {
             KORRIN_REPORT("Mapi Support Not Loaded");
             return;
         }
-        CEventReport().ShowError("The Mapi address book is not available in this version");
+        // The library cuts the texts in place: it gets copies, whole.
+        CTolvlinkBinding& mapi = *owner_->MapiBinding();
+        std::string texts[3];
+        const int ids[3] = {kToId, kCcId, kBccId};
+        for (int i = 0; i < 3; ++i)
+            texts[i] = GetDlgItemText(this, ids[i]).toStdString();
+        mapi.FixMapiAdrList(texts[0].data(), texts[1].data(), texts[2].data());
+        mapi.GetMapiAddress(this, kToId, kCcId, kBccId);
         return;
     }
-    // Without an address book object (none answers in this version) nothing happens.
+    if (!wab_)
+        return;
+    // The fields are sent as they read: the names are joined whole, never cut.
+    ADRLIST* list = nullptr;
+    if (!wab_->BuildAdrList(this, GetDlgItemText(this, kToId).toStdString(),
+                            GetDlgItemText(this, kCcId).toStdString(),
+                            GetDlgItemText(this, kBccId).toStdString(), &list))
+        return;
+    wab_->FreeAdrList(wab_->CurrentList());
+    wab_->CurrentList() = list;
+    if (!wab_->ShowAddressDialog(this, &wab_->CurrentList()))
+        return;
+    const int fields[] = {kToId, kCcId, kBccId};
+    for (ULONG type = MAPI_TO; type <= MAPI_BCC; ++type)
+        SetDlgItemText(this, fields[type - MAPI_TO],
+                       QString::fromStdString(WabAddressBook::JoinRecipients(
+                           wab_->CurrentList(), PR_DISPLAY_NAME, type, 0)));
 }
 
 void CPlayer::cutMessage() {
@@ -1159,7 +1193,7 @@ void CPlayer::send() {
     // Boxes about the message belong to the progress window while it runs (it shows the
     // conversion's progress in its item 102), and to the composer before.
     CSendJob job(&progress, workingFile_, envelope(), nullptr, &window);
-    job.SetMapiLoaded(owner_ && owner_->MapiLoaded());
+    job.SetMapiBinding(owner_ && owner_->MapiLoaded() ? owner_->MapiBinding().get() : nullptr);
     const DWORD at = player_.IsOpen() ? player_.GetPosition() : position_;
     const DWORD measured = player_.IsOpen() ? player_.GetLength(at) : 0;
     if (job.Check(measured == 0xFFFFFFFF ? 0 : measured) != send::kDone)

@@ -20,6 +20,7 @@
 
 #include "korrin/audio/Mci.h"
 #include "korrin/ui/ConvertDlg.h"
+#include "korrin/mail/TolvlinkBinding.h"
 #include "korrin/ui/MuteBox.h"
 #include "platform/ui/Dialog.h"
 
@@ -29,6 +30,8 @@ class QSlider;
 class QToolBar;
 
 namespace korrin {
+
+class WabAddressBook;
 
 class CMessageTrailer;
 class CDraft;
@@ -60,12 +63,17 @@ class PlayerOwner {
     // The MAPI binding's loaded and started flags, kept for the program run.
     virtual bool& MapiLoaded() = 0;
     virtual bool& MapiStarted() = 0;
+    // The MAPI binding (none until the first load attempt), kept for the program run.
+    std::unique_ptr<CTolvlinkBinding>& MapiBinding() { return mapiBinding_; }
     // The Outbox list no longer shows what is on disk.
     virtual void MarkOutboxOutOfDate() = 0;
+
+  private:
+    std::unique_ptr<CTolvlinkBinding> mapiBinding_;
 };
 
-// Loads the MAPI support library's binding; false (after its own reports) when it cannot.
-// The library does not exist yet in this version, so it never loads.
+// Loads the owner's MAPI binding unless it is loaded already (a fresh binding for every
+// attempt); true when loaded. Sets the owner's loaded flag.
 bool LoadMapiBinding(PlayerOwner& owner);
 
 class CPlayer : public platform::CDialog, public IConvertRecorder {
@@ -209,6 +217,7 @@ class CPlayer : public platform::CDialog, public IConvertRecorder {
     std::array<bool, 8> buttonEnabled_{};
     std::array<QPixmap, 16> bitmaps_;  // enabled images, then grey ones, in button order
     int beeps_ = 0;
+    std::unique_ptr<WabAddressBook> wab_;  // Compose only; null without the WAB
     bool settingSlider_ = false;
 
     MciDevice player_;

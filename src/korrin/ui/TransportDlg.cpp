@@ -13,6 +13,7 @@
 #include "korrin/app/EventReport.h"
 #include "korrin/app/Utils.h"
 #include "korrin/app/Vendor.h"
+#include "korrin/mail/TolvlinkBinding.h"
 #include "platform/shell/Shell.h"
 #include "platform/ui/MessageBox.h"
 
@@ -48,6 +49,19 @@ bool store(const char* name, DWORD value) {
 }  // namespace
 
 // ---- Transport
+
+MapiProfileAccess TolvlinkProfileAccess(std::unique_ptr<CTolvlinkBinding>& binding, bool& loaded,
+                                        QWidget* owner) {
+    MapiProfileAccess access;
+    access.load = [&binding, &loaded, owner] {
+        return CTolvlinkBinding::EnsureLoaded(binding, loaded, owner);
+    };
+    access.changeProfile = [&binding, &loaded](QWidget*) {
+        if (loaded && binding)
+            binding->GetMapiProfile(kTolvlinkKey);
+    };
+    return access;
+}
 
 CTransportDlg::CTransportDlg(MapiProfileAccess mapi, QWidget* parent)
     : CDialog(kResourceId, parent), mapi_(std::move(mapi)) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "platform/ui/Dialog.h"
 
@@ -15,6 +16,13 @@ struct MapiProfileAccess {
     std::function<bool()> load;  // empty: no library on this system
     std::function<void(QWidget* owner)> changeProfile;
 };
+
+class CTolvlinkBinding;
+
+// The access through the main window's MAPI binding: loaded on the first ask (a fresh binding
+// each attempt until one loads), Change Profile through the library's GetMapiProfile.
+MapiProfileAccess TolvlinkProfileAccess(std::unique_ptr<CTolvlinkBinding>& binding, bool& loaded,
+                                        QWidget* owner);
 
 class CTransportDlg : public platform::CDialog {
   public:
