@@ -1073,12 +1073,12 @@ TEST_F(PlayerTest, AddressButtonsShowTheWabDialogWithTheTypedRecipients) {
             EXPECT_EQ(GetDlgItemText(w, 1120), "Bob Builder <bob@example.org>; zed");
             EXPECT_EQ(GetDlgItemText(w, 1122), "x@y.org");
             SetDlgItemText(w, 1120, "Bob Builder <bob@example.org>");
-            SetDlgItemText(w, 1121, "Carol <carol@example.org>");
+            SetDlgItemText(w, 1121, "Carol <carol@example.org>; \"Doe, Jane\" <j@x.org>");
             Click(w, IDOK);
         });
         Click(&p, CPlayer::kCcButtonId);
-        EXPECT_EQ(Text(&p, CPlayer::kToId), "Bob Builder");
-        EXPECT_EQ(Text(&p, CPlayer::kCcId), "Carol");
+        EXPECT_EQ(Text(&p, CPlayer::kToId), "Bob Builder <bob@example.org>");
+        EXPECT_EQ(Text(&p, CPlayer::kCcId), "Carol <carol@example.org>; j@x.org");
         EXPECT_EQ(Text(&p, CPlayer::kBccId), "x@y.org");
         p.OnCommand(CPlayer::kClose);
     });

@@ -78,6 +78,12 @@ TEST_F(WabTest, LibraryFoundByNameOrPathAndRefusedWhenWrong) {
     }
 }
 
+TEST_F(WabTest, LibraryExportsWabOpenAlone) {
+    const auto r = test::Run({"/usr/bin/nm", "-D", "--defined-only", BuildDir() + "/libwab32.so"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.substr(r.out.find(' ') + 1), "T WABOpen\n");
+}
+
 TEST_F(WabTest, TextsToListResolvedThenJoinedBack) {
     WabAddressBook wab;
     ASSERT_EQ(wab.OpenWab(), S_OK);

@@ -184,6 +184,28 @@ std::string WabAddressBook::JoinRecipients(const ADRLIST* list, ULONG propTag, U
     return out;
 }
 
+std::string WabAddressBook::FieldText(const ADRLIST* list, ULONG recipientType) {
+    std::string out;
+    for (ULONG i = 0; list && i < list->cEntries; ++i) {
+        const ADRENTRY& e = list->aEntries[i];
+        const SPropValue* type = Find(e, PR_RECIPIENT_TYPE);
+        if (!type || type->Value.ul != recipientType)
+            continue;
+        const std::string name = TextOf(e, PR_DISPLAY_NAME);
+        const std::string address = TextOf(e, PR_EMAIL_ADDRESS);
+        std::string text;
+        if (address.empty())
+            text = name;
+        else if (name.empty() || name == address ||
+                 name.find_first_of(",;\t\"<>") != std::string::npos)
+            text = address;
+        else
+            text = name + " <" + address + ">";
+        out += (out.empty() ? "" : "; ") + text;
+    }
+    return out;
+}
+
 void WabAddressBook::AddRecipientsToMail(CMailUtil& mail, const ADRLIST* list) {
     ULONG type = 0;
     for (ULONG i = 0; list && i < list->cEntries; ++i) {

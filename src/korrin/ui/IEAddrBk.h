@@ -46,6 +46,11 @@ class WabAddressBook {
     // 0: never cut.
     static std::string JoinRecipients(const platform::ADRLIST* list, platform::ULONG propTag,
                                       platform::ULONG recipientType, std::size_t capacity);
+    // What the composer's field of one recipient type shows after the dialog: the field's text
+    // is what is sent, so a resolved entry reads "Name <address>" (the address alone when
+    // the name holds a separator or a quote, or is the address), an unresolved one its text
+    // as typed; joined with "; ", never cut.
+    static std::string FieldText(const platform::ADRLIST* list, platform::ULONG recipientType);
     // Every entry to the mail as To, Cc (name and address) or Bcc (address); an entry without
     // a type takes the one before it; names are cut to 127 bytes on a character boundary.
     // An entry without an address goes with its name as the address, as typed recipients do.

@@ -978,7 +978,7 @@ void CPlayer::onAddressBook() {
     }
     if (!wab_)
         return;
-    // The fields are sent as they read: the names are joined whole, never cut.
+    // The fields are sent as they read: whole, with each chosen address.
     ADRLIST* list = nullptr;
     if (!wab_->BuildAdrList(this, GetDlgItemText(this, kToId).toStdString(),
                             GetDlgItemText(this, kCcId).toStdString(),
@@ -990,9 +990,9 @@ void CPlayer::onAddressBook() {
         return;
     const int fields[] = {kToId, kCcId, kBccId};
     for (ULONG type = MAPI_TO; type <= MAPI_BCC; ++type)
-        SetDlgItemText(this, fields[type - MAPI_TO],
-                       QString::fromStdString(WabAddressBook::JoinRecipients(
-                           wab_->CurrentList(), PR_DISPLAY_NAME, type, 0)));
+        SetDlgItemText(
+            this, fields[type - MAPI_TO],
+            QString::fromStdString(WabAddressBook::FieldText(wab_->CurrentList(), type)));
 }
 
 void CPlayer::cutMessage() {
