@@ -27,8 +27,7 @@ bool ContactsFolderOf(const std::string& profileName, std::string* folder, std::
     } else if (platform::ReadDefaultMapiProfile(&profile) != platform::S_OK) {
         profile.contactsDir.clear();
     }
-    *folder =
-        profile.contactsDir.empty() ? platform::DefaultContactsFolder() : profile.contactsDir;
+    *folder = profile.contactsDir.empty() ? platform::DefaultContactsFolder() : profile.contactsDir;
     return true;
 }
 

@@ -19,8 +19,8 @@
 #include <string>
 
 #include "korrin/audio/Mci.h"
-#include "korrin/ui/ConvertDlg.h"
 #include "korrin/mail/TolvlinkBinding.h"
+#include "korrin/ui/ConvertDlg.h"
 #include "korrin/ui/MuteBox.h"
 #include "platform/ui/Dialog.h"
 

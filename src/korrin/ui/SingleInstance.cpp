@@ -10,8 +10,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "platform/files/Files.h"
 #include "korrin/app/Requests.h"
+#include "platform/files/Files.h"
 #include "platform/files/PrivateTemp.h"
 #include "platform/registry/Registry.h"
 
