@@ -264,7 +264,8 @@ TEST_F(ComposeKillTest, KilledWhileRecordingOrSendingKeepsAllButTheLastTenSecond
     }
     std::printf("%d runs, %d killed, %d recorded over %.1f s, %zu filed, %zu drafts left\n", runs,
                 killed, longOnes, 10.0 + kSlackSeconds, filed.size(), drafted.size());
-    EXPECT_GE(killed, runs * 3 / 4) << "most runs were killed, not ended";
+    // Runs killed about Send may have filed and ended first (quickly, on an idle machine).
+    EXPECT_GE(killed, runs / 2) << "most runs were killed, not ended";
     EXPECT_GT(longOnes, 0) << "some runs recorded past the first renewal of their draft";
 }
 
