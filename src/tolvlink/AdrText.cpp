@@ -63,11 +63,12 @@ std::string JoinEntries(const std::vector<std::string>& entries, std::size_t lim
 std::size_t Utf8Prefix(std::string_view text, std::size_t max) {
     if (text.size() <= max)
         return text.size();
+    // Step back over continuation bytes to the start of the character that does not fit: three
+    // at most, the most a character has. Text that is not UTF-8 there is cut where it is.
     std::size_t n = max;
-    // Step back over continuation bytes to the start of the character that does not fit.
-    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+    while (n > 0 && max - n < 3 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
         --n;
-    return n;
+    return (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80 ? max : n;
 }
 
 void CopyCut(char* out, std::size_t size, std::string_view text) {

@@ -34,7 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string copy(buffer);
     if (copy.size() >= sizeof buffer || text.compare(0, copy.size(), copy) != 0)
         std::abort();
-    if (copy.size() < text.size() && (static_cast<unsigned char>(text[copy.size()]) & 0xC0) == 0x80)
-        std::abort();
+    // A cut copy loses at most the three bytes of a character that does not fit, and ends on a
+    // character boundary unless the text is not UTF-8 there.
+    const auto continues = [&](std::size_t i) {
+        return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+    };
+    if (copy.size() < text.size()) {
+        if (copy.size() + 3 < sizeof buffer - 1)
+            std::abort();
+        if (continues(copy.size()) &&
+            (copy.size() != sizeof buffer - 1 || !continues(copy.size() - 1) ||
+             !continues(copy.size() - 2) || !continues(copy.size() - 3)))
+            std::abort();
+    }
     return 0;
 }

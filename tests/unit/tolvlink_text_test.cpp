@@ -80,6 +80,8 @@ TEST(TolvlinkText, CopiesAreCutOnCharacterBoundaries) {
         {std::string(254, 'a') + "\xE2\x82\xAC", 256, std::string(254, 'a')},
         {std::string(253, 'a') + "\xF0\x9F\x8E\xA4", 256, std::string(253, 'a')},
         {"x", 1, ""},
+        // Not UTF-8 (Latin-1 bytes in a row): cut where the room ends, never emptied.
+        {std::string(300, '\xBE'), 256, std::string(255, '\xBE')},
     };
     for (const Case& c : cases) {
         std::vector<char> buffer(c.size, '#');
