@@ -38,11 +38,9 @@ void CFixWorker::Start(const std::string& path) {
     thread_ = std::thread([this, path] {
         // The callbacks are copied into the queued calls: nothing of this object is touched
         // on the user-interface thread's behalf.
-        QMetaObject::invokeMethod(
-            context_, [started = started_, path] { started(path); }, Qt::QueuedConnection);
+        platform::QueueCall(context_, [started = started_, path] { started(path); });
         FixResult result = FixMessageFile(path);
-        QMetaObject::invokeMethod(
-            context_, [done = done_, result] { done(result); }, Qt::QueuedConnection);
+        platform::QueueCall(context_, [done = done_, result] { done(result); });
         if (doneMessage_ != 0)
             platform::PostMessage(context_, doneMessage_);
     });
@@ -73,18 +71,15 @@ FixResults CFixHandoff::FixOldMessages(const std::string& folderPath,
         FixResults results;
     };
     auto shared = std::make_shared<Shared>();
-    QMetaObject::invokeMethod(
-        context,
-        [shared, run = run_, folderPath, skip] {
-            FixResults results = run(folderPath, skip);
-            {
-                std::lock_guard lock(shared->mutex);
-                shared->results = std::move(results);
-                shared->done = true;
-            }
-            shared->cv.notify_all();
-        },
-        Qt::QueuedConnection);
+    platform::QueueCall(context, [shared, run = run_, folderPath, skip] {
+        FixResults results = run(folderPath, skip);
+        {
+            std::lock_guard lock(shared->mutex);
+            shared->results = std::move(results);
+            shared->done = true;
+        }
+        shared->cv.notify_all();
+    });
     std::unique_lock lock(shared->mutex);
     // The window may close instead (stop); nothing else could wake this thread then.
     while (!shared->done && !stop.load())

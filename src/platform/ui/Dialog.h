@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 
 #include "platform/seam/MessageSeam.h"
@@ -53,6 +54,11 @@ class WindowMessageEvent : public QEvent {
     const WPARAM wParam;
     const LPARAM lParam;
 };
+
+// Runs `call` later on the thread of `context`'s event loop, unless `context` is gone by then;
+// safe from any thread. The hand-over is marked for ThreadSanitizer, which cannot see the locks
+// of Qt's own queue.
+void QueueCall(QObject* context, std::function<void()> call);
 
 // Queues msg for target; safe from any thread. False when there is no target.
 bool PostMessage(QObject* target, unsigned msg, WPARAM wParam = 0, LPARAM lParam = 0);
