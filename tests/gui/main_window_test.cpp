@@ -984,7 +984,7 @@ TEST_F(MainWindowTest, ComposedSentReceivedAndPlayedBack) {
     });
     EXPECT_GT(recorded, 0);
     EXPECT_TRUE(workLeft().empty());
-    EXPECT_TRUE(texts("report").empty());
+    EXPECT_EQ(texts("report"), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -39,6 +39,37 @@ inline platform::WaveImage ReadWave(const std::string& path) {
     return image;
 }
 
+// pcm converted from src into target by the compression manager, as one whole run; empty when
+// the stream cannot be opened.
+inline std::vector<std::uint8_t> AcmConvert(const platform::WAVEFORMATEX& src,
+                                            const platform::WAVEFORMATEX& target,
+                                            std::vector<std::uint8_t> pcm) {
+    using namespace platform;
+    HACMSTREAM s = nullptr;
+    if (acmStreamOpen(&s, nullptr, src, target, nullptr, 0, 0, 0) != 0)
+        return {};
+    std::vector<std::uint8_t> out(pcm.size() * 4 + 4096), encoded;
+    ACMSTREAMHEADER h;
+    h.cbStruct = kAcmStreamHeaderSize;
+    h.pbSrc = pcm.data();
+    h.cbSrcLength = static_cast<DWORD>(pcm.size());
+    h.pbDst = out.data();
+    h.cbDstLength = static_cast<DWORD>(out.size());
+    acmStreamPrepareHeader(s, &h, 0);
+    DWORD flags = ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END;
+    do {
+        if (acmStreamConvert(s, &h, flags) != 0)
+            break;
+        encoded.insert(encoded.end(), out.begin(), out.begin() + h.cbDstLengthUsed);
+        h.cbSrcLength = 0;
+        flags = ACM_STREAMCONVERTF_END;
+    } while (h.cbDstLengthUsed);
+    h.cbSrcLength = static_cast<DWORD>(pcm.size());
+    acmStreamUnprepareHeader(s, &h, 0);
+    acmStreamClose(s, 0);
+    return encoded;
+}
+
 // A GSM 6.10 wave file (8,000 Hz mono, fact chunk left out) of a tone lasting ms
 // milliseconds (a multiple of 40), encoded by the compression manager.
 inline std::vector<std::uint8_t> GsmWave(unsigned ms) {
@@ -62,28 +93,9 @@ inline std::vector<std::uint8_t> GsmWave(unsigned ms) {
     gsm.nBlockAlign = 65;
     gsm.cbSize = 2;
     gsm.extra = {0x40, 0x01};
-    HACMSTREAM s = nullptr;
-    if (acmStreamOpen(&s, nullptr, src, gsm, nullptr, 0, 0, 0) != 0)
+    const std::vector<std::uint8_t> encoded = AcmConvert(src, gsm, pcm);
+    if (encoded.empty())
         return {};
-    std::vector<std::uint8_t> out(pcm.size() + 65), encoded;
-    ACMSTREAMHEADER h;
-    h.cbStruct = kAcmStreamHeaderSize;
-    h.pbSrc = pcm.data();
-    h.cbSrcLength = static_cast<DWORD>(pcm.size());
-    h.pbDst = out.data();
-    h.cbDstLength = static_cast<DWORD>(out.size());
-    acmStreamPrepareHeader(s, &h, 0);
-    DWORD flags = ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END;
-    do {
-        if (acmStreamConvert(s, &h, flags) != 0)
-            break;
-        encoded.insert(encoded.end(), out.begin(), out.begin() + h.cbDstLengthUsed);
-        h.cbSrcLength = 0;
-        flags = ACM_STREAMCONVERTF_END;
-    } while (h.cbDstLengthUsed);
-    h.cbSrcLength = static_cast<DWORD>(pcm.size());
-    acmStreamUnprepareHeader(s, &h, 0);
-    acmStreamClose(s, 0);
     const WaveFormat format{49, 1, 8000, 1625, 65, 0, {2, 0, 0x40, 0x01}};
     return SerializeWave(format, encoded.data(), encoded.size());
 }

@@ -45,27 +45,8 @@ std::vector<std::uint8_t> EncodedWave(const WAVEFORMATEX& target,
     src.nAvgBytesPerSec = rate * 2;
     src.nBlockAlign = 2;
     src.wBitsPerSample = 16;
-    HACMSTREAM s = nullptr;
-    EXPECT_EQ(acmStreamOpen(&s, nullptr, src, target, nullptr, 0, 0, 0), 0u);
-    std::vector<std::uint8_t> in = pcm, out(pcm.size() * 4 + 4096), encoded;
-    ACMSTREAMHEADER h;
-    h.cbStruct = kAcmStreamHeaderSize;
-    h.pbSrc = in.data();
-    h.cbSrcLength = static_cast<DWORD>(in.size());
-    h.pbDst = out.data();
-    h.cbDstLength = static_cast<DWORD>(out.size());
-    acmStreamPrepareHeader(s, &h, 0);
-    DWORD flags = ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END;
-    do {
-        if (acmStreamConvert(s, &h, flags) != 0)
-            break;
-        encoded.insert(encoded.end(), out.begin(), out.begin() + h.cbDstLengthUsed);
-        h.cbSrcLength = 0;
-        flags = ACM_STREAMCONVERTF_END;
-    } while (h.cbDstLengthUsed);
-    h.cbSrcLength = static_cast<DWORD>(in.size());
-    acmStreamUnprepareHeader(s, &h, 0);
-    acmStreamClose(s, 0);
+    const std::vector<std::uint8_t> encoded = AcmConvert(src, target, pcm);
+    EXPECT_FALSE(encoded.empty());
     std::vector<std::uint8_t> extra;
     if (target.cbSize) {
         AppendLE16(extra, target.cbSize);

@@ -71,13 +71,13 @@ bool ParseScriptLine(std::string_view line, ScriptStep* step, std::string* error
     const std::string_view verb = nextWord(rest);
     if (verb.empty() || verb.front() == '#')
         return true;
-    const Verb* spec = nullptr;
+    const Verb* known = nullptr;
     for (const Verb& v : kVerbs)
         if (v.name == verb)
-            spec = &v;
-    if (!spec)
+            known = &v;
+    if (!known)
         return fail(step, error, "unknown step: " + std::string(verb));
-    for (int i = 0; i < spec->numbers; ++i) {
+    for (int i = 0; i < known->numbers; ++i) {
         const std::string word(nextWord(rest));
         char* end = nullptr;
         errno = 0;
@@ -90,7 +90,7 @@ bool ParseScriptLine(std::string_view line, ScriptStep* step, std::string* error
         rest.remove_prefix(1);
     while (!rest.empty() && isBlank(rest.back()))
         rest.remove_suffix(1);
-    if (spec->text) {
+    if (known->text) {
         if (rest.empty())
             return fail(step, error, std::string(verb) + ": the text is missing");
         step->text.assign(rest);

@@ -333,6 +333,10 @@ int CFolderLists::RemoveEntry(int folder, const std::string& path, const std::st
             ++changes_[folder];
             return 0;
         }
+        // A reread of the folder after the move already left the message out: the list and
+        // the disk agree, nothing is missing.
+        if (!formerPath.empty() && !platform::FileExists(formerPath))
+            return 0;
     }
     KORRIN_REPORT("Message Object not found : " + path);
     return 1;

@@ -45,6 +45,7 @@
 #include "korrin/ui/Preferences.h"
 #include "korrin/ui/ReportDlg.h"
 #include "korrin/ui/Resources.h"
+#include "korrin/ui/SharedCommands.h"
 #include "korrin/ui/TransmitDlg.h"
 #include "korrin/ui/TransportDlg.h"
 #include "korrin/ui/ZipDlg.h"
@@ -660,11 +661,8 @@ int CKorrinDlg::RunMessageWindow(const std::string& wavePath, CMessageTrailer& r
 void CKorrinDlg::OnCommand(int id) {
     switch (id) {
         case kAboutCommand:
-        case kAboutBox: {
-            CAboutDlg about(this);
-            about.DoModal();
+            RunSharedCommand(kAboutBox, this);
             return;
-        }
         case kPreferences:
             OpenPreferences(this);
             return;
@@ -693,16 +691,7 @@ void CKorrinDlg::OnCommand(int id) {
         case kMixer:
             onMixer();
             return;
-        case kQuality: {
-            CZipDlg quality(this);
-            quality.DoModal();
-            return;
-        }
-        case kAdvancedFormats: {
-            CFormatDlg formats(this);
-            formats.DoModal();
-            return;
-        }
+
         case kTransport: {
             CTransportDlg transport(TolvlinkProfileAccess(MapiBinding(), mapiLoaded_, this), this);
             transport.DoModal();
@@ -726,8 +715,11 @@ void CKorrinDlg::OnCommand(int id) {
             addressBook.DoModal();
             return;
         }
+        case kAboutBox:
         case kHelp:
-            ShowHelp(this);
+        case kQuality:
+        case kAdvancedFormats:
+            RunSharedCommand(id, this);
             return;
         default:
             CDialog::OnCommand(id);

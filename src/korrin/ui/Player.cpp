@@ -38,6 +38,7 @@
 #include "korrin/ui/PlayerArt.h"
 #include "korrin/ui/ReportDlg.h"
 #include "korrin/ui/SendProgress.h"
+#include "korrin/ui/SharedCommands.h"
 #include "korrin/ui/TransportDlg.h"
 #include "korrin/ui/WaveView.h"
 #include "korrin/ui/ZipDlg.h"
@@ -927,23 +928,11 @@ void CPlayer::OnCommand(int id) {
             CEventReport().ShowError("This feature not yet implemented");
             return;
         case kHelp:
-            ShowHelp(this);
+        case kAbout:
+        case kQuality:
+        case kAdvancedFormats:
+            RunSharedCommand(id, this);
             return;
-        case kAbout: {
-            CAboutDlg about(this);
-            about.DoModal();
-            return;
-        }
-        case kQuality: {
-            CZipDlg quality(this);
-            quality.DoModal();
-            return;
-        }
-        case kAdvancedFormats: {
-            CFormatDlg formats(this);
-            formats.DoModal();
-            return;
-        }
         case kConvertVoiceFile: {
             CConvertDlg convert(*this, this);
             convert.DoModal();
