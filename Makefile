@@ -42,16 +42,18 @@ ci-tsan: deps
 	ctest --test-dir build-tsan --output-on-failure -j 2 -L threads
 
 # CI: every test built and run under AddressSanitizer and UBSan (the fuzz targets already run
-# under them in the test command).
+# under them in the test command), at -O1 with line tables only, which halves the build. The
+# compiler's warnings are the plain build's business: instrumented code gives false ones. The
+# kill tests make 40 killed runs each here (the plain run makes their full count).
 ci-asan: deps
-	cmake -S . -B build-asan -G Ninja -DKORRIN_WERROR=ON -DKORRIN_SANITIZE=address -DKORRIN_BENCH=OFF \
-		-DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B build-asan -G Ninja -DKORRIN_WERROR=OFF -DKORRIN_SANITIZE=address -DKORRIN_BENCH=OFF \
+		-DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O1 -g1" -DCMAKE_C_FLAGS="-O1 -g1"
 	cmake --build build-asan -j $(JOBS)
-	ctest --test-dir build-asan --output-on-failure -j 2
+	KORRIN_KILL_RUNS=$${KORRIN_KILL_RUNS:-40} UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --test-dir build-asan --output-on-failure -j 2
 
 # Sanitizer builds of the whole suite.
-asan:
-	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DKORRIN_WERROR=ON -DKORRIN_SANITIZE=address -DKORRIN_BENCH=OFF"
+asan: ci-asan
 tsan:
 	$(MAKE) test BUILD=build-tsan CMAKE_FLAGS="-DKORRIN_WERROR=ON -DKORRIN_SANITIZE=thread -DKORRIN_BENCH=OFF"
 

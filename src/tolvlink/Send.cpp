@@ -397,16 +397,7 @@ bool CSendDlg::OnInitDialog() {
     SetControlId(body, kBodyId);
     body->setAccessibleName(QStringLiteral("Body"));
     layout->addWidget(body);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    auto* send = new QPushButton(QStringLiteral("Send"));
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
-    send->setDefault(true);
-    BindCommand(send, IDOK);
-    BindCommand(cancel, IDCANCEL);
-    buttons->addWidget(send);
-    buttons->addWidget(cancel);
-    layout->addLayout(buttons);
+    layout->addLayout(OkCancelRow(QStringLiteral("Send")));
 
     started_ = true;
     if (!session_.Start(key_, this))

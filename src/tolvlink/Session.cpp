@@ -272,19 +272,10 @@ bool CProfileDlg::OnInitDialog() {
     auto* list = new QComboBox;
     SetControlId(list, kProfileListId);
     list->setAccessibleName(QStringLiteral("Profile"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    auto* ok = new QPushButton(QStringLiteral("OK"));
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
-    ok->setDefault(true);
-    BindCommand(ok, IDOK);
-    BindCommand(cancel, IDCANCEL);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
     layout->addWidget(prompt);
     layout->addWidget(always);
     layout->addWidget(list);
-    layout->addLayout(buttons);
+    layout->addLayout(OkCancelRow());
 
     FillProfileNames(list);
     if (list->count() == 0) {

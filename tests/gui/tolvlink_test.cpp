@@ -19,9 +19,11 @@
 #include "helpers/MapiStandIns.h"
 #include "helpers/SmtpServer.h"
 #include "helpers/TestSupport.h"
+#include "helpers/WaveSupport.h"
 #include "korrin/app/Defaults.h"
 #include "korrin/app/Utils.h"
 #include "korrin/mail/TolvlinkBinding.h"
+#include "korrin/store/Trailer.h"
 #include "platform/dynlib/DynLib.h"
 #include "platform/registry/Registry.h"
 #include "platform/ui/ProgramEnd.h"
@@ -229,6 +231,68 @@ TEST_F(TolvlinkTest, IdentityIsCutToItsBufferOnACharacterBoundary) {
     EXPECT_EQ(std::string(address), "home@example.org");
 }
 
+// The lookup with a logon and an address book of its own: the one entry chosen, its name cut on
+// a character boundary, or a cancel that leaves the caller's buffers alone.
+TEST_F(TolvlinkTest, TheDisplayNameLookUpGivesTheOneEntryChosen) {
+    addProfile("home", "Ann Home", true);
+    auto lookUp = reinterpret_cast<GetDisplayNameFn>(
+        GetProcAddress(LoadLibrary(kTolvlinkLibrary), "GetDisplayName"));
+    ASSERT_TRUE(lookUp);
+    std::string longName;
+    for (int i = 0; i < 200; ++i)
+        longName += "\xC3\xA9";  // 400 bytes
+    struct Case {
+        std::vector<StandInAddressBook::Pick> choice;
+        std::int32_t result;
+        std::string name, address;
+    } cases[] = {
+        {{{MAPI_TO, "Bob", "bob@example.org"}}, 0, "Bob", "bob@example.org"},
+        {{{MAPI_TO, longName, "e@example.org"}}, 0, longName.substr(0, 254), "e@example.org"},
+        {{}, MAPI_E_USER_CANCEL, "(kept)", "(kept)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandInAddressBook::choice = c.choice;
+        char name[256] = "(kept)", address[256] = "(kept)";
+        EXPECT_EQ(lookUp(nullptr, "home", nullptr, name, address), c.result);
+        EXPECT_EQ(name, c.name);
+        EXPECT_EQ(address, c.address);
+        EXPECT_EQ(StandInAddressBook::lastCaption, "Browse Address Book");
+        EXPECT_EQ(StandInAddressBook::lastFlags, DIALOG_MODAL | ADDRESS_ONE | AB_RESOLVE);
+    }
+    EXPECT_EQ(endRequests_, 0);
+    EXPECT_TRUE(logged("messagebox").empty());
+}
+
+// A store whose folders cannot be made: the start still returns 0, the identity still comes from
+// the profile, and a send fails with a report instead of storing or crashing.
+TEST_F(TolvlinkTest, AStoreWithoutFoldersFailsTheSendWithAReport) {
+    WriteFile(dir_.file("plain"), "not a folder");
+    MapiProfile p;
+    p.name = "broken";
+    p.displayName = "Ann Broken";
+    p.address = "broken@example.org";
+    p.storeDir = dir_.file("plain/mail");
+    p.contactsDir = dir_.file("contacts");
+    p.submitCommand = "/bin/false";
+    p.isDefault = true;
+    ASSERT_EQ(WriteMapiProfile(p), S_OK);
+    setDword("Prompt Profile", 0);
+    CUtils().SetRegistryString(kKorrinKey, "Profile", "broken");
+    EXPECT_EQ(binding_->StartTolvlink(kKorrinKey, nullptr), 0);
+    EXPECT_EQ(identity(), "Ann Broken <broken@example.org>");
+    const std::string file = dir_.file("KX2O.kx0");
+    WriteFile(file, "RIFF....WAVE");
+    std::string to = "Bob", cc, bcc;
+    binding_->FixMapiAdrList(to.data(), cc.data(), bcc.data());
+    EXPECT_NE(binding_->SendMapiTolvMessage("S", "N", file.c_str()), 0);
+    const auto reports = logged("report");
+    ASSERT_EQ(reports.size(), 1u) << ReadFile(dir_.file("log"));
+    EXPECT_NE(reports[0].find("CreateMessage failed"), std::string::npos) << reports[0];
+    EXPECT_EQ(ReadFile(file), "RIFF....WAVE");
+    EXPECT_EQ(endRequests_, 0);
+}
+
 // ---- address lists and sending
 
 class TolvlinkSendTest : public TolvlinkTest {
@@ -364,6 +428,48 @@ TEST_F(TolvlinkSendTest, TheAddressDialogFillsTheThreeFieldsWhole) {
     EXPECT_EQ(l[5], "dave@example.org");
 }
 
+// The library's own test dialog 132, on a session of its own: Send without recipients says so
+// and stays; "To:" fills the wells from the address book, "Browse" attaches a file, and Send
+// hands the first file over with the fixed subject and body, then closes.
+TEST_F(TolvlinkSendTest, TheTestDialogSendsItsFirstFileWithTheFixedTexts) {
+    auto sendDlg =
+        reinterpret_cast<SendDlgFn>(GetProcAddress(LoadLibrary(kTolvlinkLibrary), "SendDlg"));
+    ASSERT_TRUE(sendDlg);
+    const std::string file = dir_.file("KX1O.kx0");
+    WriteFile(file, "RIFF....WAVE");
+    WriteFile(dir_.file("answers"), file + "\n");
+    ScopedEnv answers("KORRIN_FILE_ANSWERS", dir_.file("answers"));
+    StandInAddressBook::choice = {{MAPI_TO, "Bob", "bob@example.org"},
+                                  {MAPI_BCC, "Dave", "dave@example.org"}};
+    std::string seen;
+    int boxesBeforeTo = -1;
+    WhenShown(QStringLiteral("dialog_132"), [&](QWidget* w) {
+        seen = w->windowTitle().toStdString();
+        Click(w, IDOK);  // no recipients yet
+        boxesBeforeTo = static_cast<int>(logged("messagebox").size());
+        Click(w, 1017);  // "To:"
+        Click(w, 1003);  // "Browse"
+        for (int id : {1001, 1004, 1002})
+            seen += "|" + GetDlgItemAs<QLineEdit>(w, id)->text().toStdString();
+        seen += "|" + std::to_string(GetDlgItemAs<QListWidget>(w, 1027)->count());
+        Click(w, IDOK);
+    });
+    EXPECT_EQ(sendDlg(kKorrinKey), 0);
+    EXPECT_EQ(seen, "Send Message via MAPI Transport|Bob||Dave|1");
+    EXPECT_EQ(boxesBeforeTo, 1);
+    const auto boxes = logged("messagebox");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("No recipients specified", 0), 0u) << boxes[0];
+    EXPECT_EQ(VisibleTopLevelCount(QStringLiteral("dialog_132")), 0);
+    WaitForSpooler();
+    const auto outbox = MaildirMessages(store("/.Outbox"));
+    ASSERT_EQ(outbox.size(), 1u);
+    const std::string mail = ReadFile(outbox[0]);
+    for (const char* part : {"Subject: A great subject", "A great body", "KX1O.kx0"})
+        EXPECT_NE(mail.find(part), std::string::npos) << part;
+    EXPECT_TRUE(MaildirMessages(store()).empty());
+}
+
 // The whole way: typed recipients resolved, the file attached, the message submitted through
 // msmtp to a real SMTP server, and filed into Sent.
 TEST_F(TolvlinkTest, AMessageReachesTheServerOnceAndIsFiledInSent) {
@@ -376,11 +482,16 @@ TEST_F(TolvlinkTest, AMessageReachesTheServerOnceAndIsFiledInSent) {
     setDword("Prompt Profile", 0);
     CUtils().SetRegistryString(kKorrinKey, "Profile", "home");
     start();
-    const std::string file = dir_.file("KX9O.kx1");
-    std::string bytes;
-    for (int i = 0; i < 5000; ++i)
-        bytes += static_cast<char>((i * 131) ^ (i >> 3));
-    WriteFile(file, bytes);
+    // A message file as the program makes it: GSM audio and its envelope. The settings ask for
+    // the copy that plays everywhere (the default), so it travels beside the file.
+    const std::string file = dir_.file("KX9O.kx0");
+    const std::vector<std::uint8_t> wave = GsmWave(2000);
+    ASSERT_FALSE(wave.empty());
+    WriteFile(file, std::string(wave.begin(), wave.end()));
+    CMessageTrailer record;
+    record.subject = "Voice";
+    ASSERT_EQ(
+        record.WriteNew(file, "Ann Home", "home@example.org", "Bob", "bob@example.org", "", ""), 0);
     std::string to = "Bob; carol@example.org", cc, bcc = "dave";
     binding_->FixMapiAdrList(to.data(), cc.data(), bcc.data());
     ASSERT_EQ(binding_->SendMapiTolvMessage("Voice", "Listen", file.c_str()), 0)
@@ -397,6 +508,10 @@ TEST_F(TolvlinkTest, AMessageReachesTheServerOnceAndIsFiledInSent) {
     EXPECT_FALSE(std::ifstream(received.file("mail2.eml")).good());  // one mail only
     const RunResult mail = CheckMail(received.file("mail1.eml"), file);
     EXPECT_EQ(JsonField(mail.out, "same"), "same") << mail.out;
+    EXPECT_EQ(JsonField(mail.out, "names"), "KX9O.kx0|KX9O.opus") << mail.out;
+    EXPECT_EQ(JsonField(mail.out, "types").substr(JsonField(mail.out, "types").find('|') + 1),
+              "audio/ogg")
+        << mail.out;
     EXPECT_NE(JsonField(mail.out, "to").find("bob@example.org"), std::string::npos);
     EXPECT_EQ(mail.out.find("dave"), std::string::npos);  // Dave in the envelope only
     const RunResult folders =

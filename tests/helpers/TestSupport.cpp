@@ -72,6 +72,11 @@ void WriteFile(const std::string& path, const std::string& content) {
         throw std::runtime_error("cannot write " + path);
 }
 
+int KillRuns(int fallback) {
+    const char* env = std::getenv("KORRIN_KILL_RUNS");
+    return env ? std::max(1, std::atoi(env)) : fallback;
+}
+
 std::vector<std::string> ReadLines(const std::string& path) {
     std::vector<std::string> lines;
     std::istringstream in(ReadFile(path));

@@ -51,6 +51,9 @@ class RegistryTest : public ::testing::Test {
 std::string BuildDir();   // $KORRIN_BUILD_DIR, where the programs are
 std::string SourceDir();  // $KORRIN_SOURCE_DIR
 
+// How many killed runs a kill test makes: $KORRIN_KILL_RUNS (at least 1), else its own default.
+int KillRuns(int fallback);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 

@@ -171,8 +171,7 @@ class ComposeKillTest : public StoreTest {
 };
 
 TEST_F(ComposeKillTest, KilledWhileRecordingOrSendingKeepsAllButTheLastTenSeconds) {
-    const char* env = std::getenv("KORRIN_KILL_RUNS");
-    const int runs = env ? std::max(1, std::atoi(env)) : 50;
+    const int runs = KillRuns(50);
     std::mt19937 random(std::random_device{}());
     // Kills anywhere from the start to just after Send, and more of them about Stop and Send,
     // where the recording is saved, converted and filed.

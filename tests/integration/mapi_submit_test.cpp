@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -358,6 +360,86 @@ TEST_F(MapiSubmitTest, KilledFlushesLoseAndBreakNothing) {
         ASSERT_FALSE(id[0].empty());
         EXPECT_NE(received.find(id[0]), std::string::npos) << "never delivered: " << unique;
     }
+}
+
+// Sends through the support library killed at random moments. A send's logon also flushes the
+// Outbox, so submits are cut too. Afterwards every message is in the Outbox or in Sent once,
+// whole; every send that finished is there; the caller's file is untouched; and one more flush
+// delivers them all.
+TEST_F(MapiSubmitTest, KilledSendsLoseAndBreakNothing) {
+    TempDir got;
+    test::SmtpServer server(got.path());
+    ASSERT_GT(server.port(), 0);
+    setProfile(msmtp(server.port()));
+    ScopedEnv reg("KORRIN_REGISTRY", dbPath());
+    std::mt19937 rng(2027);
+    std::map<std::string, std::string> files;  // subject -> the file sent
+    std::set<std::string> finished;
+    // Sends killed after up to 1.5 times what one whole send takes here (far longer under the
+    // sanitizers), so that some end before the kill and most are cut somewhere.
+    auto sendOne = [&](int i, int killAfterMs) {
+        const std::string subject = "send " + std::to_string(i);
+        const std::string file = dir_.file("memo" + std::to_string(i) + ".kx1");
+        std::string bytes(3000 + static_cast<std::size_t>(i) * 37, '\0');
+        for (auto& c : bytes)
+            c = static_cast<char>(rng());
+        test::WriteFile(file, bytes);
+        files[subject] = file;
+        pid_t pid = spawn({test::BuildDir() + "/korrinctl", "mapi", "send", "--to",
+                           "carol@example.org", "--subject", subject, file, "--profile", "mail"});
+        ASSERT_GT(pid, 0);
+        int st = 0;
+        if (killAfterMs >= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(killAfterMs));
+            ::kill(pid, SIGKILL);
+        }
+        ::waitpid(pid, &st, 0);
+        if (WIFEXITED(st) && WEXITSTATUS(st) == 0)
+            finished.insert(subject);
+        EXPECT_TRUE(test::ReadFile(file) == bytes) << "the file of " << subject << " changed";
+    };
+    sendOne(0, -1);  // the first start also warms the caches
+    const auto start = std::chrono::steady_clock::now();
+    sendOne(1, -1);
+    const auto whole = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+    ASSERT_EQ(finished.size(), 2u) << "a send that is not killed must hand over";
+    for (int i = 2; i < 2 + test::KillRuns(100); ++i)
+        sendOne(i, static_cast<int>(rng() % static_cast<unsigned>(whole * 3 / 2 + 1)));
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // submits of killed sends
+    int status = 0;
+    std::string out = korrinctl({"outbox", "flush", "--profile", "mail"}, &status);
+    EXPECT_EQ(status, 0) << out;
+
+    MapiProfile p;
+    ASSERT_EQ(ReadMapiProfile("mail", &p), S_OK);
+    std::vector<FolderEntry> sent, left;
+    ASSERT_EQ(ListMapiFolder(p, "Sent", &sent), S_OK);
+    ASSERT_EQ(ListMapiFolder(p, "Outbox", &left), S_OK);
+    EXPECT_TRUE(left.empty());
+    std::string received;
+    for (auto& f : fs::directory_iterator(got.path()))
+        if (f.path().extension() == ".eml")
+            received += test::ReadFile(f.path());
+    std::set<std::string> seen;
+    for (const auto& e : sent) {
+        SCOPED_TRACE(e.subject);
+        EXPECT_TRUE(seen.insert(e.subject).second) << "twice in Sent";
+        ASSERT_TRUE(files.count(e.subject));
+        const auto check = test::CheckMail(e.path, files[e.subject]);
+        EXPECT_EQ(test::JsonField(check.out, "same"), "same") << check.out << check.err;
+        std::vector<std::string> id;
+        ReadMailHeaders(test::ReadFile(e.path), {"Message-ID"}, &id);
+        ASSERT_FALSE(id[0].empty());
+        EXPECT_NE(received.find(id[0]), std::string::npos) << "never delivered";
+    }
+    for (const auto& subject : finished)
+        EXPECT_TRUE(seen.count(subject)) << "handed over but lost: " << subject;
+    std::printf("killed sends: %zu of %zu ended before the kill (one whole send: %lld ms)\n",
+                finished.size(), files.size(), static_cast<long long>(whole));
+    // Most runs must be cut, or the test proves nothing.
+    EXPECT_LT(finished.size(), files.size() * 3 / 4);
 }
 
 }  // namespace

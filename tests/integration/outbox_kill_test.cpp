@@ -92,8 +92,7 @@ TEST_F(OutboxKillTest, EveryMessageSurvivesKillsWholeOnceAndIsDeliveredAtLeastOn
     }
     ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kFileId, 1000), 1);
 
-    const char* env = std::getenv("KORRIN_KILL_RUNS");
-    const int runs = env ? std::atoi(env) : 200;
+    const int runs = KillRuns(200);
     const unsigned seed = static_cast<unsigned>(std::random_device{}());
     std::mt19937 rng(seed);
     std::uniform_int_distribution<int> delayUs(0, 350'000);

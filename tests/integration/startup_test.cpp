@@ -138,6 +138,42 @@ TEST_F(StartupTest, QuestionMarkShowsTheUsageAndEnds) {
     }
 }
 
+// With MAPI chosen as the transport and no profile defined, the first message window tells so
+// and the program ends as closing its main window ends it, with status 0.
+TEST_F(StartupTest, MapiWithoutAProfileTellsSoAndEndsTheProgram) {
+    {
+        ScopedEnv registry("KORRIN_REGISTRY", dir_.file("registry.db"));
+        RegKeyGuard key;
+        ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillion\\Korrin", key.out()),
+                  ERROR_SUCCESS);
+        const DWORD mapi = 3;
+        ASSERT_EQ(RegSetValueEx(key.get(), "Transport", REG_DWORD,
+                                reinterpret_cast<const std::uint8_t*>(&mapi), sizeof mapi),
+                  ERROR_SUCCESS);
+    }
+    WriteFile(dir_.file("script"), "loaded\ncommand 32785\nsleep 30000\n");
+    RunResult r = korrin::test::Run({BuildDir() + "/korrin"},
+                                    {{"QT_QPA_PLATFORM", "offscreen"},
+                                     {"KORRIN_REGISTRY", dir_.file("registry.db")},
+                                     {"KORRIN_MESSAGE_ANSWERS", "OK"},
+                                     {"KORRIN_MESSAGE_LOG", dir_.file("log")},
+                                     {"KORRIN_AUDIO", "virtual"},
+                                     {"KORRIN_SCRIPT", dir_.file("script")},
+                                     {"XDG_DATA_HOME", dir_.file("data")},
+                                     {"TMPDIR", tmp_},
+                                     {"XDG_RUNTIME_DIR", dir_.file("runtime")}},
+                                    20000);
+    ASSERT_FALSE(r.timedOut) << "the program did not end";
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> boxes;  // a registry never set up also gives reports
+    for (const auto& line : log())
+        if (JsonField(line, "kind") == "messagebox")
+            boxes.push_back(JsonField(line, "text"));
+    EXPECT_EQ(boxes, std::vector<std::string>{
+                         "There are no profiles defined. MAPI requires one to run. Define at "
+                         "least one profile and try again."});
+}
+
 // The program running in the background, ended by a signal as the desktop ends it at log-out.
 class Running {
   public:

@@ -158,8 +158,7 @@ TEST_F(WindowKillTest, EveryMessageStaysOneWholeFileInOneFolderUnlessDeletedForG
     ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kFileId, 1000), 1);
     ASSERT_EQ(CUtils().SetRegistryDword(kKorrinKey, setting::kOutBoxMinutes, 1), 1);
 
-    const char* env = std::getenv("KORRIN_KILL_RUNS");
-    const int runs = env ? std::atoi(env) : 200;
+    const int runs = KillRuns(200);
     const unsigned seed = static_cast<unsigned>(std::random_device{}());
     std::mt19937 rng(seed);
     // Most kills come while the script acts (counted from its "go" mark), some during the

@@ -1,6 +1,7 @@
 #include "korrin/ui/KorrinDlg.h"
 
 #include <set>
+#include <utility>
 
 #include <QAccessible>
 #include <QAction>
@@ -166,8 +167,9 @@ CKorrinDlg::~CKorrinDlg() {
     // Nothing of the window may be called by the workers any more.
     lists_->SetView(nullptr);
     lists_->CancelFixes();
-    delete pane_;  // with the animation in its layout
-    pane_ = nullptr;
+    // With the animation in its layout. The pane is forgotten first: the list's events while
+    // it is torn down reach eventFilter, which must not take it for a whole pane.
+    delete std::exchange(pane_, nullptr);
     if (unzip_.valid()) {
         TerminateProcess(unzip_);
         CloseHandle(unzip_);

@@ -1208,18 +1208,7 @@ void CPlayer::send() {
         return;
     }
     // The recording is still the working file's: the user may try again.
-    if (player_.Open(workingFile_) != 0) {
-        CEventReport().ShowError("Failed to open wav file. Is it a valid wave file?");
-        return;
-    }
-    showLength();
-    setSliderRange();
-    position_ = std::min(at, length_);
-    player_.Seek(position_);
-    setSliderPosition(position_);
-    setPositionText(position_);
-    setButtonsByState();
-    updatePictures();
+    ReopenWorkingFile(at);
 }
 
 void CPlayer::closeFromMenu() {

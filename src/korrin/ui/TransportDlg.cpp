@@ -25,19 +25,6 @@ using platform::SetControlId;
 
 namespace {
 
-QHBoxLayout* okCancel(platform::CDialog* dialog) {
-    auto* row = new QHBoxLayout;
-    row->addStretch(1);
-    auto* ok = new QPushButton(QStringLiteral("OK"));
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
-    ok->setDefault(true);
-    dialog->BindCommand(ok, platform::IDOK);
-    dialog->BindCommand(cancel, platform::IDCANCEL);
-    row->addWidget(ok);
-    row->addWidget(cancel);
-    return row;
-}
-
 // Stores one DWORD of the program's key; false after a report when it could not be stored.
 bool store(const char* name, DWORD value) {
     if (CUtils().SetRegistryDword(kKorrinKey, name, value) == 1)
@@ -100,7 +87,7 @@ bool CTransportDlg::OnInitDialog() {
     layout->addWidget(warning);
     layout->addWidget(group);
     layout->addLayout(buttons);
-    layout->addLayout(okCancel(this));
+    layout->addLayout(OkCancelRow());
 
     DWORD value = 1;
     CUtils().GetRegistryDword(kKorrinKey, setting::kTransport, value);
@@ -192,7 +179,7 @@ bool CZipHintDlg::OnInitDialog() {
     layout->addWidget(text);
     layout->addWidget(check);
     layout->addLayout(links);
-    layout->addLayout(okCancel(this));
+    layout->addLayout(OkCancelRow());
     DWORD value = 0;
     if (!CUtils().GetRegistryDword(kKorrinKey, setting::kNagZip, value))
         value = 0;

@@ -71,6 +71,29 @@ std::string Upper(std::string s) {
 
 // The values of one recipient: name, address, kind of address, entry ID, object type, search
 // key; and its recipient type when it has one.
+// Contacts are changed in their cards, never through the address book's objects: their
+// properties can be read only.
+template <class Interface>
+class ReadOnlyProps : public MapiObject<Interface> {
+  public:
+    HRESULT SetProps(ULONG, const SPropValue*, SPropProblemArray**) override {
+        return MAPI_E_NO_ACCESS;
+    }
+    HRESULT DeleteProps(const SPropTagArray*, SPropProblemArray**) override {
+        return MAPI_E_NO_ACCESS;
+    }
+    HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_ACCESS; }
+    HRESULT OpenProperty(ULONG, const IID*, ULONG, ULONG, IUnknown** out) override {
+        if (out)
+            *out = nullptr;
+        return MAPI_E_NO_SUPPORT;
+    }
+    HRESULT CopyTo(ULONG, const IID*, const SPropTagArray*, ULONG_PTR, void*, const IID*, void*,
+                   ULONG, SPropProblemArray**) override {
+        return MAPI_E_NO_SUPPORT;
+    }
+};
+
 struct RecipientProps {
     std::string name, address, entryId;
     bool hasType = false;
@@ -154,7 +177,7 @@ HRESULT ResolvedEntry(const RecipientProps& r, ADRENTRY* entry) {
     return S_OK;
 }
 
-class MailUser : public MapiObject<IMailUser> {
+class MailUser : public ReadOnlyProps<IMailUser> {
   public:
     explicit MailUser(RecipientProps r) : r_(std::move(r)) {}
 
@@ -171,23 +194,6 @@ class MailUser : public MapiObject<IMailUser> {
         *count = *props ? static_cast<ULONG>(wanted.size()) : 0;
         return hr;
     }
-    // A contact is changed in its card, not through the address book.
-    HRESULT SetProps(ULONG, const SPropValue*, SPropProblemArray**) override {
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT DeleteProps(const SPropTagArray*, SPropProblemArray**) override {
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT OpenProperty(ULONG, const IID*, ULONG, ULONG, IUnknown** out) override {
-        if (out)
-            *out = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT CopyTo(ULONG, const IID*, const SPropTagArray*, ULONG_PTR, void*, const IID*, void*,
-                   ULONG, SPropProblemArray**) override {
-        return MAPI_E_NO_SUPPORT;
-    }
 
   private:
     RecipientProps r_;
@@ -197,7 +203,7 @@ const SPropValue* FindProp(const ADRENTRY& e, ULONG tag) {
     return e.rgPropVals ? PpropFindProp(e.rgPropVals, e.cValues, tag) : nullptr;
 }
 
-class VCardAddrBook : public MapiObject<IAddrBook> {
+class VCardAddrBook : public ReadOnlyProps<IAddrBook> {
   public:
     explicit VCardAddrBook(const std::string& folder)
         : folder_(folder.empty() ? DefaultContactsFolder() : folder) {}
@@ -308,22 +314,6 @@ class VCardAddrBook : public MapiObject<IAddrBook> {
             *count = 0;
         if (props)
             *props = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT SetProps(ULONG, const SPropValue*, SPropProblemArray**) override {
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT DeleteProps(const SPropTagArray*, SPropProblemArray**) override {
-        return MAPI_E_NO_ACCESS;
-    }
-    HRESULT SaveChanges(ULONG) override { return MAPI_E_NO_ACCESS; }
-    HRESULT OpenProperty(ULONG, const IID*, ULONG, ULONG, IUnknown** out) override {
-        if (out)
-            *out = nullptr;
-        return MAPI_E_NO_SUPPORT;
-    }
-    HRESULT CopyTo(ULONG, const IID*, const SPropTagArray*, ULONG_PTR, void*, const IID*, void*,
-                   ULONG, SPropProblemArray**) override {
         return MAPI_E_NO_SUPPORT;
     }
 

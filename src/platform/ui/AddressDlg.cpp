@@ -152,18 +152,7 @@ bool CAddressDlg::OnInitDialog() {
     }
     layout->addLayout(top, 1);
 
-    auto* row = new QHBoxLayout;
-    row->addStretch(1);
-    auto* ok = new QPushButton(QStringLiteral("OK"));
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
-    ok->setDefault(true);
-    BindCommand(ok, IDOK);
-    BindCommand(cancel, IDCANCEL);
-    ok->setAccessibleName(QStringLiteral("OK"));
-    cancel->setAccessibleName(QStringLiteral("Cancel"));
-    row->addWidget(ok);
-    row->addWidget(cancel);
-    layout->addLayout(row);
+    layout->addLayout(OkCancelRow());
 
     connect(searchBox, &QLineEdit::textChanged, this, [this] { search(); });
     connect(list_, &QListView::doubleClicked, this, [this] {
@@ -280,18 +269,7 @@ bool CNewContactDlg::OnInitDialog() {
     form->addRow(QStringLiteral("&Name:"), name);
     form->addRow(QStringLiteral("&E-mail address:"), address);
     layout->addLayout(form);
-    auto* row = new QHBoxLayout;
-    row->addStretch(1);
-    auto* ok = new QPushButton(QStringLiteral("OK"));
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
-    ok->setDefault(true);
-    BindCommand(ok, IDOK);
-    BindCommand(cancel, IDCANCEL);
-    ok->setAccessibleName(QStringLiteral("OK"));
-    cancel->setAccessibleName(QStringLiteral("Cancel"));
-    row->addWidget(ok);
-    row->addWidget(cancel);
-    layout->addLayout(row);
+    layout->addLayout(OkCancelRow());
     return true;
 }
 

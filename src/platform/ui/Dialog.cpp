@@ -4,10 +4,12 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QTextEdit>
 #include <QThread>
 #include <QTimer>
@@ -255,6 +257,21 @@ void CDialog::KillTimer(int id) {
 void CDialog::BindCommand(QAbstractButton* button, int id) {
     SetControlId(button, id);
     QObject::connect(button, &QAbstractButton::clicked, this, [this, id] { OnCommand(id); });
+}
+
+QHBoxLayout* CDialog::OkCancelRow(const QString& okText) {
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    auto* ok = new QPushButton(okText);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
+    ok->setDefault(true);
+    ok->setAccessibleName(okText);
+    cancel->setAccessibleName(cancel->text());
+    BindCommand(ok, IDOK);
+    BindCommand(cancel, IDCANCEL);
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    return row;
 }
 
 void CDialog::OnCommand(int id) {

@@ -11,6 +11,8 @@
 #include <QEvent>
 #include <QString>
 
+class QHBoxLayout;
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -90,6 +92,9 @@ class CDialog : public QDialog {
 
     // Gives the button its number and routes its clicks to OnCommand.
     void BindCommand(QAbstractButton* button, int id);
+    // The row of buttons at a dialog's foot: room, then okText (IDOK, the default button) and
+    // "Cancel" (IDCANCEL), each named for screen readers.
+    QHBoxLayout* OkCancelRow(const QString& okText = QStringLiteral("OK"));
 
     // Where clicks, window messages and timers arrive. Public so a caller that owns the
     // dialog can route a command or message to it directly.
