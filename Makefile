@@ -50,6 +50,7 @@ ci-asan: deps
 		-DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O1 -g1" -DCMAKE_C_FLAGS="-O1 -g1"
 	cmake --build build-asan -j $(JOBS)
 	KORRIN_KILL_RUNS=$${KORRIN_KILL_RUNS:-40} UBSAN_OPTIONS=print_stacktrace=1 \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
 		ctest --test-dir build-asan --output-on-failure -j 2
 
 # Sanitizer builds of the whole suite.

@@ -35,19 +35,7 @@ class OutboxKillTest : public MailStoreTest {
         makeFolder("SENT");
     }
 
-    std::vector<std::string> messages() {
-        std::vector<std::string> all, kx0, kx1;
-        for (int folder : {kOutbox, kSentItems}) {
-            FindMessageFiles(folder, &kx0, &kx1);
-            all.insert(all.end(), kx0.begin(), kx0.end());
-            all.insert(all.end(), kx1.begin(), kx1.end());
-        }
-        // Taken by the server and waiting in the Outbox for their move to Sent Items.
-        std::vector<std::string> accepted;
-        FindAcceptedMessages(&accepted);
-        all.insert(all.end(), accepted.begin(), accepted.end());
-        return all;
-    }
+    std::vector<std::string> messages() { return messageFiles({kOutbox, kSentItems}); }
 
     // Subject -> payload of every message file now in the two folders; a file without a
     // readable envelope or with a payload that is not its own fails the test.

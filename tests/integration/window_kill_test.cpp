@@ -44,19 +44,8 @@ class WindowKillTest : public MailStoreTest {
         ASSERT_EQ(::mkdir(dir_.file("tmp").c_str(), 0700), 0);
     }
 
-    // Every message file of the three folders, with those the server took that wait in the
-    // Outbox for their move.
     std::vector<std::string> messages() {
-        std::vector<std::string> all, kx0, kx1;
-        for (int folder : {kOutbox, kSentItems, kDeletedItems}) {
-            FindMessageFiles(folder, &kx0, &kx1);
-            all.insert(all.end(), kx0.begin(), kx0.end());
-            all.insert(all.end(), kx1.begin(), kx1.end());
-        }
-        std::vector<std::string> accepted;
-        FindAcceptedMessages(&accepted);
-        all.insert(all.end(), accepted.begin(), accepted.end());
-        return all;
+        return messageFiles({kOutbox, kSentItems, kDeletedItems});
     }
 
     // The subjects the user deleted for good: asked and answered Yes.

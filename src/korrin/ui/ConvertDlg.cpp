@@ -18,24 +18,12 @@ namespace korrin {
 
 using namespace platform;
 
-namespace {
-
-template <class W>
-W* place(W* w, int x, int y, int cx, int cy, int id = 0) {
-    w->setGeometry(QRect(DialogUnitsToPixels(QPoint(x, y)), DialogUnitsToPixels(cx, cy)));
-    if (id)
-        SetControlId(w, id);
-    return w;
-}
-
-}  // namespace
-
 CConvertDlg::CConvertDlg(IConvertRecorder& recorder, QWidget* parent)
     : CDialog(kResourceId, parent), recorder_(recorder) {
     setWindowTitle(QStringLiteral("Convert Quillion EMail(tm) Voice File"));
     setFixedSize(DialogUnitsToPixels(260, 112));
-    place(new QGroupBox(QStringLiteral("Format Conversion"), this), 7, 7, 246, 76);
-    auto* text = place(
+    PlaceControl(new QGroupBox(QStringLiteral("Format Conversion"), this), 7, 7, 246, 76);
+    auto* text = PlaceControl(
         new QLabel(QStringLiteral(
                        "Select the format to convert the current voice file to by pushing the "
                        "Browse button and selecting the destination format for the conversion.  "
@@ -44,14 +32,17 @@ CConvertDlg::CConvertDlg(IConvertRecorder& recorder, QWidget* parent)
         14, 18, 232, 34);
     text->setWordWrap(true);
     text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    auto* details = place(new QLineEdit(this), 14, 60, 170, 13, kDetailsId);
+    auto* details = PlaceControl(new QLineEdit(this), 14, 60, 170, 13, kDetailsId);
     details->setReadOnly(true);
     text->setBuddy(details);
-    BindCommand(place(new QPushButton(QStringLiteral("Browse"), this), 190, 59, 56, 14), kBrowseId);
-    auto* convert = place(new QPushButton(QStringLiteral("&Convert"), this), 134, 91, 56, 14);
+    BindCommand(PlaceControl(new QPushButton(QStringLiteral("Browse"), this), 190, 59, 56, 14),
+                kBrowseId);
+    auto* convert =
+        PlaceControl(new QPushButton(QStringLiteral("&Convert"), this), 134, 91, 56, 14);
     convert->setDefault(true);
     BindCommand(convert, IDOK);
-    BindCommand(place(new QPushButton(QStringLiteral("Ca&ncel"), this), 197, 91, 56, 14), IDCANCEL);
+    BindCommand(PlaceControl(new QPushButton(QStringLiteral("Ca&ncel"), this), 197, 91, 56, 14),
+                IDCANCEL);
 }
 
 CConvertDlg::~CConvertDlg() = default;

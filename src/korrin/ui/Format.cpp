@@ -15,14 +15,6 @@ using namespace platform;
 
 namespace {
 
-template <class W>
-W* place(W* w, int x, int y, int cx, int cy, int id = 0) {
-    w->setGeometry(QRect(DialogUnitsToPixels(QPoint(x, y)), DialogUnitsToPixels(cx, cy)));
-    if (id)
-        SetControlId(w, id);
-    return w;
-}
-
 QLabel* wrapped(const char* text, QWidget* parent) {
     auto* label = new QLabel(QString::fromUtf8(text), parent);
     label->setWordWrap(true);
@@ -44,42 +36,44 @@ CFormatDlg::CFormatDlg(QWidget* parent) : CDialog(kResourceId, parent) {
     setWindowTitle(QStringLiteral("ADVANCED - Formats"));
     setFixedSize(DialogUnitsToPixels(300, 230));
 
-    place(new QGroupBox(QStringLiteral("Local Message Format"), this), 7, 7, 286, 50);
-    place(wrapped("Codec used for all voice messages while message is local to this computer. ",
-                  this),
-          14, 18, 272, 16);
-    auto* local = place(new QLineEdit(this), 14, 36, 210, 13, kLocalDetailsId);
+    PlaceControl(new QGroupBox(QStringLiteral("Local Message Format"), this), 7, 7, 286, 50);
+    PlaceControl(
+        wrapped("Codec used for all voice messages while message is local to this computer. ",
+                this),
+        14, 18, 272, 16);
+    auto* local = PlaceControl(new QLineEdit(this), 14, 36, 210, 13, kLocalDetailsId);
     local->setReadOnly(true);
-    BindCommand(place(new QPushButton(QStringLiteral("Browse"), this), 230, 35, 56, 14),
+    BindCommand(PlaceControl(new QPushButton(QStringLiteral("Browse"), this), 230, 35, 56, 14),
                 kLocalBrowseId);
 
-    place(new QGroupBox(QStringLiteral("Transport Message Format"), this), 7, 62, 286, 42);
-    place(wrapped("Codec used for Transport.", this), 14, 73, 272, 10);
-    auto* transport = place(new QLineEdit(this), 14, 85, 210, 13, kTransportDetailsId);
+    PlaceControl(new QGroupBox(QStringLiteral("Transport Message Format"), this), 7, 62, 286, 42);
+    PlaceControl(wrapped("Codec used for Transport.", this), 14, 73, 272, 10);
+    auto* transport = PlaceControl(new QLineEdit(this), 14, 85, 210, 13, kTransportDetailsId);
     transport->setReadOnly(true);
-    BindCommand(place(new QPushButton(QStringLiteral("Browse"), this), 230, 84, 56, 14),
+    BindCommand(PlaceControl(new QPushButton(QStringLiteral("Browse"), this), 230, 84, 56, 14),
                 kTransportBrowseId);
 
-    place(wrapped("Don't change these values unless instructed by Quillion.  Incorrect values can "
-                  "greatly effect the size and quality of your messages. Incompatible formats can "
-                  "cause your messages to be unreadable by your recipients.",
-                  this),
-          7, 110, 286, 34);
-    place(wrapped("Incompatible formats can make this application unstable.", this), 7, 146, 286,
-          10);
+    PlaceControl(
+        wrapped("Don't change these values unless instructed by Quillion.  Incorrect values can "
+                "greatly effect the size and quality of your messages. Incompatible formats can "
+                "cause your messages to be unreadable by your recipients.",
+                this),
+        7, 110, 286, 34);
+    PlaceControl(wrapped("Incompatible formats can make this application unstable.", this), 7, 146,
+                 286, 10);
     const std::string defaultLine =
         std::string(
             "The Default button returns both formats to their recommended values. "
             "Questions: ") +
         vendor::kSupportEmail;
-    place(wrapped(defaultLine.c_str(), this), 7, 160, 286, 20);
+    PlaceControl(wrapped(defaultLine.c_str(), this), 7, 160, 286, 20);
 
-    BindCommand(place(new QPushButton(QStringLiteral("&Default"), this), 7, 206, 56, 14),
+    BindCommand(PlaceControl(new QPushButton(QStringLiteral("&Default"), this), 7, 206, 56, 14),
                 kDefaultId);
-    auto* ok = place(new QPushButton(QStringLiteral("OK"), this), 174, 206, 56, 14);
+    auto* ok = PlaceControl(new QPushButton(QStringLiteral("OK"), this), 174, 206, 56, 14);
     ok->setDefault(true);
     BindCommand(ok, IDOK);
-    BindCommand(place(new QPushButton(QStringLiteral("Ca&ncel"), this), 237, 206, 56, 14),
+    BindCommand(PlaceControl(new QPushButton(QStringLiteral("Ca&ncel"), this), 237, 206, 56, 14),
                 IDCANCEL);
 }
 

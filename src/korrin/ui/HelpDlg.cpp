@@ -10,22 +10,10 @@ namespace korrin {
 
 using namespace platform;
 
-namespace {
-
-template <class W>
-W* place(W* w, int x, int y, int cx, int cy, int id = 0) {
-    w->setGeometry(QRect(DialogUnitsToPixels(QPoint(x, y)), DialogUnitsToPixels(cx, cy)));
-    if (id)
-        SetControlId(w, id);
-    return w;
-}
-
-}  // namespace
-
 CHelpDlg::CHelpDlg(QWidget* parent) : CDialog(kResourceId, parent) {
     setWindowTitle(QStringLiteral("Quillion EMail for Windows(tm) Help"));
     setFixedSize(DialogUnitsToPixels(230, 120));
-    auto* text = place(new QLabel(this), 7, 7, 216, 48, kTextId);
+    auto* text = PlaceControl(new QLabel(this), 7, 7, 216, 48, kTextId);
     text->setWordWrap(true);
     text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     text->setText(
@@ -33,12 +21,13 @@ CHelpDlg::CHelpDlg(QWidget* parent) : CDialog(kResourceId, parent) {
                        "our web site, %1. Questions the pages do not answer are "
                        "welcome at %2.")
             .arg(QString::fromUtf8(vendor::kWebAddress), QString::fromUtf8(vendor::kSupportEmail)));
-    BindCommand(place(new QPushButton(QStringLiteral("Help from the web"), this), 7, 60, 140, 14),
-                kWebButtonId);
     BindCommand(
-        place(new QPushButton(QString::fromUtf8(vendor::kSupportEmail), this), 7, 78, 140, 14),
-        kMailButtonId);
-    auto* ok = place(new QPushButton(QStringLiteral("OK"), this), 170, 100, 53, 14);
+        PlaceControl(new QPushButton(QStringLiteral("Help from the web"), this), 7, 60, 140, 14),
+        kWebButtonId);
+    BindCommand(PlaceControl(new QPushButton(QString::fromUtf8(vendor::kSupportEmail), this), 7, 78,
+                             140, 14),
+                kMailButtonId);
+    auto* ok = PlaceControl(new QPushButton(QStringLiteral("OK"), this), 170, 100, 53, 14);
     ok->setDefault(true);
     BindCommand(ok, IDOK);
 }

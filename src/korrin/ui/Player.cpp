@@ -144,14 +144,6 @@ constexpr std::array<std::array<int, 2>, 8> kImages = {
      {res::kEndBitmap, res::kEndGreyBitmap},
      {res::kRecordBitmap, res::kRecordGreyBitmap}}};
 
-template <class W>
-W* place(W* w, int x, int y, int cx, int cy, int id = 0) {
-    w->setGeometry(QRect(DialogUnitsToPixels(QPoint(x, y)), DialogUnitsToPixels(cx, cy)));
-    if (id)
-        SetControlId(w, id);
-    return w;
-}
-
 QString withoutMnemonic(QString text) {
     text.remove(QRegularExpression(QStringLiteral("&(?!&)")));
     return text;
@@ -251,13 +243,14 @@ void CPlayer::buildControls() {
     };
     for (const Field& f : fields) {
         auto* label =
-            place(new QLabel(QString::fromUtf8(f.label), b), 4, f.y + 2, 32, 9, f.labelId);
-        auto* edit = place(new QLineEdit(b), 38, f.y, 168, 12, f.editId);
+            PlaceControl(new QLabel(QString::fromUtf8(f.label), b), 4, f.y + 2, 32, 9, f.labelId);
+        auto* edit = PlaceControl(new QLineEdit(b), 38, f.y, 168, 12, f.editId);
         edit->setReadOnly(true);
         edit->setAccessibleName(QString::fromUtf8(f.label));
         label->setBuddy(edit);
         if (f.buttonId) {
-            auto* button = place(new QPushButton(QString::fromUtf8(f.button), b), 3, f.y, 33, 12);
+            auto* button =
+                PlaceControl(new QPushButton(QString::fromUtf8(f.button), b), 3, f.y, 33, 12);
             button->setAutoDefault(false);
             button->setAccessibleName(withoutMnemonic(button->text()));
             BindCommand(button, f.buttonId);
@@ -269,24 +262,24 @@ void CPlayer::buildControls() {
     if (QString tip = toolTipText(kBccButtonId); !tip.isEmpty())
         GetDlgItem(b, kBccButtonId)->setToolTip(tip);
 
-    place(new QLabel(QStringLiteral("Memo:"), b), 4, 90, 32, 9, kMemoLabelId);
-    auto* memo = place(new QPlainTextEdit(b), 38, 88, 168, 38, kMemoId);
+    PlaceControl(new QLabel(QStringLiteral("Memo:"), b), 4, 90, 32, 9, kMemoLabelId);
+    auto* memo = PlaceControl(new QPlainTextEdit(b), 38, 88, 168, 38, kMemoId);
     memo->setReadOnly(true);
     memo->setTabChangesFocus(true);
     memo->setAccessibleName(QStringLiteral("Memo:"));
 
-    levelMeter_ = place(new CLevelMeter(b), 214, 4, 8, 80, kLevelMeterId);
+    levelMeter_ = PlaceControl(new CLevelMeter(b), 214, 4, 8, 80, kLevelMeterId);
     levelMeter_->setAccessibleName(QStringLiteral("Level"));
-    volumeSlider_ = place(new QSlider(Qt::Vertical, b), 232, 4, 14, 80, kVolumeSliderId);
+    volumeSlider_ = PlaceControl(new QSlider(Qt::Vertical, b), 232, 4, 14, 80, kVolumeSliderId);
     volumeSlider_->setRange(0, 10);
     volumeSlider_->setInvertedAppearance(true);
     volumeSlider_->setInvertedControls(true);
     volumeSlider_->setTickPosition(QSlider::TicksRight);
     volumeSlider_->setAccessibleName(QStringLiteral("Volume"));
-    place(new QLabel(QStringLiteral("0"), b), 250, 4, 12, 9);
-    place(new QLabel(QStringLiteral("5"), b), 250, 40, 12, 9);
-    place(new QLabel(QStringLiteral("10"), b), 250, 76, 12, 9);
-    auto* mute = place(new QCheckBox(QStringLiteral("&Mute"), b), 226, 92, 60, 12, kMuteId);
+    PlaceControl(new QLabel(QStringLiteral("0"), b), 250, 4, 12, 9);
+    PlaceControl(new QLabel(QStringLiteral("5"), b), 250, 40, 12, 9);
+    PlaceControl(new QLabel(QStringLiteral("10"), b), 250, 76, 12, 9);
+    auto* mute = PlaceControl(new QCheckBox(QStringLiteral("&Mute"), b), 226, 92, 60, 12, kMuteId);
     mute->setToolTip(toolTipText(kMuteId));
     mute->setAccessibleName(QStringLiteral("Mute"));
     connect(mute, &QCheckBox::clicked, this, [this] {
@@ -298,9 +291,10 @@ void CPlayer::buildControls() {
             onVolumeSlider(v);
     });
 
-    waveView_ = place(new CWaveView(b), 4, 130, 296, 22, kWaveViewId);
+    waveView_ = PlaceControl(new CWaveView(b), 4, 130, 296, 22, kWaveViewId);
     waveView_->setAccessibleName(QStringLiteral("Waveform"));
-    positionSlider_ = place(new QSlider(Qt::Horizontal, b), 4, 154, 296, 12, kPositionSliderId);
+    positionSlider_ =
+        PlaceControl(new QSlider(Qt::Horizontal, b), 4, 154, 296, 12, kPositionSliderId);
     positionSlider_->setRange(0, 25);
     positionSlider_->setAccessibleName(QStringLiteral("Position"));
     connect(positionSlider_, &QSlider::valueChanged, this, [this](int v) {
@@ -310,7 +304,7 @@ void CPlayer::buildControls() {
 
     for (std::size_t i = 0; i < kTransport.size(); ++i) {
         const int id = kTransport[i];
-        auto* button = place(new QPushButton(b), 4 + static_cast<int>(i) * 26, 168, 24, 15);
+        auto* button = PlaceControl(new QPushButton(b), 4 + static_cast<int>(i) * 26, 168, 24, 15);
         button->setIconSize(QSize(28, 20));
         button->setAutoDefault(false);
         QString tip = toolTipText(id);
@@ -323,11 +317,12 @@ void CPlayer::buildControls() {
             button->setDefault(true);
     }
 
-    place(new QLabel(QStringLiteral("0 sec"), b), 4, 188, 104, 9, kStatusId);
-    place(new QLabel(QStringLiteral("Loading. Wait..."), b), 110, 188, 56, 9, kPositionTextId);
-    place(new QLabel(QStringLiteral("sec"), b), 168, 188, 20, 9, kSecId);
-    auto* length =
-        place(new QLabel(QStringLiteral("Length in seconds"), b), 190, 188, 110, 9, kLengthId);
+    PlaceControl(new QLabel(QStringLiteral("0 sec"), b), 4, 188, 104, 9, kStatusId);
+    PlaceControl(new QLabel(QStringLiteral("Loading. Wait..."), b), 110, 188, 56, 9,
+                 kPositionTextId);
+    PlaceControl(new QLabel(QStringLiteral("sec"), b), 168, 188, 20, 9, kSecId);
+    auto* length = PlaceControl(new QLabel(QStringLiteral("Length in seconds"), b), 190, 188, 110,
+                                9, kLengthId);
     length->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 }
 
@@ -518,8 +513,8 @@ void CPlayer::initCompose() {
     for (int id : {kFromId, kSentId, kFromLabelId, kSentLabelId})
         GetDlgItem(this, id)->hide();
     // The memo takes the room the two hidden fields leave.
-    place(GetDlgItem(this, kMemoLabelId), 4, 62, 32, 9);
-    place(GetDlgItem(this, kMemoId), 38, 60, 168, 66);
+    PlaceControl(GetDlgItem(this, kMemoLabelId), 4, 62, 32, 9);
+    PlaceControl(GetDlgItem(this, kMemoId), 38, 60, 168, 66);
     // With the WAB the address book buttons take the labels' places.
     wab_ = std::make_unique<WabAddressBook>();
     if (wab_->OpenWab() != platform::S_OK) {

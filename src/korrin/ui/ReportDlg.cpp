@@ -27,14 +27,6 @@ constexpr const char* kTipIntroText =
     "optimum efficiency.  See the following tip to help you get your system in tiptop shape.";
 
 // Places a control by dialog units, as the dialog templates do.
-template <class W>
-W* place(W* w, int x, int y, int cx, int cy, int id = 0) {
-    w->setGeometry(QRect(DialogUnitsToPixels(QPoint(x, y)), DialogUnitsToPixels(cx, cy)));
-    if (id)
-        SetControlId(w, id);
-    return w;
-}
-
 QLabel* iconLabel(QWidget* parent, int resource) {
     auto* label = new QLabel(parent);
     label->setPixmap(res::LoadBitmap(resource));
@@ -75,23 +67,23 @@ CEventReportDlg::CEventReportDlg(const ReportRecord& record, std::string product
     setWindowTitle(kReportCaption);
     setFixedSize(DialogUnitsToPixels(257, 153));
 
-    auto* intro = place(new QLabel(this), 7, 7, 243, 40, kIntroId);
+    auto* intro = PlaceControl(new QLabel(this), 7, 7, 243, 40, kIntroId);
     intro->setWordWrap(true);
     intro->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    place(new QLabel(QStringLiteral("Message:"), this), 7, 50, 60, 9);
-    auto* line = place(new QPlainTextEdit(this), 7, 60, 243, 40, kReportLineId);
+    PlaceControl(new QLabel(QStringLiteral("Message:"), this), 7, 50, 60, 9);
+    auto* line = PlaceControl(new QPlainTextEdit(this), 7, 60, 243, 40, kReportLineId);
     line->setReadOnly(true);
     line->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-    place(iconLabel(this, res::kWebIcon), 7, 106, 14, 14, kWebIconId);
-    place(iconLabel(this, res::kTipIcon), 7, 106, 14, 14, kTipIconId)->hide();
-    auto* web =
-        place(new QPushButton(QString::fromUtf8(vendor::kWebAddress), this), 27, 106, 160, 14);
+    PlaceControl(iconLabel(this, res::kWebIcon), 7, 106, 14, 14, kWebIconId);
+    PlaceControl(iconLabel(this, res::kTipIcon), 7, 106, 14, 14, kTipIconId)->hide();
+    auto* web = PlaceControl(new QPushButton(QString::fromUtf8(vendor::kWebAddress), this), 27, 106,
+                             160, 14);
     BindCommand(web, kWebButtonId);
-    auto* mail =
-        place(new QPushButton(QString::fromUtf8(vendor::kSupportEmail), this), 27, 124, 160, 14);
+    auto* mail = PlaceControl(new QPushButton(QString::fromUtf8(vendor::kSupportEmail), this), 27,
+                              124, 160, 14);
     BindCommand(mail, kMailButtonId);
-    auto* ok = place(new QPushButton(QStringLiteral("OK"), this), 200, 132, 50, 14);
+    auto* ok = PlaceControl(new QPushButton(QStringLiteral("OK"), this), 200, 132, 50, 14);
     ok->setDefault(true);
     BindCommand(ok, IDOK);
 }

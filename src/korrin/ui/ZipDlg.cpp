@@ -92,14 +92,6 @@ bool ZipToolsFound() {
     return unzip && zip;
 }
 
-template <class W>
-W* place(W* w, int x, int y, int cx, int cy, int id = 0) {
-    w->setGeometry(QRect(DialogUnitsToPixels(QPoint(x, y)), DialogUnitsToPixels(cx, cy)));
-    if (id)
-        SetControlId(w, id);
-    return w;
-}
-
 void report(const char* text, int line) {
     CEventReport().Report(text, kSource, line);
 }
@@ -110,7 +102,7 @@ CZipDlg::CZipDlg(QWidget* parent) : CDialog(kResourceId, parent) {
     setWindowTitle(QStringLiteral("Quillion Email(tm) - Message Quality vs. Size"));
     setFixedSize(DialogUnitsToPixels(320, 250));
 
-    place(new QGroupBox(QStringLiteral("Quality"), this), 7, 7, 120, 78);
+    PlaceControl(new QGroupBox(QStringLiteral("Quality"), this), 7, 7, 120, 78);
     auto* qualities = new QButtonGroup(this);
     const struct {
         int id;
@@ -121,44 +113,46 @@ CZipDlg::CZipDlg(QWidget* parent) : CDialog(kResourceId, parent) {
                   {kAdvancedId, "Advanced"}};
     int y = 19;
     for (const auto& r : radios) {
-        auto* b = place(new QRadioButton(QString::fromUtf8(r.text), this), 14, y, 108, 12);
+        auto* b = PlaceControl(new QRadioButton(QString::fromUtf8(r.text), this), 14, y, 108, 12);
         qualities->addButton(b);
         BindCommand(b, r.id);
         y += 15;
     }
-    auto* description = place(new QPlainTextEdit(this), 134, 10, 179, 118, kDescriptionId);
+    auto* description = PlaceControl(new QPlainTextEdit(this), 134, 10, 179, 118, kDescriptionId);
     description->setReadOnly(true);
-    BindCommand(place(new QPushButton(QStringLiteral("Advanced..."), this), 14, 90, 70, 14),
+    BindCommand(PlaceControl(new QPushButton(QStringLiteral("Advanced..."), this), 14, 90, 70, 14),
                 kAdvancedButtonId);
 
-    place(new QGroupBox(QStringLiteral("Zip"), this), 7, 134, 306, 58, kZipGroupId);
+    PlaceControl(new QGroupBox(QStringLiteral("Zip"), this), 7, 134, 306, 58, kZipGroupId);
     auto* zipText =
-        place(new QLabel(QStringLiteral("Pack messages with PKZIP before sending."), this), 14, 146,
-              290, 10, kZipTextId);
+        PlaceControl(new QLabel(QStringLiteral("Pack messages with PKZIP before sending."), this),
+                     14, 146, 290, 10, kZipTextId);
     zipText->setWordWrap(true);
-    place(new QGroupBox(this), 14, 158, 290, 30, kZipInnerGroupId);
+    PlaceControl(new QGroupBox(this), 14, 158, 290, 30, kZipInnerGroupId);
     auto* zips = new QButtonGroup(this);
-    auto* useZip = place(new QRadioButton(QStringLiteral("Use Zip. No quality loss "), this), 20,
-                         165, 130, 12);
-    auto* noZip = place(new QRadioButton(QStringLiteral("Don't use Zip"), this), 160, 165, 130, 12);
+    auto* useZip = PlaceControl(new QRadioButton(QStringLiteral("Use Zip. No quality loss "), this),
+                                20, 165, 130, 12);
+    auto* noZip =
+        PlaceControl(new QRadioButton(QStringLiteral("Don't use Zip"), this), 160, 165, 130, 12);
     zips->addButton(useZip);
     zips->addButton(noZip);
     BindCommand(useZip, kUseZipId);
     BindCommand(noZip, kNoZipId);
 
-    BindCommand(place(new QPushButton(QStringLiteral("&Default"), this), 7, 200, 60, 14),
+    BindCommand(PlaceControl(new QPushButton(QStringLiteral("&Default"), this), 7, 200, 60, 14),
                 kDefaultId);
-    BindCommand(place(new QPushButton(QStringLiteral("More Information from the web"), this), 72,
-                      200, 130, 14),
+    BindCommand(PlaceControl(new QPushButton(QStringLiteral("More Information from the web"), this),
+                             72, 200, 130, 14),
                 kMoreInfoId);
-    BindCommand(
-        place(new QPushButton(QString::fromUtf8(vendor::kSupportEmail), this), 72, 218, 130, 14),
-        kContactId);
-    auto* ok = place(new QPushButton(QStringLiteral("OK"), this), 215, 200, 45, 14);
+    BindCommand(PlaceControl(new QPushButton(QString::fromUtf8(vendor::kSupportEmail), this), 72,
+                             218, 130, 14),
+                kContactId);
+    auto* ok = PlaceControl(new QPushButton(QStringLiteral("OK"), this), 215, 200, 45, 14);
     ok->setDefault(true);
     BindCommand(ok, IDOK);
-    BindCommand(place(new QPushButton(QStringLiteral("Cancel"), this), 265, 200, 48, 14), IDCANCEL);
-    BindCommand(place(new QPushButton(QStringLiteral("Cancel"), this), 265, 218, 48, 14),
+    BindCommand(PlaceControl(new QPushButton(QStringLiteral("Cancel"), this), 265, 200, 48, 14),
+                IDCANCEL);
+    BindCommand(PlaceControl(new QPushButton(QStringLiteral("Cancel"), this), 265, 218, 48, 14),
                 kCancel2Id);
 }
 

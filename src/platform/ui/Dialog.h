@@ -9,6 +9,7 @@
 
 #include <QDialog>
 #include <QEvent>
+#include <QRect>
 #include <QString>
 
 class QHBoxLayout;
@@ -45,6 +46,15 @@ QString GetDlgItemText(const QWidget* window, int id);
 // Dialog units of the dialog font to pixels (4 units across and 8 down per character cell).
 QSize DialogUnitsToPixels(int cx, int cy);
 QPoint DialogUnitsToPixels(QPoint p);
+// Puts a control where a dialog template has it, in dialog units, and gives it its number when
+// id is not 0.
+template <class W>
+W* PlaceControl(W* w, int x, int y, int cx, int cy, int id = 0) {
+    w->setGeometry(QRect(DialogUnitsToPixels(QPoint(x, y)), DialogUnitsToPixels(cx, cy)));
+    if (id)
+        SetControlId(w, id);
+    return w;
+}
 
 // A private window message, delivered as an event so it is queued like any other.
 class WindowMessageEvent : public QEvent {

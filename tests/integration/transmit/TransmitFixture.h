@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "helpers/SmtpServer.h"
 #include "korrin/app/Utils.h"
 #include "korrin/mail/MailDialogs.h"
+#include "korrin/store/Folders.h"
 #include "korrin/store/Trailer.h"
 #include "korrin/transmit/Transmit.h"
 #include "unit/store/StoreFixture.h"
@@ -36,6 +38,21 @@ class MailStoreTest : public StoreTest {
         InstallMailDialogs(&dialogs_);
     }
     void TearDown() override { InstallMailDialogs(nullptr); }
+
+    // Every message file of the folders, with those the server took that wait in the Outbox
+    // for their move to Sent Items.
+    static std::vector<std::string> messageFiles(std::initializer_list<int> folders) {
+        std::vector<std::string> all, kx0, kx1;
+        for (int folder : folders) {
+            FindMessageFiles(folder, &kx0, &kx1);
+            all.insert(all.end(), kx0.begin(), kx0.end());
+            all.insert(all.end(), kx1.begin(), kx1.end());
+        }
+        std::vector<std::string> accepted;
+        FindAcceptedMessages(&accepted);
+        all.insert(all.end(), accepted.begin(), accepted.end());
+        return all;
+    }
 
     // OUTBOX and SENT, with the next File ID at 100 (so the first one sent is KX101S).
     void makeSendingFolders() {
