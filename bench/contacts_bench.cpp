@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -22,23 +22,30 @@ namespace {
 constexpr int kCards = 10000;
 
 // Made once per run, removed at exit.
-const std::string& Folder() {
-    static const std::string folder = [] {
+struct CardFolder {
+    std::string path;
+    CardFolder() {
         char tmpl[] = "/tmp/contacts_bench_XXXXXX";
-        std::string dir = mkdtemp(tmpl);
+        path = mkdtemp(tmpl);
         for (int i = 0; i < kCards; ++i) {
             const std::string n = std::to_string(i);
-            std::ofstream out(dir + "/card" + n + ".vcf", std::ios::binary);
+            std::ofstream out(path + "/card" + n + ".vcf", std::ios::binary);
             out << "BEGIN:VCARD\r\nVERSION:" << (i % 2 ? "3.0" : "4.0") << "\r\nUID:uid-" << n
                 << "\r\nFN:Person " << n << " Surname" << (i % 97) << "\r\nN:Surname" << (i % 97)
                 << ";Person " << n << ";;;\r\nNICKNAME:nick" << n << "\r\nEMAIL;TYPE=work:person"
                 << n << "@example.org\r\n"
                 << "TEL;TYPE=cell:+1 555 0100 " << n << "\r\nREV:20260101T000000Z\r\nEND:VCARD\r\n";
         }
-        std::atexit([] { std::system(("rm -rf '" + folder + "'").c_str()); });
-        return dir;
-    }();
-    return folder;
+    }
+    ~CardFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+const std::string& Folder() {
+    static const CardFolder folder;
+    return folder.path;
 }
 
 void ReadEveryFile(benchmark::State& state) {
