@@ -111,6 +111,34 @@ class StandInAddressBook : public MapiObject<IAddrBook> {
     }
 };
 
+// Gives the message its recipients as a user types them: display name and recipient type only.
+inline HRESULT SetTypedRecipients(IMessage* message,
+                                  const std::vector<std::pair<std::string, ULONG>>& people) {
+    void* block = nullptr;
+    HRESULT hr = MAPIAllocateBuffer(
+        static_cast<ULONG>(CbNewADRLIST(static_cast<ULONG>(people.size()))), &block);
+    if (FAILED(hr))
+        return hr;
+    auto* list = static_cast<ADRLIST*>(block);
+    list->cEntries = 0;
+    for (const auto& [name, type] : people) {
+        SPropValue v[2] = {};
+        v[0].ulPropTag = PR_DISPLAY_NAME;
+        v[0].Value.lpszA = const_cast<char*>(name.c_str());
+        v[1].ulPropTag = PR_RECIPIENT_TYPE;
+        v[1].Value.l = static_cast<std::int32_t>(type);
+        ADRENTRY& e = list->aEntries[list->cEntries];
+        if (FAILED(hr = ScDupPropset(2, v, nullptr, &e.rgPropVals)))
+            break;
+        e.cValues = 2;
+        ++list->cEntries;
+    }
+    if (SUCCEEDED(hr))
+        hr = message->ModifyRecipients(0, list);
+    FreePadrlist(list);
+    return hr;
+}
+
 // The message files of one folder of a Maildir (cur and new).
 inline std::vector<std::string> MaildirMessages(const std::string& folder) {
     std::vector<std::string> files;

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "helpers/MapiStandIns.h"
 #include "helpers/SmtpServer.h"
 #include "helpers/TestSupport.h"
 #include "korrin/mail/MapiMail.h"
@@ -135,23 +136,7 @@ class MapiSubmitTest : public test::RegistryTest {
             ASSERT_EQ(att->SetProps(2, ap, nullptr), S_OK);
             ASSERT_EQ(att->SaveChanges(0), S_OK);
         }
-        void* block = nullptr;
-        ASSERT_EQ(MAPIAllocateBuffer(
-                      static_cast<ULONG>(CbNewADRLIST(static_cast<ULONG>(people.size()))), &block),
-                  S_OK);
-        auto* list = static_cast<ADRLIST*>(block);
-        list->cEntries = static_cast<ULONG>(people.size());
-        for (std::size_t i = 0; i < people.size(); ++i) {
-            SPropValue v[2] = {};
-            v[0].ulPropTag = PR_DISPLAY_NAME;
-            v[0].Value.lpszA = const_cast<char*>(people[i].first.c_str());
-            v[1].ulPropTag = PR_RECIPIENT_TYPE;
-            v[1].Value.l = static_cast<std::int32_t>(people[i].second);
-            ASSERT_EQ(ScDupPropset(2, v, nullptr, &list->aEntries[i].rgPropVals), S_OK);
-            list->aEntries[i].cValues = 2;
-        }
-        ASSERT_EQ(draft->ModifyRecipients(0, list), S_OK);
-        FreePadrlist(list);
+        ASSERT_EQ(test::SetTypedRecipients(draft.get(), people), S_OK);
         SPropValue mp[2] = {};
         mp[0].ulPropTag = PR_SUBJECT;
         mp[0].Value.lpszA = const_cast<char*>(subject.c_str());

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "helpers/MapiStandIns.h"
 #include "helpers/TestSupport.h"
 #include "platform/dynlib/DynLib.h"
 #include "platform/fileio/LockFile.h"
@@ -422,24 +423,8 @@ class MapiMessageTest : public MapiTest {
                   S_OK);
         return dynamic_cast<IMAPIFolder*>(obj);
     }
-    void setRecipients(IMessage* m, const std::vector<std::pair<const char*, ULONG>>& people) {
-        void* block = nullptr;
-        ASSERT_EQ(MAPIAllocateBuffer(
-                      static_cast<ULONG>(CbNewADRLIST(static_cast<ULONG>(people.size()))), &block),
-                  S_OK);
-        auto* list = static_cast<ADRLIST*>(block);
-        list->cEntries = static_cast<ULONG>(people.size());
-        for (std::size_t i = 0; i < people.size(); ++i) {
-            SPropValue v[2] = {};
-            v[0].ulPropTag = PR_DISPLAY_NAME;
-            v[0].Value.lpszA = const_cast<char*>(people[i].first);
-            v[1].ulPropTag = PR_RECIPIENT_TYPE;
-            v[1].Value.l = static_cast<std::int32_t>(people[i].second);
-            ASSERT_EQ(ScDupPropset(2, v, nullptr, &list->aEntries[i].rgPropVals), S_OK);
-            list->aEntries[i].cValues = 2;
-        }
-        EXPECT_EQ(m->ModifyRecipients(0, list), S_OK);
-        FreePadrlist(list);
+    void setRecipients(IMessage* m, const std::vector<std::pair<std::string, ULONG>>& people) {
+        ASSERT_EQ(test::SetTypedRecipients(m, people), S_OK);
     }
     std::string inboxDir() { return root("work"); }
     std::string outboxDir() { return root("work") + "/.Outbox"; }
@@ -542,7 +527,7 @@ TEST_F(MapiMessageTest, DraftCopiedSubmittedAndDeleted) {
 TEST_F(MapiMessageTest, SubmitRefusesWhatCannotBeSentAndLeavesNothing) {
     struct Case {
         const char* what;
-        std::vector<std::pair<const char*, ULONG>> people;
+        std::vector<std::pair<std::string, ULONG>> people;
         HRESULT expected;
     } cases[] = {
         {"no recipients", {}, MAPI_E_NO_RECIPIENTS},

@@ -326,6 +326,12 @@ void CKorrinDlg::resumeDraft(std::unique_ptr<CDraft> draft) {
         }
     }
     --messageWindows_;
+    afterComposing();
+}
+
+// After a message window of a new or resumed message: the program ends if it was asked to
+// meanwhile, else the main window comes back with its list up to date.
+void CKorrinDlg::afterComposing() {
     if (ending_) {
         EndDialog(IDOK);
         return;
@@ -791,15 +797,7 @@ void CKorrinDlg::onNewMessage() {
         }
     }
     --messageWindows_;
-    if (ending_) {
-        EndDialog(IDOK);
-        return;
-    }
-    const int current = lists_->CurrentFolder();
-    if (IsFolderNumber(current) && lists_->IsOutOfDate(current))
-        lists_->Refresh();
-    showMain();
-    openNextHandedOver();
+    afterComposing();
 }
 
 // The message the command acts on, taken as it is when the command starts: the worker may

@@ -76,15 +76,8 @@ class Session final : public MapiObject<IMAPISession> {
         *id = nullptr;
         if (!ctx_->alive)
             return MAPI_E_END_OF_SESSION;
-        std::string bytes = mapi_detail::EntryIdOf(ctx_, EntryKind::kIdentity);
-        void* p = nullptr;
-        SCODE sc = MAPIAllocateBuffer(static_cast<ULONG>(bytes.size()), &p);
-        if (FAILED(sc))
-            return sc;
-        std::memcpy(p, bytes.data(), bytes.size());
-        *cb = static_cast<ULONG>(bytes.size());
-        *id = static_cast<ENTRYID*>(p);
-        return S_OK;
+        return mapi_detail::HandOutEntryId(mapi_detail::EntryIdOf(ctx_, EntryKind::kIdentity), cb,
+                                           id);
     }
 
     HRESULT OpenEntry(ULONG cb, const ENTRYID* id, const IID* iid, ULONG flags, ULONG* objType,

@@ -34,18 +34,6 @@ const char* folderDisplayName(const std::string& folder) {
     return folder == "Sent" ? "Sent Items" : folder == "Trash" ? "Deleted Items" : "Outbox";
 }
 
-// Allocates an entry ID block for an out-parameter pair.
-HRESULT handOutEntryId(const std::string& id, ULONG* cb, ENTRYID** entryId) {
-    void* p = nullptr;
-    SCODE sc = MAPIAllocateBuffer(static_cast<ULONG>(id.size()), &p);
-    if (FAILED(sc))
-        return sc;
-    std::memcpy(p, id.data(), id.size());
-    *cb = static_cast<ULONG>(id.size());
-    *entryId = static_cast<ENTRYID*>(p);
-    return S_OK;
-}
-
 // The part of GetProps/SetProps every object here shares.
 template <class Interface>
 class PropObject : public MapiObject<Interface> {
@@ -672,7 +660,7 @@ class Store final : public PropObject<IMsgStore> {
             return MAPI_E_BAD_CHARWIDTH;
         // Every class is received in the Inbox; its explicit class is "IPM" or "".
         std::string cls = messageClass ? messageClass : "";
-        HRESULT hr = handOutEntryId(EntryIdOf(ctx_, EntryKind::kFolder, ""), cb, id);
+        HRESULT hr = HandOutEntryId(EntryIdOf(ctx_, EntryKind::kFolder, ""), cb, id);
         if (FAILED(hr) || !explicitClass)
             return hr;
         std::string given = cls.rfind("IPM", 0) == 0 ? "IPM" : "";
@@ -718,6 +706,17 @@ class Identity final : public PropObject<IMailUser> {
 };
 
 }  // namespace
+
+HRESULT HandOutEntryId(const std::string& id, ULONG* cb, ENTRYID** entryId) {
+    void* p = nullptr;
+    SCODE sc = MAPIAllocateBuffer(static_cast<ULONG>(id.size()), &p);
+    if (FAILED(sc))
+        return sc;
+    std::memcpy(p, id.data(), id.size());
+    *cb = static_cast<ULONG>(id.size());
+    *entryId = static_cast<ENTRYID*>(p);
+    return S_OK;
+}
 
 std::string EntryIdOf(const Context& ctx, EntryKind kind, const std::string& folder,
                       const std::string& message) {

@@ -20,6 +20,8 @@ using Context = std::shared_ptr<StoreContext>;
 
 std::string EntryIdOf(const Context& ctx, EntryKind kind, const std::string& folder = {},
                       const std::string& message = {});
+// Hands an entry ID out through an out-parameter pair, in a block of MAPIAllocateBuffer.
+HRESULT HandOutEntryId(const std::string& id, ULONG* cb, ENTRYID** entryId);
 
 HRESULT OpenStore(const Context& ctx, IMsgStore** store);
 HRESULT OpenIdentity(const Context& ctx, IMailUser** user);
