@@ -326,12 +326,12 @@ void CKorrinDlg::resumeDraft(std::unique_ptr<CDraft> draft) {
         }
     }
     --messageWindows_;
-    afterComposing();
+    returnToMain();
 }
 
-// After a message window of a new or resumed message: the program ends if it was asked to
-// meanwhile, else the main window comes back with its list up to date.
-void CKorrinDlg::afterComposing() {
+// After a message window: the program ends if it was asked to meanwhile, else the main window
+// comes back with its list up to date and takes the next message another start handed over.
+void CKorrinDlg::returnToMain() {
     if (ending_) {
         EndDialog(IDOK);
         return;
@@ -651,11 +651,7 @@ void CKorrinDlg::finishOpen() {
         EndDialog(IDOK);
         return;
     }
-    const int current = lists_->CurrentFolder();
-    if (IsFolderNumber(current) && lists_->IsOutOfDate(current))
-        lists_->Refresh();
-    showMain();
-    openNextHandedOver();
+    returnToMain();
 }
 
 int CKorrinDlg::RunMessageWindow(const std::string& wavePath, CMessageTrailer& record, int mode,
@@ -797,7 +793,7 @@ void CKorrinDlg::onNewMessage() {
         }
     }
     --messageWindows_;
-    afterComposing();
+    returnToMain();
 }
 
 // The message the command acts on, taken as it is when the command starts: the worker may

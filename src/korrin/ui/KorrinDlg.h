@@ -135,7 +135,7 @@ class CKorrinDlg : public platform::CDialog,
     void buildAnimation();
     void takeCommandLineFile();
     void showMain();
-    void afterComposing();
+    void returnToMain();
     // Drafts a run left unsent are offered once each: Yes resumes one in the composer, No
     // moves it to Deleted Items.
     void offerOrphanDrafts();
